@@ -1,0 +1,56 @@
+# Native build: the platform-free logic under AddressSanitizer and UndefinedBehaviorSanitizer with
+# GoogleTest, plus the cross build of the real module (as an external project) and the tests that
+# drive it under Wine. One ctest run covers both.
+include(CTest)
+include(ExternalProject)
+
+set(VEXEL_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+add_library(vexel_portable STATIC ${VEXEL_PORTABLE_SOURCES})
+target_include_directories(vexel_portable PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vexel_portable PUBLIC ${VEXEL_WARNINGS} ${VEXEL_SANITIZERS})
+target_link_options(vexel_portable PUBLIC ${VEXEL_SANITIZERS})
+
+find_package(GTest REQUIRED)
+file(GLOB VEXEL_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(vexel_unit_tests ${VEXEL_UNIT_TESTS})
+target_link_libraries(vexel_unit_tests PRIVATE vexel_portable GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(vexel_unit_tests DISCOVERY_TIMEOUT 60)
+
+# The Windows module and test host, built with the mingw toolchain.
+set(VEXEL_WIN_BUILD ${CMAKE_BINARY_DIR}/win32)
+ExternalProject_Add(vexel_win32
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${VEXEL_WIN_BUILD}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+
+# Tests that load the real DLL under Wine (Python, one ctest entry per file).
+set(VEXEL_DISPLAY 97 CACHE STRING "X display number the Wine tests use")
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(VEXEL_WINE_ENV
+    VEXEL_PLUGIN=${VEXEL_WIN_BUILD}/Vexel.8bf
+    VEXEL_TESTHOST=${VEXEL_WIN_BUILD}/vexel_testhost.exe
+    VEXEL_BUILD=${CMAKE_BINARY_DIR}
+    VEXEL_SOURCE=${CMAKE_SOURCE_DIR}
+    WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
+    WINEDEBUG=-all
+    WINEDLLOVERRIDES=mscoree,mshtml=
+    DISPLAY=:${VEXEL_DISPLAY})
+file(GLOB VEXEL_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/test_*.py)
+add_test(NAME wine_session_start
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/session.sh start)
+add_test(NAME wine_session_stop
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/session.sh stop)
+set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${VEXEL_WINE_ENV}")
+set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${VEXEL_WINE_ENV}")
+foreach(test_file ${VEXEL_WINE_TESTS})
+    get_filename_component(test_name ${test_file} NAME_WE)
+    add_test(NAME wine_${test_name}
+        COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
+    set_tests_properties(wine_${test_name} PROPERTIES
+        FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV}" TIMEOUT 900)
+endforeach()

@@ -1,0 +1,30 @@
+// Selector dispatch and the Prepare selector.
+#include "host/dispatch.h"
+
+#include "host/param_block.h"
+#include "host/platform.h"
+#include "host/plugin_globals.h"
+#include "pipeline/continue_run.h"
+#include "pipeline/run_plan.h"
+
+namespace vexel {
+
+void dispatchSelector(std::int16_t selectorValue, void* record, std::int16_t* result) {
+    g.hostRecord = record;
+    g.runResult = result::noErr;
+    switch (selectorValue) {
+    case selector::about: showAboutBox(); break;
+    case selector::parameters: markShowDialog(1); break;
+    case selector::prepare: prepareGeometry(); break;
+    case selector::start:
+        registerViewClasses();
+        if (g.runResult == result::noErr) planRun();
+        break;
+    case selector::continueRun: continueRun(); break;
+    case selector::finish: releaseRunResources(); break;
+    default: g.runResult = result::filterBadParameters; break;
+    }
+    if (result != nullptr) *result = g.runResult;
+}
+
+} // namespace vexel

@@ -1,0 +1,7 @@
+#include "host/plugin_globals.h"
+
+namespace vexel {
+
+PluginGlobals g;
+
+} // namespace vexel

@@ -1,0 +1,146 @@
+// The module's one state record. Zero when the module is loaded and kept while it stays loaded;
+// every selector call works on it. Platform-free: window-system objects are opaque pointers that
+// only the *_win32.cpp files cast back to their real types.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_records.h"
+
+namespace vexel {
+
+using BlockHandle = void*;  // a movable global memory block
+using OpaqueHandle = void*; // HWND, HINSTANCE, HBITMAP, HDC
+
+// How a run buffer is held. Most are a block or none; the work image can be the host's own
+// input, and the mask frame can be not used at all (no host mask).
+enum class Holding : std::uint8_t { none, block, heldByHost, notUsed };
+
+struct RunBuffer {
+    Holding holding = Holding::none;
+    BlockHandle handle = nullptr;
+    std::uint8_t* address = nullptr; // valid while locked
+};
+
+// 40-byte BITMAPINFOHEADER, declared here so the display code's bookkeeping stays platform-free.
+struct DibHeader {
+    std::uint32_t biSize;
+    std::int32_t biWidth;
+    std::int32_t biHeight;
+    std::uint16_t biPlanes;
+    std::uint16_t biBitCount;
+    std::uint32_t biCompression;
+    std::uint32_t biSizeImage;
+    std::int32_t biXPelsPerMeter;
+    std::int32_t biYPelsPerMeter;
+    std::uint32_t biClrUsed;
+    std::uint32_t biClrImportant;
+};
+static_assert(sizeof(DibHeader) == 40);
+
+enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1 };
+
+struct PluginGlobals {
+    // Host entry.
+    void* hostRecord = nullptr; // FilterRecord*, or AboutRecord* during About
+    std::int16_t runResult = 0;
+    OpaqueHandle moduleInstance = nullptr;
+    bool classesRegistered = false;
+
+    // Geometry of the filter rectangle and of the work image. Pixel sizes are 16-bit; row byte
+    // counts are 32-bit so rows wider than 32767 bytes work.
+    std::int16_t planeCount = 0;
+    std::int16_t imageWidth = 0;
+    std::int16_t imageHeight = 0;
+    std::int32_t imageRowBytes = 0;
+    std::int16_t workWidth = 0;
+    std::int16_t workHeight = 0;
+    std::int32_t workRowBytes = 0;
+    std::int16_t sampleStep = 1;
+
+    // Preview geometry.
+    std::int16_t measuredWidth = 0;
+    std::int16_t measuredHeight = 0;
+    std::int16_t previewWidth = 0;
+    std::int16_t previewHeight = 0;
+    std::int16_t previewMax = 0;
+    std::int32_t previewScale = 0; // 16.16 work pixels per preview pixel
+    std::int32_t imageScale = 0;   // 16.16 image pixels per preview pixel
+
+    // Settings (-1 while the dialog's text for one is invalid) and the centre.
+    std::int16_t angle = 0;
+    std::int16_t stretch = 0;
+    std::int16_t strength = 0;
+    std::int16_t height = 0;
+    std::int16_t width = 0;
+    std::int16_t previewCenterX = 0;
+    std::int16_t previewCenterY = 0;
+    std::int16_t gridCenterX = 0;
+    std::int16_t gridCenterY = 0;
+
+    // Derived effect values.
+    std::int16_t halfWidth = 0;
+    std::int16_t halfHeight = 0;
+    std::int32_t stepX = 0;
+    std::int32_t stepY = 0;
+    std::uint16_t mixEffect = 0;
+    std::uint16_t mixOriginal = 0;
+
+    // Production state.
+    std::int32_t posX = 0; // 16.16
+    std::int32_t posY = 0; // 16.16
+    std::uint8_t* currentRow = nullptr;
+    std::int16_t currentRowIndex = 0;
+    std::int16_t gridWidth = 0;
+    std::int16_t gridHeight = 0;
+    RunPhase runPhase = RunPhase::prepass;
+    std::int16_t maskRowsDone = 0;
+    std::int16_t workRowsDone = 0;
+    std::int32_t decimationSkip = 0;
+
+    // Run buffers and objects.
+    RunBuffer workImage;   // block, heldByHost (address = inData) or none
+    RunBuffer previewStrip;
+    RunBuffer dibBuffer;
+    RunBuffer maskFrame;   // block, notUsed or none; address = start of the first guard row
+    RunBuffer outlineWork;
+    RunBuffer maskBits;
+    RunBuffer rowCache;
+    std::int16_t maskRowWords = 0;
+    std::int16_t maskStride = 0;
+    std::int32_t maskBitmapBytes = 0;
+    OpaqueHandle markerBitmap = nullptr;
+    OpaqueHandle outlineBitmap = nullptr;
+    OpaqueHandle outlineDC = nullptr;
+
+    // Row cache.
+    std::int16_t slotCount = 0;
+    std::uint8_t cacheClock = 0;
+    std::int16_t cacheActive = 0;
+    std::uint8_t* rowSlotMap = nullptr;
+    std::uint8_t* slotStamps = nullptr;
+    std::uint8_t* slotData = nullptr;
+
+    // Dialog and preview.
+    OpaqueHandle dialogWindow = nullptr;
+    std::int16_t previewEffect = 0;
+    std::int16_t previewReady = 0;
+    std::int16_t lowColor = 0;
+    std::int32_t overviewRect[4] = {0, 0, 0, 0}; // left, top, right, bottom
+    PSPixelMap pixelMap{};
+    DibHeader dibHeader{};
+    std::int16_t effectFrameState = 0;
+    std::int32_t bigDragging = 0;
+    std::int32_t smallDragging = 0;
+
+    // Selection outline animation.
+    std::int16_t outlinePrimed = 0;
+    const std::uint8_t* outlinePattern = nullptr;
+    std::int16_t outlinePhase = 0;
+};
+
+extern PluginGlobals g;
+
+inline FilterRecord& filterRecord() { return *static_cast<FilterRecord*>(g.hostRecord); }
+
+} // namespace vexel

@@ -1,0 +1,19 @@
+// Source row cache of the final pass and the transform's two fetch operations.
+#pragma once
+
+#include <cstdint>
+
+namespace vexel {
+
+// The fetch contract's answers besides an address.
+inline std::uint8_t* const kPixelMissing = reinterpret_cast<std::uint8_t*>(std::intptr_t{-1});
+inline constexpr std::uint8_t* kPixelOutside = nullptr;
+
+std::int16_t setupRowCache();
+void cacheInsert();
+std::uint8_t* cacheLookup(std::int32_t offset, std::int16_t row);
+std::uint8_t* originalPixel();
+std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y);
+std::uint8_t* sourcePixel(std::int16_t x, std::int16_t y);
+
+} // namespace vexel
