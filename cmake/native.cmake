@@ -54,3 +54,8 @@ foreach(test_file ${VEXEL_WINE_TESTS})
     set_tests_properties(wine_${test_name} PROPERTIES
         FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV}" TIMEOUT 900)
 endforeach()
+
+# Native tools (benchmarks) and further test groups register themselves here when present.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/native.cmake)
+    include(${CMAKE_SOURCE_DIR}/tools/native.cmake)
+endif()
