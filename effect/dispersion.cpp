@@ -1,7 +1,20 @@
 // PLACEHOLDER: replaced by the dispersion transform.
 #include "effect/dispersion.h"
+
+#include "host/int_math.h"
+#include "host/plugin_globals.h"
+
 namespace vexel {
 std::int16_t saturatingProduct(std::int16_t, std::int16_t) { return 0; }
 void deriveEffect(std::int32_t) {}
 std::int16_t transformPixel(std::uint8_t*) { return -1; }
+std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
+    for (std::int16_t column = 0; column < columns; ++column) {
+        g.posX = withWholePart(g.posX, column);
+        std::int16_t missing = transformPixel(destination);
+        if (missing >= 0) return missing;
+        destination += g.planeCount;
+    }
+    return -1;
+}
 } // namespace vexel

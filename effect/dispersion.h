@@ -10,5 +10,10 @@ std::int16_t saturatingProduct(std::int16_t a, std::int16_t b);
 void deriveEffect(std::int32_t scale);
 // Writes planeCount bytes and returns -1, or writes nothing and returns the missing row.
 std::int16_t transformPixel(std::uint8_t* destination);
+// The whole row at posY, columns 0 .. columns-1 (posX's whole part is set to each column in turn,
+// its fraction kept). Byte-identical to calling transformPixel column by column: returns -1 when
+// every pixel was written, else the missing row transformPixel would have reported first (pixels
+// before that point may already be written).
+std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns);
 
 } // namespace vexel
