@@ -12,17 +12,33 @@ namespace vexel {
 void dispatchSelector(std::int16_t selectorValue, void* record, std::int16_t* result) {
     g.hostRecord = record;
     g.runResult = result::noErr;
+    // Every selector but About works on the FilterRecord; without one there is nothing to do.
+    const bool needsRecord =
+        selectorValue >= selector::parameters && selectorValue <= selector::finish;
+    if (needsRecord && record == nullptr) selectorValue = -1;
     switch (selectorValue) {
-    case selector::about: showAboutBox(); break;
-    case selector::parameters: markShowDialog(1); break;
-    case selector::prepare: prepareGeometry(); break;
+    case selector::about:
+        showAboutBox();
+        break;
+    case selector::parameters:
+        markShowDialog(1);
+        break;
+    case selector::prepare:
+        prepareGeometry();
+        break;
     case selector::start:
         registerViewClasses();
         if (g.runResult == result::noErr) planRun();
         break;
-    case selector::continueRun: continueRun(); break;
-    case selector::finish: releaseRunResources(); break;
-    default: g.runResult = result::filterBadParameters; break;
+    case selector::continueRun:
+        continueRun();
+        break;
+    case selector::finish:
+        releaseRunResources();
+        break;
+    default:
+        g.runResult = result::filterBadParameters;
+        break;
     }
     if (result != nullptr) *result = g.runResult;
 }

@@ -1,5 +1,61 @@
-// PLACEHOLDER: replaced by the real Prepare selector.
+// The Prepare selector: plane count and the geometry of the filter rectangle.
 #include "host/dispatch.h"
+
+#include <cstdint>
+
+#include "host/param_block.h"
+#include "host/platform.h"
+#include "host/plugin_globals.h"
+
 namespace vexel {
-void prepareGeometry() {}
+
+namespace {
+
+constexpr const char* kLabWarning =
+    "This plug-in does not support Lab Color. Use in this mode is permitted, but may result in "
+    "incorrect colors. For better results, switch to RGB.";
+constexpr const char* kTooLargeWarning =
+    "The filter area is larger than this plug-in supports (32767 pixels in width or height). "
+    "Select a smaller area.";
+
+std::int16_t planeCountForMode(std::int16_t mode) {
+    switch (mode) {
+    case imagemode::grayScale:
+    case imagemode::multichannel:
+    case imagemode::duotone:
+        return 1;
+    case imagemode::cmyk:
+        return 4;
+    default:
+        return 3; // RGB, Lab and every other value
+    }
+}
+
+} // namespace
+
+void prepareGeometry() {
+    FilterRecord& record = filterRecord();
+    g.planeCount = planeCountForMode(record.imageMode);
+    if (record.imageMode == imagemode::lab && readShowDialog() != 0) showWarning(kLabWarning);
+
+    // The host's coordinates are 16-bit, so a rectangle can span up to 65535 pixels; sizes are
+    // taken in 32 bits and anything past 16-bit pixel counts is refused instead of wrapping.
+    const std::int32_t width = std::int32_t{record.filterRect.right} - record.filterRect.left;
+    const std::int32_t height = std::int32_t{record.filterRect.bottom} - record.filterRect.top;
+    record.bufferSpace = 0;
+    if (width > INT16_MAX || height > INT16_MAX) {
+        showWarning(kTooLargeWarning);
+        g.runResult = result::reported;
+        g.imageWidth = g.imageHeight = 0;
+    } else {
+        // An empty or inverted rectangle has nothing to filter; Start and Continue end cleanly.
+        g.imageWidth = static_cast<std::int16_t>(width > 0 ? width : 0);
+        g.imageHeight = static_cast<std::int16_t>(height > 0 ? height : 0);
+    }
+    g.imageRowBytes = std::int32_t{g.planeCount} * g.imageWidth;
+    g.workWidth = g.imageWidth;
+    g.workHeight = g.imageHeight;
+    g.workRowBytes = g.imageRowBytes;
+}
+
 } // namespace vexel

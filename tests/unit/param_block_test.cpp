@@ -1,0 +1,226 @@
+// The saved parameter block: exact bytes, the selectors that create and mark it, the dialog's
+// write-back, hostile handles, and the image/preview/work conversions.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "host/dispatch.h"
+#include "host/memory.h"
+#include "host/param_block.h"
+#include "host/plugin_globals.h"
+#include "tests/unit/test_support.h"
+
+namespace vexel {
+namespace {
+
+struct HostFixture : ::testing::Test {
+    alignas(8) std::array<std::uint8_t, kHostFilterRecordBytes> recordBytes{};
+    FilterRecord& record = *reinterpret_cast<FilterRecord*>(recordBytes.data());
+
+    void SetUp() override {
+        testing::resetModuleState();
+        g.hostRecord = &record;
+    }
+    void TearDown() override {
+        if (record.parameters != nullptr) freeBlock(record.parameters);
+    }
+    std::vector<std::uint8_t> blockContents() {
+        auto* p = static_cast<std::uint8_t*>(lockBlock(record.parameters));
+        std::vector<std::uint8_t> bytes(p, p + blockSize(record.parameters));
+        unlockBlock(record.parameters);
+        return bytes;
+    }
+    std::int16_t call(std::int16_t sel) {
+        std::int16_t resultWord = 0x5555;
+        dispatchSelector(sel, &record, &resultWord);
+        return resultWord;
+    }
+};
+
+TEST_F(HostFixture, NewBlockHoldsTheDefaultBytes) {
+    ensureParamBlock();
+    const std::vector<std::uint8_t> expected = {0,    0, 0,    0, 0, 0, 0x14, 0, 0x32, 0,
+                                                0x32, 0, 0x32, 0, 0, 0, 1,    0, 0,    0};
+    EXPECT_EQ(blockContents(), expected);
+    EXPECT_EQ(testing::memoryFake.liveLocks, 0);
+}
+
+TEST_F(HostFixture, ParametersMarksAnExistingBlockAndCreatesNone) {
+    EXPECT_EQ(call(selector::parameters), 0);
+    EXPECT_EQ(record.parameters, nullptr);
+    EXPECT_EQ(testing::memoryFake.allocations, 0);
+    EXPECT_EQ(readShowDialog(), 1); // no block: the dialog is due
+
+    ensureParamBlock();
+    auto* p = static_cast<std::uint8_t*>(lockBlock(record.parameters));
+    p[16] = 0;
+    unlockBlock(record.parameters);
+    EXPECT_EQ(readShowDialog(), 0);
+    EXPECT_EQ(call(selector::parameters), 0);
+    EXPECT_EQ(readShowDialog(), 1);
+}
+
+TEST_F(HostFixture, BlockTooSmallIsNeverTouchedAndReplacedAtStart) {
+    BlockHandle small = allocBlock(6);
+    auto* p = static_cast<std::uint8_t*>(lockBlock(small));
+    std::memset(p, 0xAB, 6);
+    unlockBlock(small);
+    record.parameters = small;
+
+    markShowDialog(1);
+    EXPECT_EQ(readShowDialog(), 1);
+    EXPECT_EQ(readPreviewCenter().x, 0);
+    runDialogIfRequested();
+    EXPECT_EQ(testing::platformFake.dialogsRun, 0);
+
+    ensureParamBlock();
+    ASSERT_NE(record.parameters, small);
+    EXPECT_EQ(blockContents().size(), 20u);
+    EXPECT_EQ(readShowDialog(), 1);
+    p = static_cast<std::uint8_t*>(lockBlock(small));
+    EXPECT_EQ(std::vector<std::uint8_t>(p, p + 6), std::vector<std::uint8_t>(6, 0xAB));
+    unlockBlock(small);
+    freeBlock(small);
+}
+
+TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
+    ensureParamBlock();
+    g.imageScale = 0x30000;
+    testing::platformFake.dialog = [] {
+        g.angle = 90;
+        g.stretch = 7;
+        g.strength = 33;
+        g.height = 60;
+        g.width = 70;
+        g.previewCenterX = 100;
+        g.previewCenterY = 1;
+        return std::int16_t{1};
+    };
+    runDialogIfRequested();
+    EXPECT_EQ(g.runResult, 0);
+    const ParamBlock ok =
+        decodeParamBlock(std::span<const std::uint8_t, 20>(blockContents().data(), 20));
+    EXPECT_EQ(ok.angle, 90);
+    EXPECT_EQ(ok.stretch, 7);
+    EXPECT_EQ(ok.strength, 33);
+    EXPECT_EQ(ok.height, 60);
+    EXPECT_EQ(ok.width, 70);
+    EXPECT_EQ(ok.centerX, 300);
+    EXPECT_EQ(ok.centerY, 3);
+    EXPECT_EQ(ok.showDialog, 0);
+
+    // Not asked again until Parameters marks the block.
+    runDialogIfRequested();
+    EXPECT_EQ(testing::platformFake.dialogsRun, 1);
+
+    for (std::int16_t cancelled : {std::int16_t{2}, std::int16_t{-1}}) {
+        markShowDialog(1);
+        g.runResult = 0;
+        testing::platformFake.dialog = [cancelled] {
+            g.angle = 5;
+            return cancelled;
+        };
+        const std::vector<std::uint8_t> before = blockContents();
+        runDialogIfRequested();
+        EXPECT_EQ(g.runResult, 1);
+        std::vector<std::uint8_t> after = blockContents();
+        EXPECT_EQ(after[16], 0);
+        after[16] = 1;
+        EXPECT_EQ(after, before);
+    }
+    EXPECT_EQ(testing::memoryFake.liveLocks, 0);
+}
+
+TEST_F(HostFixture, ConversionsRoundAsSpecified) {
+    g.imageScale = 0x30000;
+    EXPECT_EQ(imageToPreview(0), 0);
+    EXPECT_EQ(imageToPreview(1), 0);
+    EXPECT_EQ(imageToPreview(2), 1);
+    EXPECT_EQ(imageToPreview(300), 100);
+    EXPECT_EQ(previewToImage(1), 3);
+    EXPECT_EQ(previewToImage(100), 300);
+    g.imageScale = 0x28000;
+    EXPECT_EQ(imageToPreview(301), 120);
+    EXPECT_EQ(previewToImage(120), 300);
+    g.imageScale = 18204;
+    EXPECT_EQ(previewToImage(359), 100);
+    g.previewScale = 0x18000; // 1.5: halves round up
+    EXPECT_EQ(previewToWork(1), 2);
+    EXPECT_EQ(previewToWork(3), 5);
+
+    // A stored centre of 1 at scale 3 lands on preview column 0, which reads as "unset".
+    ensureParamBlock();
+    auto* p = static_cast<std::uint8_t*>(lockBlock(record.parameters));
+    p[0] = 1;
+    p[2] = 30;
+    unlockBlock(record.parameters);
+    g.imageScale = 0x30000;
+    EXPECT_EQ(readPreviewCenter().x, 0);
+    EXPECT_EQ(readPreviewCenter().y, 10);
+
+    // Hostile scales neither divide by zero nor overflow.
+    g.imageScale = 0;
+    EXPECT_EQ(imageToPreview(500), 0);
+    g.imageScale = -1;
+    EXPECT_EQ(imageToPreview(-32768), 0);
+    g.imageScale = INT32_MAX;
+    (void)previewToImage(32767);
+}
+
+TEST_F(HostFixture, PrepareChoosesPlanesAndGeometry) {
+    record.filterRect = {10, 20, 60, 120}; // 100 wide, 50 high
+    ensureParamBlock();
+    markShowDialog(0);
+    const std::pair<std::int16_t, std::int16_t> modes[] = {
+        {0, 3}, {1, 1}, {2, 3}, {3, 3}, {4, 4}, {5, 3}, {6, 3}, {7, 1}, {8, 1}, {9, 3}, {42, 3}};
+    for (auto [mode, planes] : modes) {
+        record.imageMode = mode;
+        record.bufferSpace = 1234;
+        EXPECT_EQ(call(selector::prepare), 0);
+        EXPECT_EQ(g.planeCount, planes) << "mode " << mode;
+        EXPECT_EQ(g.imageWidth, 100);
+        EXPECT_EQ(g.imageHeight, 50);
+        EXPECT_EQ(g.imageRowBytes, 100 * planes);
+        EXPECT_EQ(g.workRowBytes, g.imageRowBytes);
+        EXPECT_EQ(record.bufferSpace, 0);
+    }
+    EXPECT_TRUE(testing::platformFake.warnings.empty()); // Lab without the dialog due is silent
+
+    markShowDialog(1);
+    record.imageMode = imagemode::lab;
+    EXPECT_EQ(call(selector::prepare), 0);
+    ASSERT_EQ(testing::platformFake.warnings.size(), 1u);
+    EXPECT_EQ(
+        testing::platformFake.warnings[0].rfind("This plug-in does not support Lab Color.", 0), 0u);
+}
+
+TEST_F(HostFixture, PrepareWidensRowsAndRefusesWhatDoesNotFit) {
+    record.imageMode = imagemode::cmyk;
+    record.filterRect = {0, 0, 2, 30000};
+    EXPECT_EQ(call(selector::prepare), 0);
+    EXPECT_EQ(g.imageRowBytes, 120000); // far past 16 bits, no wrap
+
+    record.filterRect = {0, -20000, 10, 20000};
+    EXPECT_EQ(call(selector::prepare), 1);
+    EXPECT_EQ(testing::platformFake.warnings.size(), 1u);
+    EXPECT_EQ(g.imageWidth, 0);
+
+    record.filterRect = {50, 50, 40, 40}; // inverted: nothing to filter, no negative sizes
+    EXPECT_EQ(call(selector::prepare), 0);
+    EXPECT_EQ(g.imageWidth, 0);
+    EXPECT_EQ(g.imageHeight, 0);
+}
+
+TEST_F(HostFixture, SelectorsWithoutARecordAreRefused) {
+    for (std::int16_t sel = 1; sel <= 5; ++sel) {
+        std::int16_t resultWord = 0;
+        dispatchSelector(sel, nullptr, &resultWord);
+        EXPECT_EQ(resultWord, result::filterBadParameters);
+    }
+    EXPECT_EQ(testing::memoryFake.allocations, 0);
+}
+
+} // namespace
+} // namespace vexel
