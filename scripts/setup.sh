@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what building and testing the module needs on a Debian machine (run as root).
+# Safe to run again: when everything is present it only checks and returns quickly.
+set -euo pipefail
+
+packages=(
+    cmake g++ g++-mingw-w64-i686
+    wine wine32:i386 wine64 xvfb xauth
+    libgtest-dev libbenchmark-dev libstb-dev
+    fonts-wqy-microhei imagemagick
+    python3 python3-numpy python3-pil python3-pytest python3-pefile
+    clang-format
+)
+
+is_installed() {
+    [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null)" = "ii " ]
+}
+
+missing=()
+for package in "${packages[@]}"; do
+    is_installed "$package" || missing+=("$package")
+done
+
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+
+if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages (${missing[*]}); run this script as root" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if [ $need_i386 -eq 1 ]; then
+    dpkg --add-architecture i386
+fi
+echo "setup: installing ${missing[*]}"
+apt-get update -q </dev/null
+apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
