@@ -4,8 +4,14 @@
 
 #include <cstdint>
 
+#include "effect/dispersion.h"
+#include "host/param_block.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "ui/dialog_logic.h"
+#include "ui/markers.h"
+#include "ui/outline.h"
+#include "ui/preview.h"
 
 extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -13,12 +19,34 @@ namespace vexel {
 namespace {
 
 constexpr int kBigViewId = 100;
+constexpr int kPreviewButton = 102;
+constexpr int kRestoreButton = 103;
+constexpr UINT_PTR kOutlineTimer = 1;
+
+HWND dialogHandle() {
+    return static_cast<HWND>(g.dialogWindow);
+}
+HWND dialogItem(int id) {
+    return GetDlgItem(dialogHandle(), id);
+}
+
+bool selectionMaskInUse() {
+    return g.maskFrame.holding == Holding::block;
+}
 
 HWND hostWindow() {
     if (g.hostRecord == nullptr) return nullptr;
     const PlatformData* platform = filterRecord().platformData;
     if (platform == nullptr) return nullptr;
     return reinterpret_cast<HWND>(platform->hwnd);
+}
+
+INT_PTR openDialogTemplate() {
+    // A drag cannot outlive the dialog it started in.
+    g.bigDragging = 0;
+    g.smallDragging = 0;
+    return DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance), "FILTERDLG", hostWindow(),
+                           &FilterDlg, 0);
 }
 
 // The measuring pass only records the client size of the big preview control; the dialog is
@@ -31,9 +59,146 @@ void measureAndClose(HWND dialog) {
     EndDialog(dialog, 0);
 }
 
-INT_PTR openDialogTemplate() {
-    return DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance), "FILTERDLG", hostWindow(),
-                           &FilterDlg, 0);
+void centerDialog(HWND window) {
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    const std::int32_t width = frame.right - frame.left;
+    const std::int32_t height = frame.bottom - frame.top;
+    MoveWindow(window, centredOrigin(GetSystemMetrics(SM_CXSCREEN), width),
+               centredOrigin(GetSystemMetrics(SM_CYSCREEN), height), width, height, TRUE);
+}
+
+// A negative value means the row's text is invalid: the bar keeps its last position.
+void setRowScrollPos(HWND bar, std::int16_t value) {
+    if (value >= 0) SetScrollPos(bar, SB_CTL, value, TRUE);
+}
+
+struct BarRange {
+    std::int16_t min;
+    std::int16_t max;
+};
+
+// The range lives in the bar; every read of a row takes its bounds from there.
+BarRange barRange(HWND bar) {
+    int min = 0;
+    int max = 0;
+    GetScrollRange(bar, SB_CTL, &min, &max);
+    return {static_cast<std::int16_t>(min), static_cast<std::int16_t>(max)};
+}
+
+void initValueRow(std::int16_t value, std::int16_t min, std::int16_t max, int editId, int barId) {
+    HWND bar = dialogItem(barId);
+    SetScrollRange(bar, SB_CTL, min, max, FALSE);
+    setRowScrollPos(bar, value);
+    // Setting the text notifies like typing, which reads the row back into its setting.
+    SetDlgItemInt(dialogHandle(), editId, static_cast<UINT>(static_cast<int>(value)), FALSE);
+    SendMessageA(dialogItem(editId), EM_LIMITTEXT, static_cast<WPARAM>(editTextLimit(min, max)), 0);
+}
+
+std::int16_t readValueRow(int editId, std::int16_t min, std::int16_t max) {
+    BOOL translated = FALSE;
+    const UINT parsed = GetDlgItemInt(dialogHandle(), editId, &translated, FALSE);
+    return rowValueFromText(translated != FALSE, parsed, min, max);
+}
+
+// Re-reads a row after any notification of its edit, with its markers taken off for the old
+// value and drawn again for the new one.
+void rereadRow(const ValueRow& row) {
+    if (row.redraws) redrawAroundCenter(row.redrawScope);
+    HWND bar = dialogItem(row.barId);
+    const BarRange range = barRange(bar);
+    g.*row.setting = readValueRow(row.editId, range.min, range.max);
+    if (row.redraws) drawMarkers(row.redrawScope);
+    setRowScrollPos(bar, g.*row.setting);
+}
+
+void selectEditText(int editId) {
+    HWND edit = dialogItem(editId);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SetFocus(edit);
+}
+
+void rejectValueRow(int editId) {
+    MessageBeep(0);
+    selectEditText(editId);
+}
+
+// Every invalid row beeps and has its text selected; the focus ends on the last of them.
+bool allRowsValid() {
+    bool valid = true;
+    for (const ValueRow& row : kValueRows) {
+        if (g.*row.setting < 0) {
+            rejectValueRow(row.editId);
+            valid = false;
+        }
+    }
+    return valid;
+}
+
+void showEffectInPreview() {
+    g.previewEffect = 1;
+    g.gridCenterX = previewToWork(g.previewCenterX);
+    g.gridCenterY = previewToWork(g.previewCenterY);
+    deriveEffect(g.previewScale);
+    redrawPreview();
+}
+
+void endDialog(INT_PTR result) {
+    if (selectionMaskInUse()) KillTimer(dialogHandle(), kOutlineTimer);
+    EndDialog(dialogHandle(), result);
+}
+
+// The bar never writes a setting: it rewrites the edit, whose notification re-reads the row.
+void moveScrollTo(int barId, std::int16_t proposed) {
+    const ValueRow* row = rowForBar(barId);
+    if (row == nullptr) return;
+    HWND bar = dialogItem(barId);
+    const BarRange range = barRange(bar);
+    const std::int16_t position = clampToRange(proposed, range.min, range.max);
+    if (position == GetScrollPos(bar, SB_CTL)) return;
+    setRowScrollPos(bar, position);
+    SetDlgItemInt(dialogHandle(), row->editId, static_cast<UINT>(position), FALSE);
+}
+
+void applyScrollCode(int barId, std::uint16_t code, std::int16_t thumb) {
+    HWND bar = dialogItem(barId);
+    const BarRange range = barRange(bar);
+    const auto current = static_cast<std::int16_t>(GetScrollPos(bar, SB_CTL));
+    const auto proposed = proposedScrollPosition(code, current, thumb, range.min, range.max);
+    if (proposed) moveScrollTo(barId, *proposed);
+}
+
+void initDialog(HWND dialog) {
+    centerDialog(dialog);
+    for (const ValueRow& row : kValueRows)
+        initValueRow(g.*row.setting, row.min, row.max, row.editId, row.barId);
+    if (selectionMaskInUse()) buildSelectionOutline(); // also starts the outline timer
+}
+
+INT_PTR handleCommand(int id) {
+    if (const ValueRow* row = rowForEdit(id)) {
+        rereadRow(*row);
+        return TRUE;
+    }
+    switch (id) {
+    case kPreviewButton:
+        if (allRowsValid()) showEffectInPreview();
+        return TRUE;
+    case IDOK:
+        if (allRowsValid()) endDialog(1);
+        return TRUE;
+    case IDCANCEL:
+        endDialog(2);
+        return TRUE;
+    case kRestoreButton:
+        if (g.previewEffect == 1) {
+            g.previewEffect = 0;
+            redrawPreview();
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 } // namespace
@@ -49,24 +214,25 @@ std::int16_t runParameterDialog() {
 
 } // namespace vexel
 
-extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     using namespace vexel;
     g.dialogWindow = dialog;
     switch (message) {
     case WM_INITDIALOG:
-        if (g.measuredWidth == 0) measureAndClose(dialog);
+        if (g.measuredWidth == 0)
+            measureAndClose(dialog);
+        else
+            initDialog(dialog);
         return TRUE;
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            EndDialog(dialog, 1);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 2);
-            return TRUE;
-        default:
-            return FALSE;
-        }
+        return handleCommand(LOWORD(wParam));
+    case WM_HSCROLL:
+        applyScrollCode(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), LOWORD(wParam),
+                        static_cast<std::int16_t>(HIWORD(wParam)));
+        return TRUE;
+    case WM_TIMER:
+        if (selectionMaskInUse() && g.previewReady != 0) outlineTick();
+        return TRUE;
     default:
         return FALSE;
     }

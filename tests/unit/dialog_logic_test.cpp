@@ -1,0 +1,186 @@
+// The dialog's row and scroll-bar arithmetic, and the centre moves and direction line of the
+// preview markers.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "host/plugin_globals.h"
+#include "tests/unit/test_support.h"
+#include "ui/dialog_logic.h"
+#include "ui/markers.h"
+
+namespace vexel {
+namespace {
+
+// Scroll codes as the scroll bar sends them.
+constexpr std::uint16_t kLineLeft = 0, kLineRight = 1, kPageLeft = 2, kPageRight = 3,
+                        kThumbPosition = 4, kThumbTrack = 5, kLeft = 6, kRight = 7, kEndScroll = 8;
+
+// Where a code leaves a bar: the proposal clamped into its range.
+std::optional<std::int16_t> scrolledTo(std::uint16_t code, std::int16_t current, std::int16_t min,
+                                       std::int16_t max, std::int16_t thumb = 0) {
+    const auto proposed = proposedScrollPosition(code, current, thumb, min, max);
+    if (!proposed) return std::nullopt;
+    return clampToRange(*proposed, min, max);
+}
+
+TEST(ScrollCodes, PageStepsLandOnMultiplesOfTen) {
+    EXPECT_EQ(scrolledTo(kPageRight, 25, 0, 100), 30);
+    EXPECT_EQ(scrolledTo(kPageRight, 30, 0, 100), 40);
+    EXPECT_EQ(scrolledTo(kPageLeft, 25, 0, 100), 20);
+    EXPECT_EQ(scrolledTo(kPageLeft, 20, 0, 100), 10);
+    EXPECT_EQ(scrolledTo(kPageRight, 95, 0, 100), 100);
+    EXPECT_EQ(scrolledTo(kPageRight, 355, 0, 360), 360);
+}
+
+TEST(ScrollCodes, StepsPastTheEndsAreClamped) {
+    // At 100 a page right proposes 110, clamped back to where the bar already is.
+    EXPECT_EQ(proposedScrollPosition(kPageRight, 100, 0, 0, 100), 110);
+    EXPECT_EQ(scrolledTo(kPageRight, 100, 0, 100), 100);
+    // Height bar: from 5 a page left proposes 0, clamped to the minimum 5.
+    EXPECT_EQ(proposedScrollPosition(kPageLeft, 5, 0, 5, 100), 0);
+    EXPECT_EQ(scrolledTo(kPageLeft, 5, 5, 100), 5);
+    // Strength bar at 0: (0 - 1) / 10 truncates to 0, so nothing moves below the range.
+    EXPECT_EQ(proposedScrollPosition(kPageLeft, 0, 0, 0, 100), 0);
+    EXPECT_EQ(scrolledTo(kLineLeft, 0, 0, 100), 0);
+    EXPECT_EQ(scrolledTo(kLineRight, 360, 0, 360), 360);
+    EXPECT_EQ(scrolledTo(kThumbTrack, 50, 1, 100, 250), 100);
+    EXPECT_EQ(scrolledTo(kThumbTrack, 50, 1, 100, -3), 1);
+}
+
+TEST(ScrollCodes, LineThumbAndEndCodes) {
+    EXPECT_EQ(scrolledTo(kLineLeft, 42, 0, 100), 41);
+    EXPECT_EQ(scrolledTo(kLineRight, 42, 0, 100), 43);
+    EXPECT_EQ(scrolledTo(kThumbPosition, 42, 0, 360, 275), 275);
+    EXPECT_EQ(scrolledTo(kThumbTrack, 42, 0, 360, 7), 7);
+    EXPECT_EQ(scrolledTo(kLeft, 42, 5, 100), 5);
+    EXPECT_EQ(scrolledTo(kRight, 42, 5, 100), 100);
+    EXPECT_EQ(scrolledTo(kEndScroll, 42, 0, 100), std::nullopt);
+    EXPECT_EQ(scrolledTo(9, 42, 0, 100), std::nullopt);
+    EXPECT_EQ(scrolledTo(0xFFFF, 42, 0, 100), std::nullopt);
+}
+
+TEST(ValueRows, TextCountsOnlyWhenParsedAndInRange) {
+    // Empty text and "-5" fail the unsigned parse.
+    EXPECT_EQ(rowValueFromText(false, 0, 0, 360), -1);
+    EXPECT_EQ(rowValueFromText(false, 5, 0, 360), -1);
+    EXPECT_EQ(rowValueFromText(true, 400, 0, 360), -1);
+    EXPECT_EQ(rowValueFromText(true, 360, 0, 360), 360);
+    EXPECT_EQ(rowValueFromText(true, 0, 0, 360), 0);
+    EXPECT_EQ(rowValueFromText(true, 4, 5, 100), -1);
+    EXPECT_EQ(rowValueFromText(true, 5, 5, 100), 5);
+    EXPECT_EQ(rowValueFromText(true, 101, 5, 100), -1);
+    // A number whose low 16 bits fall in range is still out of range.
+    EXPECT_EQ(rowValueFromText(true, 65541, 5, 100), -1);
+    EXPECT_EQ(rowValueFromText(true, 0xFFFFFFFFu, 0, 100), -1);
+}
+
+TEST(ValueRows, EveryRowTakesThreeCharacters) {
+    for (const ValueRow& row : kValueRows)
+        EXPECT_EQ(editTextLimit(row.min, row.max), 3);
+    EXPECT_EQ(editTextLimit(0, 99), 2);
+    EXPECT_EQ(editTextLimit(-5, 99), 3);
+    EXPECT_EQ(editTextLimit(-5, 100), 4);
+}
+
+TEST(ValueRows, EditsAndBarsPairUp) {
+    const std::pair<int, int> pairs[] = {
+        {441, 442}, {153, 154}, {156, 157}, {114, 119}, {117, 122}};
+    for (auto [edit, bar] : pairs) {
+        ASSERT_NE(rowForBar(bar), nullptr);
+        EXPECT_EQ(rowForBar(bar)->editId, edit);
+        EXPECT_EQ(rowForEdit(edit), rowForBar(bar));
+    }
+    EXPECT_EQ(rowForEdit(102), nullptr);
+    EXPECT_EQ(rowForBar(153), nullptr);
+}
+
+TEST(CenterDialog, CentresAndNeverStartsOffScreen) {
+    EXPECT_EQ(centredOrigin(1280, 700), 290);
+    EXPECT_EQ(centredOrigin(1025, 700), 162);
+    EXPECT_EQ(centredOrigin(600, 700), 0);
+    EXPECT_EQ(centredOrigin(700, 700), 0);
+}
+
+class CenterMoves : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::resetModuleState();
+        g.previewWidth = 270;
+        g.previewHeight = 162;
+    }
+    void centreAt(std::int16_t x, std::int16_t y) {
+        g.previewCenterX = x;
+        g.previewCenterY = y;
+    }
+};
+
+TEST_F(CenterMoves, ScopeOneOnlyInsideTheSameOverviewPixel) {
+    centreAt(11, 20);
+    CenterMove move = planCenterMove(10, 20, 0);
+    EXPECT_TRUE(move.moves);
+    EXPECT_EQ(move.scope, 1);
+    EXPECT_EQ(move.x, 10);
+    EXPECT_EQ(move.y, 20);
+
+    centreAt(10, 20);
+    move = planCenterMove(12, 20, 0);
+    EXPECT_TRUE(move.moves);
+    EXPECT_EQ(move.scope, 0);
+
+    centreAt(10, 20);
+    EXPECT_EQ(planCenterMove(11, 21, 0).scope, 1);
+    EXPECT_EQ(planCenterMove(10, 22, 0).scope, 0);
+    EXPECT_EQ(planCenterMove(9, 20, 0).scope, 0);
+}
+
+TEST_F(CenterMoves, ClickOnTheCentreMovesNothing) {
+    centreAt(100, 50);
+    EXPECT_FALSE(planCenterMove(100, 50, 0).moves);
+    EXPECT_FALSE(planCenterMove(50, 25, 1).moves);
+    // Clamped onto the current centre counts as no move too.
+    centreAt(269, 0);
+    EXPECT_FALSE(planCenterMove(400, -30, 0).moves);
+}
+
+TEST_F(CenterMoves, PositionsAreClampedToThePreview) {
+    centreAt(100, 50);
+    CenterMove move = planCenterMove(300, -7, 0);
+    EXPECT_EQ(move.x, 269);
+    EXPECT_EQ(move.y, 0);
+    move = planCenterMove(-1, 500, 0);
+    EXPECT_EQ(move.x, 0);
+    EXPECT_EQ(move.y, 161);
+}
+
+TEST_F(CenterMoves, OverviewPositionsCountDouble) {
+    centreAt(100, 50);
+    CenterMove move = planCenterMove(33, 40, 1);
+    EXPECT_EQ(move.x, 66);
+    EXPECT_EQ(move.y, 80);
+    move = planCenterMove(135, 81, 1); // 270, 162: one past the last pixel
+    EXPECT_EQ(move.x, 269);
+    EXPECT_EQ(move.y, 161);
+    // Far outside while captured: stays on the near edge instead of wrapping to the far one.
+    move = planCenterMove(-20000, 20000, 1);
+    EXPECT_EQ(move.x, 0);
+    EXPECT_EQ(move.y, 161);
+}
+
+TEST(OverviewDirection, EndPointsOfTheTwentyFivePixelLine) {
+    struct Case {
+        std::int16_t angle, dx, dy;
+    };
+    // cos and sin times 25, truncated toward zero; y grows downward on the screen.
+    const Case cases[] = {{0, 25, 0},   {30, 21, -12},   {45, 17, -17}, {60, 12, -21},
+                          {90, 0, -25}, {135, -17, -17}, {180, -25, 0}, {225, -17, 17},
+                          {270, 0, 25}, {315, 17, 17},   {360, 25, 0}};
+    for (const Case& c : cases) {
+        const LineOffset end = overviewDirection(c.angle);
+        EXPECT_EQ(end.dx, c.dx) << "angle " << c.angle;
+        EXPECT_EQ(end.dy, c.dy) << "angle " << c.angle;
+    }
+}
+
+} // namespace
+} // namespace vexel

@@ -1,0 +1,55 @@
+// The arithmetic behind the dialog's value rows and scroll bars, kept free of the window system
+// so it can be checked natively.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "host/plugin_globals.h"
+
+namespace vexel {
+
+// One value row: the setting it edits, its range and its controls. A row whose markers depend on
+// the value removes and redraws them around each re-read with redrawScope.
+struct ValueRow {
+    std::int16_t PluginGlobals::*setting;
+    std::int16_t min;
+    std::int16_t max;
+    int editId;
+    int barId;
+    bool redraws;
+    std::int16_t redrawScope;
+};
+
+// In the order the rows are initialised and validated: angle, stretch, strength, height, width.
+inline constexpr std::array<ValueRow, 5> kValueRows{{
+    {&PluginGlobals::angle, 0, 360, 153, 154, true, -1},
+    {&PluginGlobals::stretch, 1, 100, 441, 442, false, 0},
+    {&PluginGlobals::strength, 0, 100, 117, 122, false, 0},
+    {&PluginGlobals::height, 5, 100, 156, 157, true, -2},
+    {&PluginGlobals::width, 5, 100, 114, 119, true, -2},
+}};
+
+const ValueRow* rowForEdit(int editId);
+const ValueRow* rowForBar(int barId);
+
+// The setting a row's text stands for: the parsed number when the parse succeeded and the number
+// lies in [min, max], else -1.
+std::int16_t rowValueFromText(bool translated, std::uint32_t parsed, std::int16_t min,
+                              std::int16_t max);
+
+// Characters an edit accepts: room for the largest magnitude and a sign.
+std::int32_t editTextLimit(std::int16_t min, std::int16_t max);
+
+// The position a scroll code proposes from the bar's current position, or nothing for
+// SB_ENDSCROLL and above. Page steps land on multiples of 10.
+std::optional<std::int16_t> proposedScrollPosition(std::uint16_t code, std::int16_t current,
+                                                   std::int16_t thumb, std::int16_t min,
+                                                   std::int16_t max);
+std::int16_t clampToRange(std::int16_t value, std::int16_t min, std::int16_t max);
+
+// Left or top edge that centres a window of the given size on the screen, never off its start.
+std::int16_t centredOrigin(std::int32_t screenSize, std::int32_t windowSize);
+
+} // namespace vexel
