@@ -1,0 +1,193 @@
+// Edge detection and dash animation of the selection outline, on 1-bit rows of maskStride bytes
+// (most significant bit leftmost, the layout of a monochrome bitmap with 16-bit padded rows).
+#include "ui/outline_bits.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+
+namespace vexel {
+
+namespace {
+
+constexpr std::uint8_t rotateLeft8(std::uint8_t v) {
+    return static_cast<std::uint8_t>((v << 1) | (v >> 7));
+}
+
+constexpr bool patternsAgree() {
+    for (int r = 0; r < 8; ++r) {
+        if (kOutlineStartPattern[r] != rotateLeft8(kOutlineStartPattern[(r + 7) % 8])) return false;
+        const std::uint8_t delta = kOutlineStartPattern[r] ^ kOutlineStartPattern[(r + 7) % 8];
+        if (kOutlineDeltaPattern[r] != delta || kOutlineDeltaPattern[r + 8] != delta) return false;
+    }
+    return true;
+}
+static_assert(patternsAgree());
+
+// A word is two bytes, the left one in the low half: pixels run from bit 7 down to bit 0, then
+// from bit 15 down to bit 8.
+std::uint16_t loadWord(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+void storeWord(std::uint8_t* p, std::uint16_t w) {
+    p[0] = static_cast<std::uint8_t>(w);
+    p[1] = static_cast<std::uint8_t>(w >> 8);
+}
+std::uint16_t rotateRight16(std::uint16_t w) {
+    return static_cast<std::uint16_t>((w >> 1) | (w << 15));
+}
+std::uint16_t rotateLeft16(std::uint16_t w) {
+    return static_cast<std::uint16_t>((w << 1) | (w >> 15));
+}
+
+constexpr std::uint16_t kFirstPixel = 0x0080;
+constexpr std::uint16_t kSecondPixel = 0x0040;
+constexpr std::uint16_t kSecondToLastPixel = 0x0200;
+constexpr std::uint16_t kLastPixel = 0x0100;
+
+std::uint32_t capacity(const RunBuffer& buffer) {
+    return buffer.address == nullptr ? 0 : blockSize(buffer.handle);
+}
+
+bool tileHasBits(std::int16_t x0, std::int16_t y0, std::int16_t rows) {
+    const std::int32_t first = x0 / 8;
+    const std::int32_t last = std::min<std::int32_t>(first + kOutlineTile / 8, g.maskStride);
+    for (std::int32_t i = y0; i < y0 + rows; ++i) {
+        const std::uint8_t* row = outlineWorkRow(i);
+        for (std::int32_t b = first; b < last; ++b) {
+            if (row[b] != 0) return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::uint8_t* maskFrameRow(std::int32_t i) {
+    return g.maskFrame.address + static_cast<std::ptrdiff_t>(i + 1) * g.maskStride;
+}
+
+std::uint8_t* outlineWorkRow(std::int32_t i) {
+    return g.outlineWork.address + static_cast<std::ptrdiff_t>(i) * g.maskStride;
+}
+
+bool outlineBuffersFit() {
+    if (g.maskFrame.holding != Holding::block || g.maskFrame.address == nullptr ||
+        g.outlineWork.address == nullptr || g.maskBits.address == nullptr) {
+        return false;
+    }
+    if (g.previewWidth <= 0 || g.previewHeight <= 0 || g.maskRowWords <= 0) return false;
+    if (g.maskStride != 2 * g.maskRowWords || g.maskRowWords * 16 < g.previewWidth) return false;
+    const std::int64_t bytes = std::int64_t{g.maskStride} * g.previewHeight;
+    if (g.maskBitmapBytes != bytes) return false;
+    return capacity(g.maskFrame) >= bytes + 2 * g.maskStride && capacity(g.outlineWork) >= bytes &&
+           capacity(g.maskBits) >= bytes;
+}
+
+void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {
+    std::uint16_t previous = 0;
+    std::uint16_t current = words > 0 ? loadWord(row) : 0;
+    for (std::int16_t k = 0; k < words; ++k) {
+        const std::uint16_t next = k + 1 < words ? loadWord(row + 2 * (k + 1)) : 0;
+        // Both neighbours of the 14 inner pixels at once; the word's first and last pixel need
+        // the neighbouring words.
+        std::uint16_t keep =
+            static_cast<std::uint16_t>(rotateRight16(current) & rotateLeft16(current) & 0xFE7F);
+        const bool leftOfFirst = k == 0 || (previous & kLastPixel) != 0;
+        if (leftOfFirst && (current & kSecondPixel) != 0) keep |= kFirstPixel;
+        if ((current & kSecondToLastPixel) != 0 && (next & kFirstPixel) != 0) keep |= kLastPixel;
+        storeWord(row + 2 * k, static_cast<std::uint16_t>(current & keep));
+        previous = current;
+        current = next;
+    }
+}
+
+bool buildOutlineBits() {
+    if (!outlineBuffersFit()) return false;
+    const std::int16_t rows = g.previewHeight;
+    const std::int32_t stride = g.maskStride;
+    std::memcpy(g.maskBits.address, maskFrameRow(0), static_cast<std::size_t>(g.maskBitmapBytes));
+    std::memset(maskFrameRow(-1), 0, static_cast<std::size_t>(stride));
+    std::memset(maskFrameRow(rows), 0, static_cast<std::size_t>(stride));
+
+    // Vertical erosion: the guard rows make everything above and below the preview unselected.
+    for (std::int32_t i = 0; i < rows; ++i) {
+        const std::uint8_t* above = maskFrameRow(i - 1);
+        const std::uint8_t* here = maskFrameRow(i);
+        const std::uint8_t* below = maskFrameRow(i + 1);
+        std::uint8_t* work = outlineWorkRow(i);
+        for (std::int32_t b = 0; b < stride; ++b) {
+            work[b] = static_cast<std::uint8_t>(above[b] & here[b] & below[b]);
+        }
+    }
+    for (std::int32_t i = 0; i < rows; ++i)
+        erodeRowHorizontally(outlineWorkRow(i), g.maskRowWords);
+
+    // The edge: selected pixels that did not survive the erosion.
+    for (std::int32_t i = 0; i < rows; ++i) {
+        std::uint8_t* edge = maskFrameRow(i);
+        const std::uint8_t* work = outlineWorkRow(i);
+        for (std::int32_t b = 0; b < stride; ++b)
+            edge[b] = static_cast<std::uint8_t>(edge[b] & ~work[b]);
+    }
+    g.outlinePrimed = 0;
+    return true;
+}
+
+void primeOutlineState() {
+    g.outlinePrimed = 1;
+    g.outlinePattern = kOutlineStartPattern.data();
+    g.outlinePhase = 0;
+}
+
+void advanceOutlinePattern() {
+    g.outlinePattern = kOutlineDeltaPattern.data() + (g.outlinePhase & 7);
+    g.outlinePhase = static_cast<std::int16_t>((g.outlinePhase - 1) & 7);
+}
+
+void maskEdgeWithPattern(std::span<const std::uint8_t, 8> pattern) {
+    for (std::int32_t i = 0; i < g.previewHeight; ++i) {
+        const std::uint8_t* edge = maskFrameRow(i);
+        std::uint8_t* work = outlineWorkRow(i);
+        const std::uint8_t p = pattern[static_cast<std::size_t>(i & 7)];
+        for (std::int32_t b = 0; b < g.maskStride; ++b)
+            work[b] = static_cast<std::uint8_t>(edge[b] & p);
+    }
+}
+
+std::array<std::uint8_t, 8> shownOutlinePattern() {
+    // After n ticks following the priming tick the phase is (7 - n) mod 8 and row r shows
+    // Start[(r - n) mod 8].
+    const int n = (7 - g.outlinePhase) & 7;
+    std::array<std::uint8_t, 8> shown{};
+    for (int r = 0; r < 8; ++r)
+        shown[static_cast<std::size_t>(r)] =
+            kOutlineStartPattern[static_cast<std::size_t>((r - n) & 7)];
+    return shown;
+}
+
+std::vector<BlitRect> outlineTileRuns() {
+    std::vector<BlitRect> runs;
+    const std::int16_t width = g.previewWidth;
+    for (std::int16_t y0 = 0; y0 < g.previewHeight;
+         y0 = static_cast<std::int16_t>(y0 + kOutlineTile)) {
+        const auto rows =
+            static_cast<std::int16_t>(std::min<std::int32_t>(kOutlineTile, g.previewHeight - y0));
+        std::int16_t open = -1;
+        for (std::int16_t x0 = 0; x0 < width; x0 = static_cast<std::int16_t>(x0 + kOutlineTile)) {
+            if (tileHasBits(x0, y0, rows)) {
+                if (open < 0) open = x0;
+            } else if (open >= 0) {
+                runs.push_back({open, y0, static_cast<std::int16_t>(x0 - open), rows});
+                open = -1;
+            }
+        }
+        if (open >= 0) runs.push_back({open, y0, static_cast<std::int16_t>(width - open), rows});
+    }
+    return runs;
+}
+
+} // namespace vexel

@@ -1,0 +1,99 @@
+// Putting the selection outline on the big preview: edge bits through the monochrome outline
+// bitmap, whitened once (SRCPAINT) and then animated with XOR deltas (SRCINVERT) every 100 ms.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+
+#include "host/plugin_globals.h"
+#include "ui/outline.h"
+#include "ui/outline_bits.h"
+
+namespace vexel {
+
+namespace {
+
+constexpr int kBigPreviewId = 100;
+constexpr UINT_PTR kOutlineTimer = 1;
+constexpr UINT kOutlinePeriodMs = 100;
+
+HWND dialog() {
+    return static_cast<HWND>(g.dialogWindow);
+}
+HBITMAP outlineBitmap() {
+    return static_cast<HBITMAP>(g.outlineBitmap);
+}
+HDC outlineDC() {
+    return static_cast<HDC>(g.outlineDC);
+}
+
+bool outlineDrawable() {
+    return g.outlineBitmap != nullptr && g.outlineDC != nullptr && outlineBuffersFit();
+}
+
+// A monochrome source puts its 1 bits in the destination's background colour and its 0 bits in
+// the text colour; the blits rely on white and black whatever the platform's defaults are.
+void useMonochromeColours(HDC dc) {
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, RGB(255, 255, 255));
+}
+
+void loadOutlineBitmap(const std::uint8_t* rows) {
+    SetBitmapBits(outlineBitmap(), static_cast<DWORD>(g.maskBitmapBytes), rows);
+}
+
+void whitenEdge(HDC dc, int x, int y, int width, int height) {
+    loadOutlineBitmap(maskFrameRow(0));
+    BitBlt(dc, x, y, width, height, outlineDC(), x, y, SRCPAINT);
+}
+
+void dropPendingTicks() {
+    MSG message;
+    while (PeekMessageA(&message, dialog(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
+    }
+}
+
+} // namespace
+
+void buildSelectionOutline() {
+    if (!buildOutlineBits()) return;
+    SetTimer(dialog(), kOutlineTimer, kOutlinePeriodMs, nullptr);
+}
+
+void outlineTick() {
+    if (outlineDrawable()) {
+        const HWND preview = GetDlgItem(dialog(), kBigPreviewId);
+        const HDC dc = GetDC(preview);
+        useMonochromeColours(dc);
+        if (g.outlinePrimed == 0 || g.outlinePattern == nullptr) {
+            whitenEdge(dc, 0, 0, g.previewWidth, g.previewHeight);
+            primeOutlineState();
+        }
+        maskEdgeWithPattern(std::span<const std::uint8_t, 8>(g.outlinePattern, 8));
+        loadOutlineBitmap(outlineWorkRow(0));
+        for (const BlitRect& run : outlineTileRuns()) {
+            BitBlt(dc, run.x, run.y, run.width, run.height, outlineDC(), run.x, run.y, SRCINVERT);
+        }
+        ReleaseDC(preview, dc);
+        advanceOutlinePattern();
+    }
+    dropPendingTicks();
+}
+
+void restoreOutlineInBlock(void* dcHandle, std::int16_t x, std::int16_t y, std::int16_t width,
+                           std::int16_t height) {
+    if (g.outlinePrimed == 0 || !outlineDrawable()) return;
+    // The block may reach past the preview's right and bottom edges, where the bitmap ends.
+    const int w = std::min<int>(width, g.previewWidth - x);
+    const int h = std::min<int>(height, g.previewHeight - y);
+    if (x < 0 || y < 0 || w <= 0 || h <= 0) return;
+    const HDC dc = static_cast<HDC>(dcHandle);
+    useMonochromeColours(dc);
+    whitenEdge(dc, x, y, w, h);
+    const std::array<std::uint8_t, 8> shown = shownOutlinePattern();
+    maskEdgeWithPattern(shown);
+    loadOutlineBitmap(outlineWorkRow(0));
+    BitBlt(dc, x, y, w, h, outlineDC(), x, y, SRCINVERT);
+}
+
+} // namespace vexel

@@ -1,0 +1,280 @@
+// Preview pixels, the strip and block loops, and the display conversions. No window system here:
+// the Win32 side only takes device contexts and hands the filled buffers to the screen.
+#include "ui/preview_pixels.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "effect/dispersion.h"
+#include "host/int_math.h"
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+#include "ui/preview.h"
+
+namespace vexel {
+
+namespace {
+
+constexpr std::int32_t kHalf = 32768; // samples are taken at the centre of a preview pixel
+
+// Work column or row sampled by preview column or row v.
+std::int32_t sampleOf(std::int32_t v) {
+    return static_cast<std::int32_t>((std::int64_t{v} * g.previewScale + kHalf) >> 16);
+}
+
+std::int16_t countSampled(std::int16_t previewSide, std::int16_t workSide) {
+    std::int16_t n = 0;
+    while (n < previewSide && sampleOf(n) < workSide)
+        ++n;
+    return n;
+}
+
+std::uint8_t* workRowAddress(std::int32_t row) {
+    return g.workImage.address + static_cast<std::ptrdiff_t>(row) * g.workRowBytes;
+}
+
+std::uint32_t capacity(const RunBuffer& buffer) {
+    if (buffer.address == nullptr) return 0;
+    return blockSize(buffer.handle);
+}
+
+bool hostDisplays() {
+    return g.hostRecord != nullptr && filterRecord().displayPixels != nullptr;
+}
+
+// Computes preview row i (work row `workRow`) into `slot`, copying repeated work columns.
+void renderRow(std::int16_t i, std::int32_t workRow, std::uint8_t* slot, std::int16_t columns) {
+    const std::int16_t planes = g.planeCount;
+    g.currentRow = workRowAddress(workRow);
+    g.posX = kHalf;
+    std::int32_t lastColumn = -1;
+    for (std::int16_t j = 0; j < columns; ++j) {
+        std::uint8_t* destination = slot + std::ptrdiff_t{j} * planes;
+        const std::int32_t column = wholePart(g.posX);
+        if (column == lastColumn) {
+            // Same work pixel as its left neighbour: same result, selection decision included.
+            copyBytes(destination - planes, destination, static_cast<std::uint16_t>(planes));
+            g.posX = addWrap32(g.posX, g.previewScale);
+        } else {
+            lastColumn = column;
+            previewPixel(j, i, destination);
+        }
+    }
+}
+
+} // namespace
+
+void copyBytes(const void* source, void* destination, std::uint16_t n) {
+    if (n != 0) std::memmove(destination, source, n);
+}
+
+bool maskInUse() {
+    return g.maskFrame.holding == Holding::block && g.maskBits.address != nullptr;
+}
+
+std::uint8_t maskBit(std::int16_t x, std::int16_t y) {
+    if (g.maskBits.address == nullptr || g.previewWidth <= 0 || g.previewHeight <= 0) return 0;
+    // Callers only go past the right and bottom edges; the lower clamp keeps a stray negative
+    // coordinate inside the buffer too.
+    x = std::clamp<std::int16_t>(x, 0, static_cast<std::int16_t>(g.previewWidth - 1));
+    y = std::clamp<std::int16_t>(y, 0, static_cast<std::int16_t>(g.previewHeight - 1));
+    const std::uint8_t byte =
+        g.maskBits.address[std::ptrdiff_t{y} * g.maskStride + std::ptrdiff_t{x} / 8];
+    return static_cast<std::uint8_t>(byte & (0x80 >> (x % 8)));
+}
+
+void previewPixel(std::int16_t x, std::int16_t y, std::uint8_t* destination) {
+    const std::int16_t planes = g.planeCount;
+    const std::uint8_t* original = g.currentRow + std::ptrdiff_t{wholePart(g.posX)} * planes;
+    const bool selected = !maskInUse() || maskBit(x, y) != 0;
+    if (!selected && filterRecord().isFloating != 0) {
+        std::memset(destination, 255, static_cast<std::size_t>(planes));
+    } else if (selected && g.previewEffect == 1) {
+        std::uint8_t scratch[4] = {0, 0, 0, 0};
+        transformPixel(scratch); // never reports a missing row: the work image is complete
+        copyBytes(scratch, destination, static_cast<std::uint16_t>(planes));
+    } else {
+        copyBytes(original, destination, static_cast<std::uint16_t>(planes));
+    }
+    g.posX = addWrap32(g.posX, g.previewScale);
+}
+
+std::int16_t sampledColumns() {
+    return countSampled(g.previewWidth, g.workWidth);
+}
+std::int16_t sampledRows() {
+    return countSampled(g.previewHeight, g.workHeight);
+}
+
+std::int16_t renderPreviewStrips(ShowRowsFn show, void* context) {
+    const std::int16_t columns = sampledColumns();
+    const std::int16_t rows = sampledRows();
+    if (columns == 0 || rows == 0 || !rowsFitBuffers(columns, kStripRows)) return 0;
+    const std::int32_t stripRowBytes = std::int32_t{columns} * g.planeCount;
+    std::uint8_t* strip = g.previewStrip.address;
+
+    std::int32_t lastWorkRow = -1;
+    const std::uint8_t* lastSlot = nullptr;
+    g.posY = kHalf;
+    std::int16_t i = 0;
+    for (; i < rows; ++i) {
+        std::uint8_t* slot = strip + std::ptrdiff_t{i % kStripRows} * stripRowBytes;
+        const std::int32_t workRow = wholePart(g.posY);
+        if (workRow == lastWorkRow) {
+            copyBytes(lastSlot, slot, static_cast<std::uint16_t>(stripRowBytes));
+        } else {
+            lastWorkRow = workRow;
+            lastSlot = slot;
+            renderRow(i, workRow, slot, columns);
+        }
+        if (i % kStripRows == kStripRows - 1) {
+            show(context, 0, static_cast<std::int16_t>(i - (kStripRows - 1)), columns, kStripRows);
+        }
+        g.posY = addWrap32(g.posY, g.previewScale);
+    }
+    const std::int16_t rest = static_cast<std::int16_t>(i % kStripRows);
+    if (rest != 0) show(context, 0, static_cast<std::int16_t>(i - rest), columns, rest);
+    return i;
+}
+
+PreviewBlock centerBlock() {
+    const std::int32_t cx = g.previewCenterX;
+    const std::int32_t cy = g.previewCenterY;
+    const std::int32_t x0 = std::max(cx - 4, 0);
+    const std::int32_t y0 = std::max(cy - 4, 0);
+    std::int32_t x1 = cx + 4;
+    std::int32_t y1 = cy + 4;
+    while (x1 > x0 && sampleOf(x1 - 1) >= g.workWidth)
+        --x1;
+    while (y1 > y0 && sampleOf(y1 - 1) >= g.workHeight)
+        --y1;
+    return {wrap16(x0), wrap16(y0), wrap16(x1), wrap16(y1)};
+}
+
+bool renderBlock(const PreviewBlock& block) {
+    if (block.x1 <= block.x0 || block.y1 <= block.y0) return false;
+    if (!rowsFitBuffers(static_cast<std::int16_t>(block.x1 - block.x0),
+                        static_cast<std::int16_t>(block.y1 - block.y0))) {
+        return false;
+    }
+    std::uint8_t* out = g.previewStrip.address;
+    for (std::int16_t y = block.y0; y < block.y1; ++y) {
+        g.posY = addWrap32(mulWrap32(y, g.previewScale), kHalf);
+        g.currentRow = workRowAddress(wholePart(g.posY));
+        g.posX = addWrap32(mulWrap32(block.x0, g.previewScale), kHalf);
+        for (std::int16_t x = block.x0; x < block.x1; ++x) {
+            previewPixel(x, y, out);
+            out += g.planeCount;
+        }
+    }
+    return true;
+}
+
+Rgb displayColor(const std::uint8_t* pixel, std::int16_t planes) {
+    if (planes == 3) return {pixel[0], pixel[1], pixel[2]};
+    if (planes != 4) return {pixel[0], pixel[0], pixel[0]};
+    // Four planes: each colour plane weighted by plane 3, then the strongest of green and blue
+    // toned down against the others.
+    std::uint32_t r = std::uint32_t{pixel[0]} * pixel[3];
+    std::uint32_t gr = std::uint32_t{pixel[1]} * pixel[3];
+    std::uint32_t b = std::uint32_t{pixel[2]} * pixel[3];
+    if (r < gr) {
+        if (gr < b) {
+            b = b / 2 + gr / 2;
+        } else {
+            gr = gr - gr / 8;
+        }
+    } else if (r < b) {
+        b = b / 2 + r / 2;
+    }
+    return {static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(gr >> 8),
+            static_cast<std::uint8_t>(b >> 8)};
+}
+
+std::uint8_t ditherChannel(std::uint8_t v, bool raise) {
+    const int e = std::min({int{v}, 64, 255 - int{v}});
+    return static_cast<std::uint8_t>(raise ? v + e : v - e);
+}
+
+bool ditherRaises(std::int32_t x, std::int32_t y) {
+    return ((x + y) & 1) == 0;
+}
+
+std::int32_t dibRowBytes(std::int16_t count) {
+    return (std::int32_t{count} * 3 + 3) & ~3;
+}
+
+bool rowsFitBuffers(std::int16_t count, std::int16_t lines) {
+    if (count < 0 || lines < 0 || g.planeCount <= 0) return false;
+    const std::int64_t stripBytes = std::int64_t{count} * lines * g.planeCount;
+    if (stripBytes > capacity(g.previewStrip)) return false;
+    if (hostDisplays()) return true;
+    return std::int64_t{lines} * dibRowBytes(count) <= capacity(g.dibBuffer);
+}
+
+void setPixelMapConstants() {
+    PSPixelMap& map = g.pixelMap;
+    map.version = 0;
+    map.bounds.top = 0;
+    map.bounds.left = 0;
+    map.imageMode = filterRecord().imageMode;
+    map.colBytes = g.planeCount;
+    map.planeBytes = 1;
+    map.baseAddr = g.previewStrip.address;
+}
+
+void setDibHeaderConstants() {
+    DibHeader& header = g.dibHeader;
+    header.biSize = 40;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = 0; // BI_RGB
+    header.biXPelsPerMeter = 0;
+    header.biYPelsPerMeter = 0;
+    header.biClrUsed = 0;
+    header.biClrImportant = 0;
+}
+
+void setPixelMapRows(std::int16_t count, std::int16_t lines) {
+    PSPixelMap& map = g.pixelMap;
+    map.rowBytes = std::int32_t{count} * g.planeCount;
+    map.bounds.bottom = lines;
+    map.bounds.right = count;
+    map.baseAddr = g.previewStrip.address;
+}
+
+void stripToDib(std::int16_t x, std::int16_t y, std::int16_t count, std::int16_t lines) {
+    const std::int16_t planes = g.planeCount;
+    const std::int32_t rowBytes = dibRowBytes(count);
+    const std::int32_t stripRowBytes = std::int32_t{count} * planes;
+    const bool dither = g.lowColor == 1;
+    for (std::int16_t r = 0; r < lines; ++r) {
+        // DIB rows run bottom-up: row 0 is the block's last strip row.
+        const std::int16_t stripRow = static_cast<std::int16_t>(lines - 1 - r);
+        const std::uint8_t* source =
+            g.previewStrip.address + std::ptrdiff_t{stripRow} * stripRowBytes;
+        std::uint8_t* target = g.dibBuffer.address + std::ptrdiff_t{r} * rowBytes;
+        // The sign follows the screen position, so a re-rendered block matches what surrounds it.
+        bool raise = ditherRaises(x, std::int32_t{y} + stripRow);
+        for (std::int16_t c = 0; c < count; ++c) {
+            Rgb rgb = displayColor(source, planes);
+            if (dither) {
+                rgb = {ditherChannel(rgb.r, raise), ditherChannel(rgb.g, raise),
+                       ditherChannel(rgb.b, raise)};
+            }
+            target[0] = rgb.b;
+            target[1] = rgb.g;
+            target[2] = rgb.r;
+            target += 3;
+            source += planes;
+            raise = !raise;
+        }
+        std::memset(target, 0, static_cast<std::size_t>(rowBytes - std::int32_t{count} * 3));
+    }
+    g.dibHeader.biWidth = count;
+    g.dibHeader.biHeight = lines;
+    g.dibHeader.biSizeImage = static_cast<std::uint32_t>(std::int32_t{lines} * rowBytes);
+}
+
+} // namespace vexel

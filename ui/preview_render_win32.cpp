@@ -1,0 +1,154 @@
+// Drawing the big preview on the screen: window sizing at the first paint, the full redraw in
+// strips of four rows, the block under the centre marker, and the two display paths (the host's
+// displayPixels, or a 24-bit DIB through SetDIBitsToDevice).
+#include <windows.h>
+
+#include <algorithm>
+
+#include "host/memory.h"
+#include "host/param_block.h"
+#include "host/plugin_globals.h"
+#include "ui/markers.h"
+#include "ui/outline_bits.h"
+#include "ui/preview.h"
+#include "ui/preview_pixels.h"
+
+namespace vexel {
+
+namespace {
+
+constexpr int kBigPreviewId = 100;
+constexpr int kOverviewId = 101;
+
+HWND dialog() {
+    return static_cast<HWND>(g.dialogWindow);
+}
+
+bool hostDisplays() {
+    return filterRecord().displayPixels != nullptr;
+}
+
+// Chooses the display path and fills the record fields that stay the same for the whole dialog.
+void setupDisplay() {
+    if (hostDisplays()) {
+        setPixelMapConstants();
+        return;
+    }
+    if (g.dibBuffer.holding == Holding::block && g.dibBuffer.address == nullptr) {
+        g.dibBuffer.address = static_cast<std::uint8_t*>(lockBlock(g.dibBuffer.handle));
+        const HDC dc = GetDC(dialog());
+        const int bits = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
+        g.lowColor = bits <= 8 ? 1 : 0;
+        ReleaseDC(dialog(), dc);
+    }
+    setDibHeaderConstants();
+}
+
+// Puts `lines` rows of `count` pixels from the start of previewStrip at (x, y) of the preview.
+void showRows(HDC dc, std::int16_t x, std::int16_t y, std::int16_t count, std::int16_t lines) {
+    if (count <= 0 || lines <= 0 || !rowsFitBuffers(count, lines)) return;
+    if (hostDisplays()) {
+        setPixelMapRows(count, lines);
+        filterRecord().displayPixels(&g.pixelMap, &g.pixelMap.bounds, y, x, dc);
+        return;
+    }
+    stripToDib(x, y, count, lines);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(count), static_cast<DWORD>(lines), 0, 0, 0,
+                      static_cast<UINT>(lines), g.dibBuffer.address,
+                      reinterpret_cast<const BITMAPINFO*>(&g.dibHeader), DIB_RGB_COLORS);
+}
+
+void showStripRows(void* context, std::int16_t x, std::int16_t y, std::int16_t count,
+                   std::int16_t lines) {
+    showRows(static_cast<HDC>(context), x, y, count, lines);
+}
+
+// Moves a child of the dialog so that its client area is width x height; its border stays outside
+// the picture, so the last row and column remain visible.
+void sizeClientArea(HWND window, int width, int height) {
+    RECT frame;
+    RECT client;
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    POINT corner{frame.left, frame.top};
+    ScreenToClient(dialog(), &corner);
+    const int borderX = (frame.right - frame.left) - client.right;
+    const int borderY = (frame.bottom - frame.top) - client.bottom;
+    MoveWindow(window, corner.x, corner.y, width + borderX, height + borderY, TRUE);
+}
+
+void recordOverviewRect(HWND overview) {
+    RECT client;
+    GetClientRect(overview, &client);
+    g.overviewRect[0] = client.left;
+    g.overviewRect[1] = client.top;
+    g.overviewRect[2] = client.right;
+    g.overviewRect[3] = client.bottom;
+}
+
+// First paint since the dialog opened: place the centre, fit both windows to the preview.
+void preparePreviewWindows(HWND preview, HWND overview) {
+    const PreviewPoint saved = readPreviewCenter();
+    g.previewCenterX = saved.x;
+    g.previewCenterY = saved.y;
+    if (g.previewCenterX == 0) {
+        g.previewCenterX = static_cast<std::int16_t>(g.previewWidth / 2);
+        g.previewCenterY = static_cast<std::int16_t>(g.previewHeight / 2);
+    }
+    sizeClientArea(preview, g.previewWidth, g.previewHeight);
+    sizeClientArea(overview, g.previewWidth / 2, g.previewHeight / 2);
+    setupDisplay();
+    g.previewReady = 1;
+}
+
+} // namespace
+
+void redrawPreview() {
+    const HWND preview = GetDlgItem(dialog(), kBigPreviewId);
+    const HWND overview = GetDlgItem(dialog(), kOverviewId);
+    if (preview == nullptr) return;
+    recordOverviewRect(overview);
+    if (g.previewReady == 0) {
+        // Nothing is drawn now: the moves ask for the repaint that draws the preview.
+        preparePreviewWindows(preview, overview);
+        return;
+    }
+    g.previewCenterX = std::clamp<std::int16_t>(g.previewCenterX, 0,
+                                                std::max<std::int16_t>(g.previewWidth - 1, 0));
+    g.previewCenterY = std::clamp<std::int16_t>(g.previewCenterY, 0,
+                                                std::max<std::int16_t>(g.previewHeight - 1, 0));
+    const HDC dc = GetDC(preview);
+    renderPreviewStrips(showStripRows, dc);
+    ReleaseDC(preview, dc);
+    // The new picture replaced the effect frame, the marker and the outline.
+    g.effectFrameState = 0;
+    drawMarkers(1);
+    g.outlinePrimed = 0;
+}
+
+void redrawAroundCenter(std::int16_t scope) {
+    if (scope <= 0) {
+        const HWND overview = GetDlgItem(dialog(), kOverviewId);
+        recordOverviewRect(overview);
+        const RECT area{g.overviewRect[0], g.overviewRect[1], g.overviewRect[2], g.overviewRect[3]};
+        const HDC dc = GetDC(overview);
+        FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ReleaseDC(overview, dc);
+    }
+    if (scope == -1) return;
+    showEffectFrame(0, g.previewCenterX, g.previewCenterY);
+    // Before the first paint nothing is drawn, and the display records are not set up yet.
+    if (scope < 0 || scope >= 2 || g.previewReady == 0) return;
+
+    const PreviewBlock block = centerBlock();
+    if (!renderBlock(block)) return;
+    const auto width = static_cast<std::int16_t>(block.x1 - block.x0);
+    const auto height = static_cast<std::int16_t>(block.y1 - block.y0);
+    const HWND preview = GetDlgItem(dialog(), kBigPreviewId);
+    const HDC dc = GetDC(preview);
+    showRows(dc, block.x0, block.y0, width, height);
+    if (maskInUse()) restoreOutlineInBlock(dc, block.x0, block.y0, width, height);
+    ReleaseDC(preview, dc);
+}
+
+} // namespace vexel
