@@ -1,9 +1,220 @@
-// PLACEHOLDER: replaced by the continue driver.
+// The continue driver. Each Continue call does one step of the run: one host mask row into the
+// preview-sized mask bits, one decimated row into the work image (the last one runs the dialog),
+// or one output row of the final pass, asking the host for a single missing source row when the
+// row cache lacks one and producing the same row again on the next call.
 #include "pipeline/continue_run.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "effect/dispersion.h"
+#include "host/host_records.h"
+#include "host/int_math.h"
+#include "host/memory.h"
+#include "host/param_block.h"
+#include "host/plugin_globals.h"
+#include "pipeline/row_cache.h"
+#include "pipeline/run_plan.h"
+
 namespace vexel {
-void continueRun() {}
-void readMaskRow() {}
-void maskRowToBits(const std::uint8_t*) {}
-void copyWorkRow() {}
-void reportProgress(std::int32_t, std::int32_t) {}
+
+namespace {
+
+// Every final-pass row starts at the middle of its pixels, as the preview does, so the output
+// never depends on whether or how a preview was drawn.
+constexpr std::int32_t kHalfPixel = 0x8000;
+
+std::int16_t rowBelowTop(std::int16_t hostRow) {
+    return wrap16(std::int32_t{hostRow} - filterRecord().filterRect.top);
+}
+
+// One row of the filter rectangle, given in host coordinates.
+HostRect filterRow(std::int32_t top) {
+    const HostRect& filter = filterRecord().filterRect;
+    return HostRect{wrap16(top), filter.left, wrap16(top + 1), filter.right};
+}
+
+// Nothing (more) to do: leave every request empty so the host stops calling.
+void endWithoutOutput(FilterRecord& record) {
+    emptyRect(record.inRect);
+    emptyRect(record.outRect);
+    if (record.haveMask != 0) emptyRect(record.maskRect);
+}
+
+// A Continue can only do sound work inside a run that Start planned: the prepass needs the
+// buffers Start allocated, the final pass an output row and, with a decimated work image, the
+// row cache. Anything else (a Continue after a failed Start, after Finish, or after the last row)
+// ends the run without touching the host's buffers.
+bool canContinue(const FilterRecord& record) {
+    if (g.runPhase == RunPhase::prepass) {
+        if (g.previewStrip.holding != Holding::block) return false;
+        return g.sampleStep == 1 || g.workImage.holding == Holding::block;
+    }
+    if (isEmpty(record.outRect)) return false;
+    return g.sampleStep == 1 || g.cacheActive != 0;
+}
+
+// The settings of every row come from the parameter block, so the final pass does not depend on
+// the dialog's working values. A block we cannot read counts as the defaults.
+void deriveRowEffect(std::int16_t renderRow) {
+    reportProgress(renderRow, g.imageHeight);
+    ParamBlock stored;
+    if (const std::uint8_t* bytes = lockParamBlock()) {
+        stored = decodeParamBlock(std::span<const std::uint8_t, kParamBlockBytes>(
+            bytes, static_cast<std::size_t>(kParamBlockBytes)));
+        unlockParamBlock();
+    }
+    g.angle = stored.angle;
+    g.stretch = stored.stretch;
+    g.strength = stored.strength;
+    g.height = stored.height;
+    g.width = stored.width;
+    g.gridCenterX = stored.centerX;
+    g.gridCenterY = stored.centerY;
+    deriveEffect(g.imageScale);
+}
+
+// Moving past a produced row (or past the end of the prepass).
+void finishCall(FilterRecord& record) {
+    if (g.sampleStep > 1) {
+        cacheInsert();
+        record.inRect = record.outRect;
+    }
+    if (record.filterRect.bottom <= record.outRect.top) {
+        emptyRect(record.inRect);
+        emptyRect(record.outRect);
+        // Nothing reads the row cache any more; a host that never sends Finish loses nothing.
+        releaseRunResources();
+    }
+    g.runPhase = RunPhase::render;
+}
+
+// The last image-prepass call: the dialog, the release of everything it used, the row cache.
+// False when the run stops here (cancelled, dialog failure, no memory for the cache).
+bool endPrepass() {
+    runDialogIfRequested();
+    releaseRunResources();
+    if (g.runResult != result::noErr) return false;
+    if (setupRowCache() != 0) return false;
+    g.currentRow = nullptr;
+    return true;
+}
+
+void imagePrepassStep(FilterRecord& record) {
+    if (g.sampleStep > 1) {
+        copyWorkRow();
+        record.inRect = filterRow(std::int32_t{record.inRect.top} + g.sampleStep);
+    } else {
+        g.workRowBytes = record.inRowBytes;
+    }
+    // With the whole rectangle held by the host the counter already stands at workHeight.
+    const std::int32_t rowsDone = std::int32_t{g.workRowsDone} + 1;
+    g.workRowsDone = wrap16(std::min<std::int32_t>(rowsDone, g.workHeight));
+    if (rowsDone < g.workHeight) return;
+    if (endPrepass()) finishCall(record);
+}
+
+void renderStep(FilterRecord& record) {
+    const std::int16_t renderRow = g.currentRowIndex;
+    if (g.sampleStep == 1) {
+        g.workRowBytes = record.inRowBytes;
+        g.currentRow += std::ptrdiff_t{renderRow} * g.workRowBytes;
+    }
+    if (g.runPhase == RunPhase::fetchPending) {
+        // The host has just delivered the missing row: file it, then produce the output row
+        // again from its first column, with its own source row now coming from the cache.
+        g.currentRowIndex = rowBelowTop(record.inRect.top);
+        cacheInsert();
+        record.inRect = record.outRect;
+        g.currentRow = nullptr;
+    }
+    deriveRowEffect(renderRow);
+    g.posY = wrap32((std::int64_t{renderRow} << 16) | kHalfPixel);
+    g.posX = kHalfPixel;
+    const std::int16_t missing =
+        transformRow(static_cast<std::uint8_t*>(record.outData), g.imageWidth);
+    if (missing >= 0) {
+        cacheInsert();
+        record.inRect = filterRow(std::int32_t{record.filterRect.top} + missing);
+        g.runPhase = RunPhase::fetchPending;
+        return;
+    }
+    record.outRect = filterRow(std::int32_t{record.outRect.top} + 1);
+    finishCall(record);
+}
+
+} // namespace
+
+void continueRun() {
+    FilterRecord& record = filterRecord();
+    if (!canContinue(record)) {
+        endWithoutOutput(record);
+        return;
+    }
+    if (g.maskRowsDone < g.previewHeight) {
+        readMaskRow();
+        return;
+    }
+    auto* input = static_cast<std::uint8_t*>(record.inData);
+    g.currentRow = input;
+    if (g.workImage.holding != Holding::block) g.workImage.address = input;
+    g.currentRowIndex = rowBelowTop(record.outRect.top);
+    if (g.runPhase == RunPhase::prepass)
+        imagePrepassStep(record);
+    else
+        renderStep(record);
+}
+
+void readMaskRow() {
+    FilterRecord& record = filterRecord();
+    if (g.maskFrame.holding != Holding::block) return;
+    maskRowToBits(static_cast<const std::uint8_t*>(record.maskData));
+    ++g.maskRowsDone;
+    const std::int32_t nextTop =
+        std::int32_t{record.filterRect.top} + previewToImage(g.maskRowsDone);
+    if (g.maskRowsDone >= g.previewHeight || nextTop + 1 > record.filterRect.bottom) {
+        g.maskRowsDone = g.previewHeight;
+        emptyRect(record.maskRect);
+        return;
+    }
+    record.maskRect = filterRow(nextTop);
+}
+
+void maskRowToBits(const std::uint8_t* mask) {
+    if (g.maskRowsDone < 0 || g.maskRowsDone >= g.previewHeight) return;
+    const std::int32_t stride = g.maskStride;
+    std::uint8_t* row = g.maskFrame.address + std::ptrdiff_t{g.maskRowsDone + 1} * stride;
+    std::memset(row, 0, static_cast<std::size_t>(stride));
+    if (mask == nullptr) return;
+    // Preview pixel i takes host mask byte (i x imageScale + 1/2) >> 16. The samples stop at the
+    // image's right edge and, unlike a plain walk would, at the row's own end: bits past it would
+    // only land in the next row, which is cleared before it is written.
+    const std::int32_t rowBits = stride * 8;
+    std::int32_t position = kHalfPixel;
+    for (std::int32_t bit = 0; bit < rowBits; ++bit) {
+        const std::int32_t column = wholePart(position);
+        if (mask[column] == 255) row[bit >> 3] |= static_cast<std::uint8_t>(0x80 >> (bit & 7));
+        position = addWrap32(position, g.imageScale);
+        const std::int32_t next = wholePart(position);
+        if (next >= g.imageWidth || next < 0) break;
+    }
+}
+
+void copyWorkRow() {
+    if (g.workRowsDone < 0 || g.workRowsDone >= g.workHeight) return;
+    const std::int32_t pixelBytes = g.planeCount;
+    const std::int32_t sourceStride = pixelBytes + g.decimationSkip;
+    std::uint8_t* target = g.workImage.address + std::ptrdiff_t{g.workRowsDone} * g.workRowBytes;
+    const std::uint8_t* source = g.currentRow;
+    for (std::int32_t i = 0; i < g.workWidth; ++i)
+        std::memcpy(target + std::ptrdiff_t{i} * pixelBytes,
+                    source + std::ptrdiff_t{i} * sourceStride,
+                    static_cast<std::size_t>(pixelBytes));
+}
+
+void reportProgress(std::int32_t done, std::int32_t total) {
+    if (ProgressProc progress = filterRecord().progressProc) progress(done, total);
+}
+
 } // namespace vexel

@@ -1,7 +1,57 @@
-// PLACEHOLDER: replaced by the run's GDI objects.
+// The run's GDI objects: the centre-marker bitmap and the outline bitmap with its memory DC.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "host/host_records.h"
 #include "host/platform.h"
+#include "host/plugin_globals.h"
+
 namespace vexel {
-void createMarkerBitmap() {}
-bool createOutlineBitmap(std::int32_t, std::int32_t) { return false; }
-void releaseGdiObjects() {}
+
+namespace {
+
+// 16 x 8 pixels, two bytes a row, most significant bit leftmost: the left byte is one layer of
+// the marker, the right byte the other.
+constexpr std::uint8_t kMarkerBits[16] = {
+    0xE7, 0x00, 0xFF, 0x42, 0xFF, 0x24, 0x7E, 0x18, 0x7E, 0x18, 0xFF, 0x24, 0xFF, 0x42, 0xE7, 0x00,
+};
+
+HWND hostWindow() {
+    if (g.hostRecord == nullptr) return nullptr;
+    const PlatformData* platform = filterRecord().platformData;
+    return platform != nullptr ? reinterpret_cast<HWND>(platform->hwnd) : nullptr;
+}
+
+} // namespace
+
+void createMarkerBitmap() {
+    g.markerBitmap = CreateBitmap(16, 8, 1, 1, kMarkerBits);
+}
+
+bool createOutlineBitmap(std::int32_t widthPixels, std::int32_t rows) {
+    HBITMAP bitmap = CreateBitmap(widthPixels, rows, 1, 1, nullptr);
+    if (bitmap == nullptr) return false;
+    g.outlineBitmap = bitmap;
+    HWND window = hostWindow();
+    HDC windowDC = GetDC(window);
+    HDC memoryDC = CreateCompatibleDC(windowDC);
+    if (memoryDC != nullptr) SelectObject(memoryDC, bitmap);
+    ReleaseDC(window, windowDC);
+    g.outlineDC = memoryDC;
+    return true;
+}
+
+void releaseGdiObjects() {
+    if (g.markerBitmap != nullptr) DeleteObject(static_cast<HBITMAP>(g.markerBitmap));
+    if (g.outlineBitmap != nullptr) {
+        // The DC goes first: a bitmap still selected into a DC cannot be deleted.
+        if (g.outlineDC != nullptr) DeleteDC(static_cast<HDC>(g.outlineDC));
+        DeleteObject(static_cast<HBITMAP>(g.outlineBitmap));
+    }
+    g.markerBitmap = nullptr;
+    g.outlineBitmap = nullptr;
+    g.outlineDC = nullptr;
+}
+
 } // namespace vexel

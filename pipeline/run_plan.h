@@ -6,6 +6,12 @@
 
 namespace vexel {
 
+// Four rows of the widest preview (512 pixels): four planes for the strip, padded 24-bit rows for
+// the device-independent bitmap.
+inline constexpr std::int32_t kPreviewStripBytes = 4 * 512 * 4;
+inline constexpr std::int32_t kDibBufferBytes = 4 * ((512 * 3 + 3) & ~3);
+static_assert(kPreviewStripBytes == 8192 && kDibBufferBytes == 6144);
+
 void planRun();
 void computePreviewGeometry(std::int16_t width, std::int16_t height);
 void releaseRunResources();
