@@ -1,10 +1,129 @@
-// PLACEHOLDER: replaced by the row cache and fetch operations.
+// Source rows of the final pass: the host hands over one row per call when the work image was
+// decimated, so the rows the transform reads above and below the current one are kept here, each
+// copied whole into a slot that is reused in insertion order. The fetch operations below answer
+// the transform for the preview and both final-pass situations alike.
 #include "pipeline/row_cache.h"
+
+#include <cstring>
+
+#include "host/host_records.h"
+#include "host/int_math.h"
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+#include "pipeline/run_plan.h"
+
 namespace vexel {
-std::int16_t setupRowCache() { return 0; }
-void cacheInsert() {}
-std::uint8_t* cacheLookup(std::int32_t, std::int16_t) { return kPixelMissing; }
-std::uint8_t* originalPixel() { return nullptr; }
-std::uint8_t* pixelAddress(std::int16_t, std::int16_t) { return nullptr; }
-std::uint8_t* sourcePixel(std::int16_t, std::int16_t) { return nullptr; }
+
+namespace {
+
+constexpr std::uint8_t kNotCached = 255;
+constexpr std::int16_t kMostSlots = 255; // a map entry is one byte and 255 means "not cached"
+constexpr std::int16_t kFewestSlots = 35;
+constexpr std::int16_t kSlotCountStep = 4;
+// Held while the cache block is tried, so that a cache which only just fits does not leave the
+// rest of the run without memory.
+constexpr std::int32_t kReserveBytes = 2000;
+
+// Size of a cache block with the given slot count, or -1 when it cannot be expressed.
+std::int32_t cacheBlockBytes(std::int16_t slots) {
+    const std::int64_t bytes = (std::int64_t{g.imageRowBytes} + 1) * slots + g.imageHeight;
+    return bytes > INT32_MAX ? -1 : static_cast<std::int32_t>(bytes);
+}
+
+bool allocateLargestCache() {
+    for (std::int16_t slots = kMostSlots; slots >= kFewestSlots; slots -= kSlotCountStep) {
+        const std::int32_t bytes = cacheBlockBytes(slots);
+        if (bytes >= 0 && allocRunBuffer(g.rowCache, bytes)) {
+            g.slotCount = slots;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool cacheReady() {
+    return g.rowSlotMap != nullptr && g.rowCache.address != nullptr;
+}
+
+std::uint8_t* slotAddress(std::uint8_t slot) {
+    return g.slotData + std::int64_t{slot} * g.imageRowBytes;
+}
+
+std::uint8_t chooseVictimSlot() {
+    std::uint8_t victim = 0;
+    std::uint8_t bestAge = 0;
+    for (std::int16_t slot = 0; slot < g.slotCount; ++slot) {
+        const auto age = static_cast<std::uint8_t>(g.cacheClock - g.slotStamps[slot]);
+        if (age > bestAge) {
+            bestAge = age;
+            victim = static_cast<std::uint8_t>(slot);
+        }
+    }
+    return victim;
+}
+
+} // namespace
+
+std::int16_t setupRowCache() {
+    if (g.sampleStep == 1) return 0;
+    BlockHandle reserve = allocBlock(kReserveBytes);
+    bool cacheBuilt = false;
+    if (reserve != nullptr) {
+        freeRunBuffer(g.rowCache);
+        cacheBuilt = allocateLargestCache();
+        freeBlock(reserve);
+    }
+    if (!cacheBuilt) {
+        releaseRunResources();
+        g.runResult = result::memFullErr;
+        return 1;
+    }
+    g.rowSlotMap = g.rowCache.address;
+    g.slotStamps = g.rowSlotMap + g.imageHeight;
+    g.slotData = g.slotStamps + g.slotCount;
+    std::memset(g.rowSlotMap, kNotCached, static_cast<std::size_t>(g.imageHeight) + g.slotCount);
+    g.cacheClock = 0;
+    g.cacheActive = 1;
+    return 0;
+}
+
+void cacheInsert() {
+    if (g.currentRow == nullptr || !cacheReady()) return;
+    // A row index outside the filter rectangle has no map entry; filing it would write past the
+    // map.
+    if (g.currentRowIndex < 0 || g.currentRowIndex >= g.imageHeight) return;
+    const std::uint8_t victim = chooseVictimSlot();
+    g.slotStamps[victim] = g.cacheClock;
+    ++g.cacheClock;
+    if (void* named = std::memchr(g.rowSlotMap, victim, static_cast<std::size_t>(g.imageHeight)))
+        *static_cast<std::uint8_t*>(named) = kNotCached;
+    g.rowSlotMap[g.currentRowIndex] = victim;
+    std::memcpy(slotAddress(victim), g.currentRow, static_cast<std::size_t>(g.imageRowBytes));
+}
+
+std::uint8_t* cacheLookup(std::int32_t offset, std::int16_t row) {
+    if (!cacheReady() || row < 0 || row >= g.imageHeight) return kPixelMissing;
+    const std::uint8_t slot = g.rowSlotMap[row];
+    if (slot == kNotCached) return kPixelMissing;
+    return slotAddress(slot) + offset;
+}
+
+std::uint8_t* originalPixel() {
+    const std::int32_t offset = wholePart(g.posX) * g.planeCount;
+    if (g.currentRow != nullptr) return g.currentRow + offset;
+    return cacheLookup(offset, wrap16(wholePart(g.posY)));
+}
+
+std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y) {
+    const std::int32_t offset = x * g.planeCount;
+    if (y == wholePart(g.posY) && g.currentRow != nullptr) return g.currentRow + offset;
+    if (g.cacheActive != 0) return cacheLookup(offset, y);
+    return g.workImage.address + std::int64_t{y} * g.workRowBytes + offset;
+}
+
+std::uint8_t* sourcePixel(std::int16_t x, std::int16_t y) {
+    if (x < 0 || y < 0 || x >= g.gridWidth || y >= g.gridHeight) return kPixelOutside;
+    return pixelAddress(x, y);
+}
+
 } // namespace vexel

@@ -41,6 +41,8 @@ BlockHandle allocBlock(std::int32_t size) {
     if (size < 0) return nullptr;
     if (memoryFake.failAbove >= 0 && size > memoryFake.failAbove) return nullptr;
     if (memoryFake.failAt == memoryFake.allocations) return nullptr;
+    if (memoryFake.failLiveAbove >= 0 && memoryFake.liveBytes + size > memoryFake.failLiveAbove)
+        return nullptr;
     auto* h = static_cast<testing::BlockHeader*>(
         std::calloc(1, sizeof(testing::BlockHeader) + static_cast<std::size_t>(size)));
     if (h == nullptr) return nullptr;

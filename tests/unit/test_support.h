@@ -17,6 +17,8 @@ struct MemoryFake {
     // Allocations larger than this fail (-1: no limit); allocation number failAt (1-based) fails.
     std::int64_t failAbove = -1;
     std::int64_t failAt = 0;
+    // An allocation that would take the live bytes above this fails (-1: no limit).
+    std::int64_t failLiveAbove = -1;
     std::int64_t liveLocks = 0;
 };
 extern MemoryFake memoryFake;
