@@ -30,6 +30,11 @@ ExternalProject_Add(vexel_win32
 
 # Tests that load the real DLL under Wine (Python, one ctest entry per file).
 set(VEXEL_DISPLAY 97 CACHE STRING "X display number the Wine tests use")
+# Debian's interpreter is the one with the packages the tests use (pytest, numpy, PIL, pefile);
+# prefer it to any other python3 that comes earlier on PATH.
+if(EXISTS /usr/bin/python3)
+    set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "Python interpreter of the tests")
+endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(VEXEL_WINE_ENV
     VEXEL_PLUGIN=${VEXEL_WIN_BUILD}/Vexel.8bf
@@ -39,13 +44,19 @@ set(VEXEL_WINE_ENV
     WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
     WINEDEBUG=-all
     WINEDLLOVERRIDES=mscoree,mshtml=
-    DISPLAY=:${VEXEL_DISPLAY})
+    DISPLAY=:${VEXEL_DISPLAY}
+    PYTHONDONTWRITEBYTECODE=1)
 file(GLOB VEXEL_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/test_*.py)
+# The prefix (with the dialog's CJK font mapped) is made before the session starts using it.
+add_test(NAME wine_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix
+    ENVIRONMENT "${VEXEL_WINE_ENV}" TIMEOUT 300)
 add_test(NAME wine_session_start
     COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/session.sh start)
 add_test(NAME wine_session_stop
     COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/session.sh stop)
-set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${VEXEL_WINE_ENV}")
+set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine FIXTURES_REQUIRED wine_prefix
+    ENVIRONMENT "${VEXEL_WINE_ENV}")
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${VEXEL_WINE_ENV}")
 foreach(test_file ${VEXEL_WINE_TESTS})
     get_filename_component(test_name ${test_file} NAME_WE)
@@ -53,6 +64,16 @@ foreach(test_file ${VEXEL_WINE_TESTS})
         COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
     set_tests_properties(wine_${test_name} PROPERTIES
         FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV}" TIMEOUT 900)
+endforeach()
+
+# Tests that read the built module image natively (resources, exports, imports); no Wine needed.
+file(GLOB VEXEL_PE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/pe/test_*.py)
+foreach(test_file ${VEXEL_PE_TESTS})
+    get_filename_component(test_name ${test_file} NAME_WE)
+    add_test(NAME pe_${test_name}
+        COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
+    set_tests_properties(pe_${test_name} PROPERTIES
+        ENVIRONMENT "VEXEL_PLUGIN=${VEXEL_WIN_BUILD}/Vexel.8bf;PYTHONDONTWRITEBYTECODE=1")
 endforeach()
 
 # Native tools (benchmarks) and further test groups register themselves here when present.

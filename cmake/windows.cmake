@@ -8,7 +8,8 @@ set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME "Vexe
 target_include_directories(Vexel PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(Vexel PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VEXEL_WARNINGS}>)
 target_compile_definitions(Vexel PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
-target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,windows:3.10)
+target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,windows:3.10
+    $<$<CONFIG:Release,MinSizeRel>:-s>)
 target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32)
 
 file(GLOB VEXEL_TESTHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testhost/*.cpp)

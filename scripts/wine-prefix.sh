@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Prepares the Wine prefix named by WINEPREFIX for running the module: creates it when missing and
+# maps the dialog font 宋体 (SimSun), which Linux systems lack, to an installed CJK font, so the
+# dialog's Chinese texts are drawn instead of empty boxes. Safe to run again.
+set -euo pipefail
+: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+cjk_font="WenQuanYi Micro Hei" # from fonts-wqy-microhei
+marker="$WINEPREFIX/.vexel-fonts"
+[ -f "$marker" ] && exit 0
+
+if ! [ -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+fi
+
+# A version-5 .reg file is UTF-16 and so carries the Chinese face name whatever the locale.
+reg_file="$WINEPREFIX/drive_c/vexel-fonts.reg"
+reg_text="Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]
+\"SimSun\"=\"$cjk_font\"
+\"宋体\"=\"$cjk_font\"
+"
+{
+    printf '\xff\xfe'
+    printf '%s' "$reg_text" | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE
+} >"$reg_file"
+wine reg import 'C:\vexel-fonts.reg' >/dev/null 2>&1
+rm -f "$reg_file"
+# Let the server write the registry to disk before anything else uses the prefix.
+timeout 30 wineserver -w || true
+touch "$marker"
