@@ -7,12 +7,9 @@
 
 namespace vexel {
 
-// Rows per strip of the full redraw, and the buffer sizes that hold one strip at the widest
+// Rows per strip of the full redraw; previewStrip and dibBuffer hold one strip at the widest
 // preview.
 inline constexpr std::int16_t kStripRows = 4;
-inline constexpr std::int16_t kMaxPreviewSide = 512;
-inline constexpr std::int32_t kPreviewStripBytes = kStripRows * kMaxPreviewSide * 4;
-inline constexpr std::int32_t kDibBufferBytes = kStripRows * ((kMaxPreviewSide * 3 + 3) & ~3);
 
 // True while the host's selection is shown (the mask buffers exist).
 bool maskInUse();

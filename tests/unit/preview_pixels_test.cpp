@@ -1,0 +1,375 @@
+// Preview pixels and the display conversions: colour and dither rules, DIB layout, the pixel each
+// preview position shows (effect, selection, floating selection), the strip loop's rows, copies and
+// clipping, and the block under the centre marker.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "host/host_records.h"
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+#include "tests/unit/test_support.h"
+#include "ui/preview.h"
+#include "ui/preview_pixels.h"
+
+namespace vexel {
+namespace {
+
+using testing::resetModuleState;
+
+// Buffer sizes that hold four rows of the widest (512-pixel) preview.
+constexpr std::int32_t kStripBytes = 8192;
+constexpr std::int32_t kDibBytes = 6144;
+
+class PreviewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetModuleState();
+        g.hostRecord = record_.data();
+        allocRunBuffer(g.previewStrip, kStripBytes);
+        allocRunBuffer(g.dibBuffer, kDibBytes);
+    }
+    void TearDown() override {
+        for (RunBuffer* b : {&g.previewStrip, &g.dibBuffer, &g.maskFrame, &g.maskBits}) {
+            freeRunBuffer(*b);
+        }
+    }
+
+    FilterRecord& host() { return filterRecord(); }
+
+    // A work image whose every byte tells its column, row and plane apart.
+    static std::uint8_t workValue(int x, int y, int k) {
+        return static_cast<std::uint8_t>(1 + (x * 7 + y * 13 + k * 61) % 250);
+    }
+    void makeWork(std::int16_t width, std::int16_t height, std::int16_t planes) {
+        work_.assign(static_cast<std::size_t>(width * height * planes), 0);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int k = 0; k < planes; ++k)
+                    work_[static_cast<std::size_t>((y * width + x) * planes + k)] =
+                        workValue(x, y, k);
+        g.planeCount = planes;
+        g.workWidth = g.gridWidth = width;
+        g.workHeight = g.gridHeight = height;
+        g.workRowBytes = width * planes;
+        g.workImage = RunBuffer{Holding::heldByHost, nullptr, work_.data()};
+    }
+    void setPreview(std::int16_t width, std::int16_t height, std::int32_t scale) {
+        g.previewWidth = width;
+        g.previewHeight = height;
+        g.previewScale = scale;
+    }
+    // Selection bits for the preview: `selected(x, y)` decides each bit.
+    template <typename F> void makeMask(F selected) {
+        g.maskRowWords = static_cast<std::int16_t>((g.previewWidth + 15) >> 4);
+        g.maskStride = static_cast<std::int16_t>(2 * g.maskRowWords);
+        g.maskBitmapBytes = g.maskStride * g.previewHeight;
+        allocRunBuffer(g.maskFrame, g.maskBitmapBytes + 2 * g.maskStride);
+        allocRunBuffer(g.maskBits, g.maskBitmapBytes);
+        for (int y = 0; y < g.previewHeight; ++y)
+            for (int x = 0; x < g.previewWidth; ++x)
+                if (selected(x, y))
+                    g.maskBits.address[y * g.maskStride + x / 8] |=
+                        static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    // Every pixel inside the effect takes plane k from k + 1 columns to the right, unblended.
+    static void shiftEffect() {
+        g.halfWidth = g.halfHeight = 1000;
+        g.gridCenterX = g.gridCenterY = 0;
+        g.stepX = -65536;
+        g.stepY = 0;
+        g.mixEffect = 256;
+        g.mixOriginal = 0;
+    }
+    std::array<std::uint8_t, 4> originalAt(int x, int y) const {
+        std::array<std::uint8_t, 4> p{};
+        for (int k = 0; k < g.planeCount; ++k)
+            p[k] = workValue(x, y, k);
+        return p;
+    }
+    std::array<std::uint8_t, 4> shiftedAt(int x, int y) const {
+        std::array<std::uint8_t, 4> p{};
+        for (int k = 0; k < g.planeCount; ++k)
+            p[k] = workValue(x + k + 1 < g.workWidth ? x + k + 1 : x, y, k);
+        return p;
+    }
+    std::array<std::uint8_t, 4> stripPixel(int index) const {
+        std::array<std::uint8_t, 4> p{};
+        std::memcpy(p.data(), g.previewStrip.address + index * g.planeCount,
+                    static_cast<std::size_t>(g.planeCount));
+        return p;
+    }
+
+    std::vector<std::uint8_t> record_ = std::vector<std::uint8_t>(kHostFilterRecordBytes);
+    std::vector<std::uint8_t> work_;
+};
+
+TEST(PreviewColour, FourPlanesWeighByTheFourthAndToneDownTheStrongestOfGreenAndBlue) {
+    struct Case {
+        std::array<std::uint8_t, 4> pixel;
+        Rgb shown;
+    };
+    const Case cases[] = {
+        {{100, 200, 150, 255}, {99, 174, 149}}, {{100, 150, 200, 255}, {99, 149, 174}},
+        {{200, 100, 250, 255}, {199, 99, 224}}, {{50, 60, 60, 255}, {49, 52, 59}},
+        {{128, 128, 128, 128}, {64, 64, 64}},   {{255, 255, 255, 255}, {254, 254, 254}},
+    };
+    for (const Case& c : cases) {
+        const Rgb rgb = displayColor(c.pixel.data(), 4);
+        EXPECT_EQ(rgb.r, c.shown.r) << int{c.pixel[0]} << "," << int{c.pixel[1]};
+        EXPECT_EQ(rgb.g, c.shown.g) << int{c.pixel[0]} << "," << int{c.pixel[1]};
+        EXPECT_EQ(rgb.b, c.shown.b) << int{c.pixel[0]} << "," << int{c.pixel[1]};
+    }
+    const std::uint8_t grey[1] = {77};
+    const std::uint8_t rgb3[3] = {1, 2, 3};
+    EXPECT_EQ(displayColor(grey, 1).g, 77);
+    EXPECT_EQ(displayColor(rgb3, 3).b, 3);
+}
+
+TEST(PreviewColour, DitherMovesByUpToSixtyFourAndStaysInRange) {
+    const std::pair<int, std::pair<int, int>> cases[] = {
+        {10, {20, 0}},     {100, {164, 36}}, {192, {255, 129}},
+        {250, {255, 245}}, {0, {0, 0}},      {255, {255, 255}},
+    };
+    for (const auto& [v, shown] : cases) {
+        EXPECT_EQ(ditherChannel(static_cast<std::uint8_t>(v), true), shown.first) << v;
+        EXPECT_EQ(ditherChannel(static_cast<std::uint8_t>(v), false), shown.second) << v;
+    }
+}
+
+TEST(PreviewColour, DibRowsArePaddedToFourBytes) {
+    EXPECT_EQ(dibRowBytes(500), 1500);
+    EXPECT_EQ(dibRowBytes(10), 32);
+    EXPECT_EQ(dibRowBytes(512), 1536);
+}
+
+TEST_F(PreviewTest, DibRowsRunBottomUpAsBlueGreenRedWithoutDither) {
+    g.planeCount = 3;
+    const std::uint8_t strip[2][2][3] = {{{1, 2, 3}, {4, 5, 6}}, {{7, 8, 9}, {10, 11, 12}}};
+    std::memcpy(g.previewStrip.address, strip, sizeof strip);
+    std::memset(g.dibBuffer.address, 0xEE, 16);
+    stripToDib(5, 9, 2, 2);
+    const std::uint8_t expected[16] = {9, 8, 7, 12, 11, 10, 0, 0, 3, 2, 1, 6, 5, 4, 0, 0};
+    EXPECT_EQ(0, std::memcmp(g.dibBuffer.address, expected, 16));
+    EXPECT_EQ(g.dibHeader.biWidth, 2);
+    EXPECT_EQ(g.dibHeader.biHeight, 2);
+    EXPECT_EQ(g.dibHeader.biSizeImage, 16u);
+}
+
+// On a low-colour screen the dither sign of screen pixel (X, Y) is 1 exactly where X + Y is even,
+// for full strips and for short blocks alike, so a block drawn again matches its surroundings.
+TEST_F(PreviewTest, DitherSignFollowsTheScreenPositionForStripsAndBlocks) {
+    g.planeCount = 1;
+    g.lowColor = 1;
+    std::memset(g.previewStrip.address, 100, kStripBytes);
+    const std::array<std::int16_t, 4> blocks[] = {
+        {0, 0, 512, 4}, {0, 4, 37, 4}, {3, 188, 50, 2}, {0, 189, 20, 1},
+        {6, 7, 8, 3},   {7, 7, 8, 8},  {1, 0, 5, 5},    {0, 3, 8, 6},
+    };
+    for (const auto& [x, y, count, lines] : blocks) {
+        stripToDib(x, y, count, lines);
+        const std::int32_t rowBytes = dibRowBytes(count);
+        for (int r = 0; r < lines; ++r) {
+            const int screenY = y + lines - 1 - r;
+            for (int c = 0; c < count; ++c) {
+                const int expected = (x + c + screenY) % 2 == 0 ? 164 : 36;
+                const std::uint8_t* p = g.dibBuffer.address + r * rowBytes + 3 * c;
+                ASSERT_TRUE(p[0] == expected && p[1] == expected && p[2] == expected)
+                    << "block at " << x << "," << y << " lines " << lines << " pixel " << x + c
+                    << "," << screenY;
+            }
+        }
+    }
+}
+
+TEST_F(PreviewTest, FullStripOfTheWidestPreviewFitsTheBuffers) {
+    g.planeCount = 4;
+    EXPECT_TRUE(rowsFitBuffers(512, 4));
+    EXPECT_FALSE(rowsFitBuffers(513, 4));
+    EXPECT_FALSE(rowsFitBuffers(512, 5));
+    EXPECT_TRUE(rowsFitBuffers(8, 8)); // the block under the centre marker
+}
+
+TEST_F(PreviewTest, PixelMapDescribesTheRowsAtTheStartOfTheStrip) {
+    g.planeCount = 3;
+    host().imageMode = imagemode::rgb;
+    setPixelMapConstants();
+    setPixelMapRows(200, 4);
+    const PSPixelMap& map = g.pixelMap;
+    EXPECT_EQ(map.version, 0);
+    EXPECT_EQ(map.bounds.top, 0);
+    EXPECT_EQ(map.bounds.left, 0);
+    EXPECT_EQ(map.bounds.bottom, 4);
+    EXPECT_EQ(map.bounds.right, 200);
+    EXPECT_EQ(map.imageMode, imagemode::rgb);
+    EXPECT_EQ(map.rowBytes, 600);
+    EXPECT_EQ(map.colBytes, 3);
+    EXPECT_EQ(map.planeBytes, 1);
+    EXPECT_EQ(map.baseAddr, g.previewStrip.address);
+}
+
+TEST_F(PreviewTest, MaskBitClampsToTheLastColumnAndRow) {
+    setPreview(20, 6, 65536);
+    makeMask([](int x, int y) { return x == 19 && y == 5; });
+    EXPECT_NE(maskBit(19, 5), 0);
+    EXPECT_NE(maskBit(22, 5), 0);  // previewWidth + 2 reads column 19
+    EXPECT_NE(maskBit(19, 40), 0); // past the bottom reads row 5
+    EXPECT_NE(maskBit(300, 300), 0);
+    EXPECT_EQ(maskBit(18, 5), 0);
+    EXPECT_EQ(maskBit(19, 4), 0);
+    EXPECT_EQ(maskBit(-3, 5), 0); // a stray negative stays inside the buffer
+}
+
+// The pixel shown for every combination of effect, selection and floating selection.
+TEST_F(PreviewTest, PixelShownFollowsEffectSelectionAndFloating) {
+    makeWork(10, 4, 3);
+    setPreview(10, 4, 65536);
+    shiftEffect();
+    const std::array<std::uint8_t, 4> white = {255, 255, 255, 0};
+    const int x = 2, y = 1;
+    auto shown = [&](bool maskPresent, bool selected, bool floating, int effect) {
+        freeRunBuffer(g.maskFrame);
+        freeRunBuffer(g.maskBits);
+        if (maskPresent) makeMask([&](int, int) { return selected; });
+        host().isFloating = floating ? 1 : 0;
+        g.previewEffect = static_cast<std::int16_t>(effect);
+        g.posY = (y << 16) | 0x8000;
+        g.posX = (x << 16) | 0x8000;
+        g.currentRow = work_.data() + y * g.workRowBytes;
+        std::array<std::uint8_t, 4> out{};
+        previewPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), out.data());
+        EXPECT_EQ(g.posX, ((x + 1) << 16) | 0x8000) << "posX advances by previewScale";
+        return out;
+    };
+    const auto original = originalAt(x, y);
+    const auto effect = shiftedAt(x, y);
+    ASSERT_NE(original, effect);
+    for (bool floating : {false, true}) {
+        EXPECT_EQ(shown(false, false, floating, 1), effect);
+        EXPECT_EQ(shown(true, true, floating, 1), effect);
+        EXPECT_EQ(shown(false, false, floating, 0), original);
+        EXPECT_EQ(shown(true, true, floating, 0), original);
+    }
+    EXPECT_EQ(shown(true, false, true, 1), white);
+    EXPECT_EQ(shown(true, false, true, 0), white);
+    EXPECT_EQ(shown(true, false, false, 1), original);
+    EXPECT_EQ(shown(true, false, false, 0), original);
+}
+
+// Collects the showRows calls of a full redraw.
+struct ShownRows {
+    std::vector<std::array<std::int16_t, 4>> calls;
+    std::vector<std::uint8_t> picture; // what reached the screen, previewWidth x rows
+    int width = 0;
+};
+void recordRows(void* context, std::int16_t x, std::int16_t y, std::int16_t count,
+                std::int16_t lines) {
+    auto& shown = *static_cast<ShownRows*>(context);
+    shown.calls.push_back({x, y, count, lines});
+    const int planes = g.planeCount;
+    for (int r = 0; r < lines; ++r) {
+        const std::uint8_t* row = g.previewStrip.address + r * count * planes;
+        std::memcpy(shown.picture.data() + ((y + r) * shown.width + x) * planes, row,
+                    static_cast<std::size_t>(count * planes));
+    }
+}
+
+TEST_F(PreviewTest, FullRedrawShowsStripsOfFourAndTheShortLastStrip) {
+    makeWork(190, 190, 1);
+    setPreview(190, 190, 65536);
+    ShownRows shown;
+    shown.width = 190;
+    shown.picture.assign(190 * 190, 0);
+    EXPECT_EQ(renderPreviewStrips(recordRows, &shown), 190);
+    ASSERT_EQ(shown.calls.size(), 48u);
+    for (std::size_t n = 0; n < 47; ++n) {
+        EXPECT_EQ(shown.calls[n],
+                  (std::array<std::int16_t, 4>{0, static_cast<std::int16_t>(4 * n), 190, 4}));
+    }
+    EXPECT_EQ(shown.calls.back(), (std::array<std::int16_t, 4>{0, 188, 190, 2}));
+    for (int y = 0; y < 190; ++y)
+        for (int x = 0; x < 190; ++x)
+            ASSERT_EQ(shown.picture[y * 190 + x], workValue(x, y, 0)) << x << "," << y;
+}
+
+// A work image smaller than the preview: every preview pixel shows the work pixel at its centre,
+// the repeated ones copied with the first one's selection decision, and columns and rows whose
+// centre lies past the work image are never drawn.
+TEST_F(PreviewTest, EnlargedPreviewCopiesRepeatsAndStopsAtTheWorkImage) {
+    makeWork(10, 7, 3);
+    setPreview(512, 350, 1280);                         // 0.0195 work pixels per preview pixel
+    const int columns = (655360 - 32768 + 1279) / 1280; // (32768 + j * 1280) < 10 << 16
+    const int rows = (7 * 65536 - 32768 + 1279) / 1280;
+    EXPECT_EQ(sampledColumns(), columns);
+    EXPECT_EQ(sampledRows(), rows);
+    // Selected only at each work pixel's first preview column; floating, so the rest would be
+    // white if they were decided on their own.
+    auto sample = [](int v) { return (32768 + v * 1280) >> 16; };
+    makeMask([&](int x, int) { return x == 0 || sample(x) != sample(x - 1); });
+    host().isFloating = 1;
+    ShownRows shown;
+    shown.width = columns;
+    shown.picture.assign(static_cast<std::size_t>(columns * rows * 3), 0);
+    EXPECT_EQ(renderPreviewStrips(recordRows, &shown), rows);
+    for (const auto& call : shown.calls)
+        EXPECT_EQ(call[2], columns);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x)
+            for (int k = 0; k < 3; ++k)
+                ASSERT_EQ(shown.picture[(y * columns + x) * 3 + k],
+                          workValue(sample(x), sample(y), k))
+                    << x << "," << y;
+}
+
+TEST_F(PreviewTest, EffectPreviewMatchesThePlainTransformEverywhere) {
+    makeWork(64, 40, 3);
+    setPreview(64, 40, 65536);
+    shiftEffect();
+    g.previewEffect = 1;
+    ShownRows shown;
+    shown.width = 64;
+    shown.picture.assign(64 * 40 * 3, 0);
+    renderPreviewStrips(recordRows, &shown);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const auto p = shiftedAt(x, y);
+            for (int k = 0; k < 3; ++k)
+                ASSERT_EQ(shown.picture[(y * 64 + x) * 3 + k], p[k]);
+        }
+}
+
+TEST_F(PreviewTest, CentreBlockIsClippedAtTheEdgesOfTheDrawablePreview) {
+    makeWork(10, 7, 1);
+    setPreview(512, 350, 1280);
+    g.previewCenterX = 2;
+    g.previewCenterY = 3;
+    PreviewBlock b = centerBlock();
+    EXPECT_EQ((std::array<int, 4>{b.x0, b.y0, b.x1, b.y1}), (std::array<int, 4>{0, 0, 6, 7}));
+    g.previewCenterX = 484; // columns up to 486 sample inside the 10-pixel work row
+    g.previewCenterY = 340; // rows up to 333 sample inside the 7 work rows
+    b = centerBlock();
+    EXPECT_EQ(b.x0, 480);
+    EXPECT_EQ(b.x1, 487);
+    EXPECT_EQ(b.y0, 336);
+    EXPECT_LE(b.y1, b.y0);        // every row of it lies below the drawable rows
+    EXPECT_FALSE(renderBlock(b)); // so nothing is computed
+}
+
+TEST_F(PreviewTest, CentreBlockIsPackedRowAfterRowFromTheStripStart) {
+    makeWork(40, 30, 3);
+    setPreview(40, 30, 65536);
+    g.previewCenterX = 20;
+    g.previewCenterY = 2;
+    const PreviewBlock b = centerBlock();
+    ASSERT_TRUE(renderBlock(b));
+    int index = 0;
+    for (int y = 0; y < 6; ++y)
+        for (int x = 16; x < 24; ++x)
+            EXPECT_EQ(stripPixel(index++), originalAt(x, y)) << x << "," << y;
+}
+
+} // namespace
+} // namespace vexel
