@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Set-up and build, then runs the real module through the test host under Wine on
+# samples/sample.png and writes out/sample-vexel.png. The test host prints one line per selector
+# call with its result.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${VEXEL_BUILD_DIR:-$root/build}"
+
+bash "$root/scripts/build.sh" --target vexel_win32
+
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+bash "$root/scripts/wine-prefix.sh"
+
+# Paths relative to the repository: Wine maps the working directory to a drive path.
+cd "$root"
+mkdir -p out
+read -r width height < <(identify -format '%w %h\n' samples/sample.png)
+# Saved settings with showDialog 0, so the run goes through without asking; centre of the image.
+settings="angle=30,stretch=12,strength=100,height=70,width=70"
+settings+=",centerX=$((width / 2)),centerY=$((height / 2)),showDialog=0"
+
+echo "Running ${build#"$root"/}/win32/Vexel.8bf on samples/sample.png (${width}x${height}), $settings"
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+    wine "${build#"$root"/}/win32/vexel_testhost.exe" "${build#"$root"/}/win32/Vexel.8bf" \
+    --input samples/sample.png --output out/sample-vexel.png --auto-answer --settings "$settings" \
+    </dev/null
+echo "Wrote out/sample-vexel.png"
