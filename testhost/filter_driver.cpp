@@ -1,0 +1,634 @@
+// Drives the module through a run as image editors do: the FilterRecord, the host window, the
+// callbacks, and the Continue loop that delivers and takes back the rectangles the module asks for.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <new>
+
+#include "testhost/testhost.h"
+
+namespace testhost {
+namespace {
+
+constexpr std::size_t kGuardBytes = 64;
+constexpr std::uint8_t kGuardByte = 0xCD;
+constexpr std::uint8_t kPadByte = 0xA5;
+constexpr std::int16_t kResultNotWritten = 0x5A5A;
+constexpr long long kMaxBufferBytes = 512LL * 1024 * 1024;
+
+// Bytes of the record the module may write: parameters, bufferSpace, inRect to outHiPlane,
+// maskRect. A write anywhere else is reported.
+bool moduleMayWrite(std::size_t offset) {
+    return (offset >= 12 && offset < 16) || (offset >= 48 && offset < 52) ||
+           (offset >= 52 && offset < 76) || (offset >= 96 && offset < 104);
+}
+
+std::string rectText(const vexel::HostRect& r) {
+    return std::string("(") + std::to_string(r.top) + std::string(",") + std::to_string(r.left) +
+           "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + ")";
+}
+
+std::uint32_t fnv1a(const std::uint8_t* bytes, std::size_t count, std::uint32_t h = 2166136261u) {
+    for (std::size_t i = 0; i < count; ++i)
+        h = (h ^ bytes[i]) * 16777619u;
+    return h;
+}
+
+// One buffer handed to the module for one call: the pixels of a rectangle, planes lo..hi
+// interleaved, rows rowBytes apart, followed by guard bytes.
+struct Delivery {
+    const char* name = "";
+    vexel::HostRect rect{};
+    int lo = 0, hi = -1;
+    std::int32_t rowBytes = 0;
+    std::size_t dataBytes = 0;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t hashBefore = 0;
+    bool present = false;
+};
+
+int pixelBytes(const Delivery& d) {
+    return d.hi - d.lo + 1;
+}
+
+bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect, int lo, int hi,
+                     const Image& image) {
+    d.name = name;
+    d.rect = rect;
+    d.lo = lo;
+    d.hi = hi;
+    d.present = false;
+    if (vexel::isEmpty(rect)) return true;
+    if (lo < 0 || hi < lo) {
+        protocolError(std::string(name) + std::string(" planes ") + std::to_string(lo) + ".." +
+                      std::to_string(hi) + " are not a plane range");
+        return true;
+    }
+    if (hi >= image.planes)
+        protocolError(std::string(name) + std::string(" asks for plane ") + std::to_string(hi) +
+                      " of an image with " + std::to_string(image.planes));
+    if (rect.top < 0 || rect.left < 0 || rect.bottom > image.height || rect.right > image.width)
+        protocolError(std::string(name) + " " + rectText(rect) + " reaches outside the image");
+    long long rows = rect.bottom - rect.top, cols = rect.right - rect.left;
+    long long rowBytes = cols * pixelBytes(d) + host.opt.padRows;
+    if (rows * rowBytes > kMaxBufferBytes) {
+        protocolError(std::string(name) + " " + rectText(rect) + " is too large to deliver");
+        return false;
+    }
+    d.rowBytes = static_cast<std::int32_t>(rowBytes);
+    d.dataBytes = static_cast<std::size_t>(rows * rowBytes);
+    d.bytes.assign(d.dataBytes + kGuardBytes, kGuardByte);
+    for (long long y = 0; y < rows; ++y) {
+        std::uint8_t* row = d.bytes.data() + y * rowBytes;
+        std::fill(row + cols * pixelBytes(d), row + rowBytes, kPadByte);
+        long long iy = rect.top + y;
+        for (long long x = 0; x < cols; ++x) {
+            long long ix = rect.left + x;
+            bool inside = iy >= 0 && iy < image.height && ix >= 0 && ix < image.width;
+            for (int p = lo; p <= hi; ++p) {
+                std::uint8_t v = 0;
+                if (inside && p < image.planes)
+                    v = image.pixels[static_cast<std::size_t>(
+                        (iy * image.width + ix) * image.planes + p)];
+                row[x * pixelBytes(d) + (p - lo)] = v;
+            }
+        }
+    }
+    d.hashBefore = fnv1a(d.bytes.data(), d.bytes.size());
+    d.present = true;
+    return true;
+}
+
+void checkGuard(const Delivery& d) {
+    if (!d.present) return;
+    for (std::size_t i = d.dataBytes; i < d.bytes.size(); ++i) {
+        if (d.bytes[i] != kGuardByte) {
+            protocolError(std::string(d.name) + " written past its end");
+            return;
+        }
+    }
+}
+
+void checkUnchanged(const Delivery& d) {
+    if (d.present && fnv1a(d.bytes.data(), d.bytes.size()) != d.hashBefore)
+        protocolError(std::string(d.name) + " was written by the module");
+}
+
+// Takes the output buffer back into the image; pixels outside it or planes it lacks are dropped.
+void takeBack(const Delivery& d, Image& image) {
+    if (!d.present) return;
+    long long rows = d.rect.bottom - d.rect.top, cols = d.rect.right - d.rect.left;
+    int cols0 = static_cast<int>(cols) * pixelBytes(d);
+    bool padWritten = false;
+    for (long long y = 0; y < rows; ++y) {
+        const std::uint8_t* row = d.bytes.data() + y * d.rowBytes;
+        for (int i = cols0; i < d.rowBytes; ++i)
+            padWritten |= row[i] != kPadByte;
+        long long iy = d.rect.top + y;
+        if (iy < 0 || iy >= image.height) continue;
+        for (long long x = 0; x < cols; ++x) {
+            long long ix = d.rect.left + x;
+            if (ix < 0 || ix >= image.width) continue;
+            for (int p = d.lo; p <= d.hi && p < image.planes; ++p)
+                image.pixels[static_cast<std::size_t>((iy * image.width + ix) * image.planes + p)] =
+                    row[x * pixelBytes(d) + (p - d.lo)];
+        }
+    }
+    if (padWritten) protocolError("outData row padding was written (rows not outRowBytes apart?)");
+}
+
+vexel::HostBoolean __cdecl abortProc() {
+    return 0;
+}
+
+void __cdecl progressProc(std::int32_t done, std::int32_t total) {
+    Guard guard(host.lock);
+    host.progress.push_back({host.run, done, total});
+}
+
+int planesForMode(std::int32_t mode) {
+    if (mode == vexel::imagemode::grayScale || mode == vexel::imagemode::multichannel ||
+        mode == vexel::imagemode::duotone)
+        return 1;
+    return mode == vexel::imagemode::cmyk ? 4 : 3;
+}
+
+// Reads the srcRect pixels of the map into a top-down 24-bit DIB and draws it at (dstCol,
+// dstRow), as a host shows a module's preview.
+std::int16_t __cdecl displayPixelsProc(const vexel::PSPixelMap* source,
+                                       const vexel::HostVRect* srcRect, std::int32_t dstRow,
+                                       std::int32_t dstCol, void* platformContext) {
+    DisplayRecord rec{};
+    rec.run = host.run;
+    rec.continueCall = host.continueCall;
+    rec.dstRow = dstRow;
+    rec.dstCol = dstCol;
+    rec.hadContext = platformContext != nullptr;
+    if (source == nullptr || srcRect == nullptr) {
+        protocolError("displayPixels called with a null map or rectangle");
+        return -50;
+    }
+    rec.map = *source;
+    rec.srcRect = *srcRect;
+    const vexel::HostVRect& b = source->bounds;
+    const vexel::HostVRect& s = *srcRect;
+    bool inside = s.top >= b.top && s.left >= b.left && s.bottom <= b.bottom &&
+                  s.right <= b.right && s.top <= s.bottom && s.left <= s.right;
+    long long w = static_cast<long long>(s.right) - s.left;
+    long long h = static_cast<long long>(s.bottom) - s.top;
+    if (!inside || source->baseAddr == nullptr || w > 32767 || h > 32767) {
+        protocolError("displayPixels srcRect outside the map's bounds or no pixels");
+    } else if (w > 0 && h > 0) {
+        int planes = planesForMode(source->imageMode);
+        long long dibRow = (w * 3 + 3) / 4 * 4;
+        std::vector<std::uint8_t> dib(static_cast<std::size_t>(dibRow * h));
+        std::uint32_t sum = 2166136261u;
+        const auto* base = static_cast<const std::uint8_t*>(source->baseAddr);
+        for (long long y = 0; y < h; ++y) {
+            for (long long x = 0; x < w; ++x) {
+                long long at = (s.top + y - b.top) * static_cast<long long>(source->rowBytes) +
+                               (s.left + x - b.left) * static_cast<long long>(source->colBytes);
+                std::uint8_t v[4] = {0, 0, 0, 0};
+                for (int p = 0; p < planes; ++p) {
+                    v[p] = base[at + p * static_cast<long long>(source->planeBytes)];
+                    sum = (sum ^ v[p]) * 16777619u;
+                }
+                std::uint8_t r = v[0], g = v[0], bl = v[0];
+                if (planes == 3) {
+                    g = v[1];
+                    bl = v[2];
+                } else if (planes == 4) {
+                    r = static_cast<std::uint8_t>(255 - std::min(255, v[0] + v[3]));
+                    g = static_cast<std::uint8_t>(255 - std::min(255, v[1] + v[3]));
+                    bl = static_cast<std::uint8_t>(255 - std::min(255, v[2] + v[3]));
+                }
+                std::uint8_t* d = &dib[static_cast<std::size_t>(y * dibRow + x * 3)];
+                d[0] = bl;
+                d[1] = g;
+                d[2] = r;
+            }
+        }
+        rec.checksum = sum;
+        if (platformContext != nullptr) {
+            BITMAPINFO info{};
+            info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+            info.bmiHeader.biWidth = static_cast<LONG>(w);
+            info.bmiHeader.biHeight = -static_cast<LONG>(h);
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 24;
+            info.bmiHeader.biCompression = BI_RGB;
+            SetDIBitsToDevice(static_cast<HDC>(platformContext), dstCol, dstRow,
+                              static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0, 0,
+                              static_cast<UINT>(h), dib.data(), &info, DIB_RGB_COLORS);
+        }
+    }
+    Guard guard(host.lock);
+    ++host.displayCount;
+    if (static_cast<long long>(host.display.size()) < host.opt.maxDisplayRecords)
+        host.display.push_back(rec);
+    return 0;
+}
+
+LRESULT CALLBACK hostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool createHostWindow(std::string& error) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = hostWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
+    wc.lpszClassName = L"VexelTestHostFrame";
+    if (RegisterClassW(&wc) == 0) {
+        error = "cannot register the host window class";
+        return false;
+    }
+    host.window = CreateWindowExW(0, wc.lpszClassName, L"Vexel test host", WS_OVERLAPPEDWINDOW, 0,
+                                  0, 900, 700, nullptr, nullptr, wc.hInstance, nullptr);
+    if (host.window == nullptr) {
+        error = "cannot create the host window";
+        return false;
+    }
+    ShowWindow(host.window, SW_SHOWNOACTIVATE);
+    UpdateWindow(host.window);
+    return true;
+}
+
+void pumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+Image rampImage(int planes) {
+    Image image{64, 48, planes, {}};
+    image.pixels.resize(64 * 48 * static_cast<std::size_t>(planes));
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int p = 0; p < planes; ++p)
+                image.pixels[static_cast<std::size_t>((y * 64 + x) * planes + p)] =
+                    static_cast<std::uint8_t>((x * 4 + y * 5 + p * 60) & 0xFF);
+    return image;
+}
+
+bool readFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+HGLOBAL globalFromBytes(const std::uint8_t* bytes, std::size_t count) {
+    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, count == 0 ? 1 : count);
+    if (handle == nullptr) return nullptr;
+    void* p = GlobalLock(handle);
+    if (count != 0) std::memcpy(p, bytes, count);
+    GlobalUnlock(handle);
+    return handle;
+}
+
+void initRecord() {
+    const Options& o = host.opt;
+    host.recordBytes.assign(static_cast<std::size_t>(o.recordSize) + kGuardBytes, 0);
+    std::fill(host.recordBytes.begin() + o.recordSize, host.recordBytes.end(), kGuardByte);
+    new (host.recordBytes.data()) vexel::FilterRecord{};
+    vexel::FilterRecord& fr = filterRecord();
+    fr.abortProc = abortProc;
+    fr.progressProc = o.noProgress ? nullptr : progressProc;
+    fr.imageSize = {static_cast<std::int16_t>(host.source.height),
+                    static_cast<std::int16_t>(host.source.width)};
+    fr.wholeSize = fr.imageSize;
+    fr.planes = static_cast<std::int16_t>(host.source.planes);
+    fr.filterRect = o.haveRect
+                        ? o.rect
+                        : vexel::HostRect{0, 0, static_cast<std::int16_t>(host.source.height),
+                                          static_cast<std::int16_t>(host.source.width)};
+    for (int i = 0; i < 3; ++i) {
+        fr.background[i] = 0xFFFF;
+        fr.foreground[i] = 0;
+    }
+    fr.backColor[0] = fr.backColor[1] = fr.backColor[2] = 255;
+    fr.maxSpace = o.maxSpace;
+    fr.isFloating = o.floating ? 1 : 0;
+    fr.haveMask = o.mask.empty() ? 0 : 1;
+    fr.hostSig = o.hostSig;
+    fr.imageMode = static_cast<std::int16_t>(o.mode);
+    fr.imageHRes = fr.imageVRes = 72 << 16;
+    fr.monitor.gamma = (22 << 16) / 10;
+    host.platform.hwnd = o.nullWindow ? 0 : reinterpret_cast<std::intptr_t>(host.window);
+    fr.platformData = &host.platform;
+    fr.displayPixels = o.displayPixels ? displayPixelsProc : nullptr;
+    fr.parameters = host.parameters;
+}
+
+std::string parametersHex() {
+    if (host.parameters == nullptr) return "";
+    SIZE_T size = GlobalSize(host.parameters);
+    const void* p = GlobalLock(host.parameters);
+    if (p == nullptr) return "";
+    std::string hex = hexBytes(static_cast<const std::uint8_t*>(p), size);
+    GlobalUnlock(host.parameters);
+    return hex;
+}
+
+// ---- one selector call -------------------------------------------------------------------
+
+void logRects(const std::string& name, int index, int result) {
+    if (!host.opt.logCalls) return;
+    const vexel::FilterRecord& fr = filterRecord();
+    Guard guard(host.lock);
+    host.callLog.push_back({host.run,
+                            index,
+                            name,
+                            result,
+                            fr.inRect,
+                            fr.outRect,
+                            fr.maskRect,
+                            {fr.inLoPlane, fr.inHiPlane, fr.outLoPlane, fr.outHiPlane}});
+}
+
+void recordCall(const std::string& name, std::int16_t code, std::int16_t result) {
+    {
+        Guard guard(host.lock);
+        host.calls.push_back({host.run, name, code, result});
+        RunSummary& summary = host.runs.back();
+        bool found = false;
+        for (auto& entry : summary.results) {
+            if (entry.first == name) {
+                entry.second = result;
+                found = true;
+            }
+        }
+        if (!found) summary.results.emplace_back(name, result);
+        if (code == vexel::selector::continueRun) ++summary.continueCalls;
+    }
+    if (!host.opt.quiet) {
+        std::printf("%s -> %d\n", name.c_str(), result);
+        std::fflush(stdout);
+    }
+}
+
+// Calls the entry point with the FilterRecord (or an AboutRecord for selector 0) and checks that
+// the module wrote its result and touched only the record fields it may write.
+std::int16_t callEntry(std::int16_t code, const std::string& name) {
+    host.selector = name;
+    std::int16_t result = kResultNotWritten;
+    std::intptr_t slotBefore = host.dataSlot;
+    if (code == vexel::selector::about) {
+        vexel::AboutRecord about{};
+        about.platformData = &host.platform;
+        vexel::AboutRecord before = about;
+        host.entry(code, &about, &host.dataSlot, &result);
+        if (std::memcmp(&about, &before, sizeof about) != 0)
+            protocolError("the AboutRecord was written");
+    } else {
+        std::vector<std::uint8_t> before = host.recordBytes;
+        host.entry(code, host.recordBytes.data(), &host.dataSlot, &result);
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            if (before[i] != host.recordBytes[i] && !moduleMayWrite(i)) {
+                protocolError(std::string("record byte ") + std::to_string(i) + " written (" +
+                              std::to_string(before[i]) + " -> " +
+                              std::to_string(host.recordBytes[i]) + ")");
+            }
+        }
+        host.parameters = static_cast<HGLOBAL>(filterRecord().parameters);
+    }
+    if (result == kResultNotWritten) protocolError("result word not written");
+    if (host.dataSlot != slotBefore) protocolError("the data slot was written");
+    return result;
+}
+
+std::int16_t callSimple(std::int16_t code, const std::string& name) {
+    std::int16_t result = callEntry(code, name);
+    recordCall(name, code, result);
+    logRects(name, -1, result);
+    pumpMessages();
+    return result;
+}
+
+// One Continue call with fresh buffers for the rectangles the module asked for.
+bool callContinue(const std::string& name, std::int16_t& result) {
+    vexel::FilterRecord& fr = filterRecord();
+    Delivery in, out, maskBuf;
+    host.selector = name;
+    const Image& inSource = host.opt.inFromCurrent ? host.current : host.source;
+    bool ok =
+        prepareDelivery(in, "inData", fr.inRect, fr.inLoPlane, fr.inHiPlane, inSource) &&
+        prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane, fr.outHiPlane, host.current);
+    if (ok && fr.haveMask) ok = prepareDelivery(maskBuf, "maskData", fr.maskRect, 0, 0, host.mask);
+    if (!ok) return false;
+    fr.inData = in.present ? in.bytes.data() : nullptr;
+    fr.inRowBytes = in.present ? in.rowBytes : 0;
+    fr.outData = out.present ? out.bytes.data() : nullptr;
+    fr.outRowBytes = out.present ? out.rowBytes : 0;
+    fr.maskData = maskBuf.present ? maskBuf.bytes.data() : nullptr;
+    fr.maskRowBytes = maskBuf.present ? maskBuf.rowBytes : 0;
+
+    result = callEntry(vexel::selector::continueRun, name);
+
+    checkGuard(in);
+    checkGuard(out);
+    checkGuard(maskBuf);
+    checkUnchanged(in);
+    checkUnchanged(maskBuf);
+    takeBack(out, host.current);
+    recordCall(name, vexel::selector::continueRun, result);
+    logRects(name, host.continueCall, result);
+    // The buffers go away now: a module must not keep pointers into them.
+    fr.inData = fr.outData = fr.maskData = nullptr;
+    return true;
+}
+
+long long maxContinueCalls() {
+    if (host.opt.maxCalls >= 0) return host.opt.maxCalls;
+    return 4LL * (host.source.height + 10) + 100000;
+}
+
+bool anyRequest() {
+    const vexel::FilterRecord& fr = filterRecord();
+    return !vexel::isEmpty(fr.inRect) || !vexel::isEmpty(fr.outRect) ||
+           !vexel::isEmpty(fr.maskRect);
+}
+
+// The Continue loop: call while the module asks for anything. Returns the last result; sets the
+// host error when the module never stops.
+std::int16_t continueLoop() {
+    std::int16_t result = 0;
+    long long limit = maxContinueCalls();
+    host.continueCall = 0;
+    while (anyRequest()) {
+        if (host.continueCall >= limit) {
+            host.error = std::string("the module kept asking after ") + std::to_string(limit) +
+                         " Continue calls (--max-calls)";
+            host.exitStatus = kExitMaxCalls;
+            std::fprintf(stderr, "%s\n", host.error.c_str());
+            break;
+        }
+        if (!callContinue("continue", result)) {
+            host.error = "a requested rectangle could not be delivered";
+            host.exitStatus = kExitMaxCalls;
+            break;
+        }
+        ++host.continueCall;
+        pumpMessages();
+        if (result != 0) break;
+    }
+    host.continueCall = -1;
+    return result;
+}
+
+std::vector<SelectorStep> defaultSteps() {
+    std::vector<SelectorStep> steps;
+    if (host.opt.ask) steps.push_back({"parameters", 1, false});
+    steps.push_back({"prepare", 2, false});
+    steps.push_back({"start", 3, false});
+    steps.push_back({"continue", 4, false});
+    steps.push_back({"finish", 5, false});
+    return steps;
+}
+
+void runOnce() {
+    std::vector<SelectorStep> steps = host.opt.haveSelectors ? host.opt.selectors : defaultSteps();
+    if (host.opt.ask && host.opt.haveSelectors)
+        steps.insert(steps.begin(), SelectorStep{"parameters", 1, false});
+    bool startListed = false;
+    for (const SelectorStep& s : steps)
+        startListed |= !s.raw && s.name == "start";
+    bool stopped = false, started = false;
+    for (const SelectorStep& step : steps) {
+        if (host.exitStatus != kExitOk) break;
+        if (step.raw) {
+            if (step.code == vexel::selector::continueRun) {
+                std::int16_t result = 0;
+                host.continueCall = 0;
+                callContinue(step.name, result);
+                host.continueCall = -1;
+            } else {
+                callSimple(step.code, step.name);
+            }
+            continue;
+        }
+        if (step.name == "about") {
+            callSimple(step.code, step.name);
+        } else if (step.name == "finish") {
+            // Careful hosts call Finish only after a successful Start, failed run or not.
+            if (started || !startListed || host.opt.keepGoing) {
+                callSimple(step.code, step.name);
+                host.runs.back().finished = true;
+            }
+        } else {
+            if (stopped && !host.opt.keepGoing) continue;
+            std::int16_t result =
+                step.name == "continue" ? continueLoop() : callSimple(step.code, step.name);
+            if (step.name == "start" && result == 0) started = true;
+            if (result != 0) stopped = true;
+        }
+    }
+}
+
+} // namespace
+
+vexel::FilterRecord& filterRecord() {
+    return *std::launder(reinterpret_cast<vexel::FilterRecord*>(host.recordBytes.data()));
+}
+
+bool setUpHost(std::string& error) {
+    Options& o = host.opt;
+    host.mainThread = GetCurrentThreadId();
+    if (o.input.empty())
+        host.source = rampImage(o.planes);
+    else if (!loadImage(o.input, o.planes, host.source, error))
+        return false;
+    host.current = host.source;
+    if (!o.mask.empty()) {
+        if (!loadImage(o.mask, 1, host.mask, error)) return false;
+        if (host.mask.width != host.source.width || host.mask.height != host.source.height) {
+            error = "the mask must have the image's size";
+            return false;
+        }
+    }
+    if (o.haveSettings) {
+        host.parameters = globalFromBytes(o.settings.data(), o.settings.size());
+    } else if (!o.paramsIn.empty()) {
+        std::vector<std::uint8_t> bytes;
+        if (!readFile(o.paramsIn, bytes)) {
+            error = "cannot read " + o.paramsIn;
+            return false;
+        }
+        host.parameters = globalFromBytes(bytes.data(), bytes.size());
+    }
+    if (!createHostWindow(error)) return false;
+
+    std::string path = o.plugin;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    host.module = LoadLibraryA(path.c_str());
+    if (host.module == nullptr) {
+        error = "cannot load " + o.plugin + std::string(" (error ") +
+                std::to_string(GetLastError()) + ")";
+        host.exitStatus = kExitLoad;
+        return false;
+    }
+    FARPROC proc = GetProcAddress(host.module, "ENTRYPOINT1");
+    if (proc == nullptr) {
+        error = "no ENTRYPOINT1 in " + o.plugin;
+        host.exitStatus = kExitLoad;
+        return false;
+    }
+    static_assert(sizeof(proc) == sizeof(host.entry));
+    std::memcpy(&host.entry, &proc, sizeof proc);
+    patchModuleImports(host.module, o.instrument);
+
+    if (o.registerBigViewFirst) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = host.module;
+        wc.lpszClassName = "big_view";
+        if (RegisterClassA(&wc) == 0) {
+            error = "cannot register big_view first";
+            return false;
+        }
+    }
+    initRecord();
+    return true;
+}
+
+void runAll() {
+    Image original = host.source;
+    for (int run = 0; run < host.opt.runs && host.exitStatus == kExitOk; ++run) {
+        {
+            Guard guard(host.lock);
+            host.run = run;
+            host.runs.push_back(RunSummary{});
+            host.runs.back().index = run;
+        }
+        if (host.opt.chain)
+            host.source = host.current;
+        else
+            host.current = host.source = original;
+        if (host.opt.freshParams) {
+            if (host.parameters != nullptr) GlobalFree(host.parameters);
+            host.parameters = nullptr;
+        }
+        vexel::FilterRecord& fr = filterRecord();
+        fr.parameters = host.parameters;
+        beginRunStats();
+        runOnce();
+        Guard guard(host.lock);
+        host.runs.back().paramsHex = parametersHex();
+        if (host.opt.instrument) {
+            host.runs.back().alloc = allocStatsNow();
+            host.runs.back().haveAlloc = true;
+        }
+    }
+}
+
+std::string finalParametersHex() {
+    return parametersHex();
+}
+
+} // namespace testhost

@@ -1,0 +1,468 @@
+// Redirects the module's imports (its import address table) to wrappers that count global memory
+// blocks and GDI objects, inject allocation failures, count beeps and record message boxes. Only
+// the module's own calls pass through them; the host's calls go straight to the system.
+#include <cstring>
+#include <map>
+
+#include "testhost/testhost.h"
+
+namespace testhost {
+namespace {
+
+template <typename F> F procAs(FARPROC proc) {
+    F f;
+    static_assert(sizeof f == sizeof proc);
+    std::memcpy(&f, &proc, sizeof f);
+    return f;
+}
+
+template <typename F> void* addressOf(F f) {
+    void* p;
+    static_assert(sizeof f == sizeof p);
+    std::memcpy(&p, &f, sizeof p);
+    return p;
+}
+
+struct Counters {
+    Mutex lock;
+    std::map<HGLOBAL, SIZE_T> blocks;
+    std::map<HGDIOBJ, const char*> gdi;
+    std::map<HDC, int> dcs;
+    long long liveBytes = 0, runPeak = 0;
+    AllocStats total; // cumulative counts
+    AllocStats atRunStart;
+    long long allocSerial = 0;
+};
+
+Counters counters;
+
+void noteLiveBytes() {
+    if (counters.liveBytes > counters.runPeak) counters.runPeak = counters.liveBytes;
+    if (counters.liveBytes > counters.total.peakLiveBytes)
+        counters.total.peakLiveBytes = counters.liveBytes;
+}
+
+// The real functions, looked up in the system DLLs.
+HGLOBAL(WINAPI* realGlobalAlloc)(UINT, SIZE_T);
+HGLOBAL(WINAPI* realGlobalReAlloc)(HGLOBAL, SIZE_T, UINT);
+HGLOBAL(WINAPI* realGlobalFree)(HGLOBAL);
+HBITMAP(WINAPI* realCreateBitmap)(int, int, UINT, UINT, const void*);
+HBITMAP(WINAPI* realCreateBitmapIndirect)(const BITMAP*);
+HBITMAP(WINAPI* realCreateCompatibleBitmap)(HDC, int, int);
+HBITMAP(WINAPI* realCreateDIBitmap)
+(HDC, const BITMAPINFOHEADER*, DWORD, const void*, const BITMAPINFO*, UINT);
+HBITMAP(WINAPI* realCreateDIBSection)(HDC, const BITMAPINFO*, UINT, void**, HANDLE, DWORD);
+HPEN(WINAPI* realCreatePen)(int, int, COLORREF);
+HBRUSH(WINAPI* realCreateSolidBrush)(COLORREF);
+HBRUSH(WINAPI* realCreatePatternBrush)(HBITMAP);
+HBRUSH(WINAPI* realCreateHatchBrush)(int, COLORREF);
+HBRUSH(WINAPI* realCreateBrushIndirect)(const LOGBRUSH*);
+HRGN(WINAPI* realCreateRectRgn)(int, int, int, int);
+HFONT(WINAPI* realCreateFontIndirectA)(const LOGFONTA*);
+HDC(WINAPI* realCreateCompatibleDC)(HDC);
+BOOL(WINAPI* realDeleteObject)(HGDIOBJ);
+BOOL(WINAPI* realDeleteDC)(HDC);
+HDC(WINAPI* realGetDC)(HWND);
+HDC(WINAPI* realGetWindowDC)(HWND);
+HDC(WINAPI* realGetDCEx)(HWND, HRGN, DWORD);
+int(WINAPI* realReleaseDC)(HWND, HDC);
+BOOL(WINAPI* realMessageBeep)(UINT);
+int(WINAPI* realMessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
+UINT_PTR(WINAPI* realSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
+BOOL(WINAPI* realKillTimer)(HWND, UINT_PTR);
+
+bool failThisAlloc(SIZE_T bytes) {
+    ++counters.allocSerial;
+    const Options& o = host.opt;
+    bool fail = (o.failAllocAbove >= 0 && static_cast<long long>(bytes) > o.failAllocAbove) ||
+                (o.failAllocNth > 0 && counters.allocSerial == o.failAllocNth);
+    if (fail) ++counters.total.injectedFailures;
+    return fail;
+}
+
+HGLOBAL WINAPI countingGlobalAlloc(UINT flags, SIZE_T bytes) {
+    Guard guard(counters.lock);
+    ++counters.total.allocCalls;
+    if (failThisAlloc(bytes)) {
+        ++counters.total.failedAllocs;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HGLOBAL h = realGlobalAlloc(flags, bytes);
+    if (h == nullptr) {
+        ++counters.total.failedAllocs;
+        return nullptr;
+    }
+    counters.blocks[h] = bytes;
+    counters.liveBytes += static_cast<long long>(bytes);
+    noteLiveBytes();
+    return h;
+}
+
+HGLOBAL WINAPI countingGlobalReAlloc(HGLOBAL old, SIZE_T bytes, UINT flags) {
+    Guard guard(counters.lock);
+    ++counters.total.reallocCalls;
+    if ((flags & GMEM_MODIFY) != 0) return realGlobalReAlloc(old, bytes, flags);
+    if (failThisAlloc(bytes)) {
+        ++counters.total.failedAllocs;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HGLOBAL h = realGlobalReAlloc(old, bytes, flags);
+    if (h == nullptr) {
+        ++counters.total.failedAllocs;
+        return nullptr;
+    }
+    auto it = counters.blocks.find(old);
+    if (it != counters.blocks.end()) {
+        counters.liveBytes -= static_cast<long long>(it->second);
+        counters.blocks.erase(it);
+    }
+    counters.blocks[h] = bytes;
+    counters.liveBytes += static_cast<long long>(bytes);
+    noteLiveBytes();
+    return h;
+}
+
+HGLOBAL WINAPI countingGlobalFree(HGLOBAL h) {
+    Guard guard(counters.lock);
+    ++counters.total.freeCalls;
+    auto it = counters.blocks.find(h);
+    if (it != counters.blocks.end()) {
+        if ((GlobalFlags(h) & GMEM_LOCKCOUNT) != 0) ++counters.total.freedWhileLocked;
+        counters.liveBytes -= static_cast<long long>(it->second);
+        counters.blocks.erase(it);
+    } else if (h != nullptr && h != host.parameters) {
+        ++counters.total.freeUnknown;
+    }
+    return realGlobalFree(h);
+}
+
+template <typename H> H noteGdi(H object, const char* kind) {
+    if (object != nullptr) {
+        Guard guard(counters.lock);
+        ++counters.total.gdiCreated;
+        counters.gdi[object] = kind;
+    }
+    return object;
+}
+
+HBITMAP WINAPI countingCreateBitmap(int w, int h, UINT planes, UINT bits, const void* data) {
+    return noteGdi(realCreateBitmap(w, h, planes, bits, data), "CreateBitmap");
+}
+HBITMAP WINAPI countingCreateBitmapIndirect(const BITMAP* bm) {
+    return noteGdi(realCreateBitmapIndirect(bm), "CreateBitmapIndirect");
+}
+HBITMAP WINAPI countingCreateCompatibleBitmap(HDC dc, int w, int h) {
+    return noteGdi(realCreateCompatibleBitmap(dc, w, h), "CreateCompatibleBitmap");
+}
+HBITMAP WINAPI countingCreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init,
+                                      const void* bits, const BITMAPINFO* info, UINT usage) {
+    return noteGdi(realCreateDIBitmap(dc, header, init, bits, info, usage), "CreateDIBitmap");
+}
+HBITMAP WINAPI countingCreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits,
+                                        HANDLE section, DWORD offset) {
+    return noteGdi(realCreateDIBSection(dc, info, usage, bits, section, offset),
+                   "CreateDIBSection");
+}
+HPEN WINAPI countingCreatePen(int style, int width, COLORREF colour) {
+    return noteGdi(realCreatePen(style, width, colour), "CreatePen");
+}
+HBRUSH WINAPI countingCreateSolidBrush(COLORREF colour) {
+    return noteGdi(realCreateSolidBrush(colour), "CreateSolidBrush");
+}
+HBRUSH WINAPI countingCreatePatternBrush(HBITMAP bitmap) {
+    return noteGdi(realCreatePatternBrush(bitmap), "CreatePatternBrush");
+}
+HBRUSH WINAPI countingCreateHatchBrush(int style, COLORREF colour) {
+    return noteGdi(realCreateHatchBrush(style, colour), "CreateHatchBrush");
+}
+HBRUSH WINAPI countingCreateBrushIndirect(const LOGBRUSH* brush) {
+    return noteGdi(realCreateBrushIndirect(brush), "CreateBrushIndirect");
+}
+HRGN WINAPI countingCreateRectRgn(int l, int t, int r, int b) {
+    return noteGdi(realCreateRectRgn(l, t, r, b), "CreateRectRgn");
+}
+HFONT WINAPI countingCreateFontIndirectA(const LOGFONTA* font) {
+    return noteGdi(realCreateFontIndirectA(font), "CreateFontIndirectA");
+}
+
+BOOL WINAPI countingDeleteObject(HGDIOBJ object) {
+    {
+        Guard guard(counters.lock);
+        auto it = counters.gdi.find(object);
+        if (it != counters.gdi.end()) {
+            ++counters.total.gdiDeleted;
+            counters.gdi.erase(it);
+        }
+    }
+    return realDeleteObject(object);
+}
+
+HDC WINAPI countingCreateCompatibleDC(HDC dc) {
+    HDC made = realCreateCompatibleDC(dc);
+    if (made != nullptr) {
+        Guard guard(counters.lock);
+        ++counters.total.dcCreated;
+        counters.dcs[made] = 1;
+    }
+    return made;
+}
+
+BOOL WINAPI countingDeleteDC(HDC dc) {
+    {
+        Guard guard(counters.lock);
+        auto it = counters.dcs.find(dc);
+        if (it != counters.dcs.end()) {
+            ++counters.total.dcDeleted;
+            counters.dcs.erase(it);
+        }
+    }
+    return realDeleteDC(dc);
+}
+
+HDC noteGetDc(HDC dc) {
+    if (dc != nullptr) {
+        Guard guard(counters.lock);
+        ++counters.total.getDc;
+    }
+    return dc;
+}
+HDC WINAPI countingGetDC(HWND window) {
+    return noteGetDc(realGetDC(window));
+}
+HDC WINAPI countingGetWindowDC(HWND window) {
+    return noteGetDc(realGetWindowDC(window));
+}
+HDC WINAPI countingGetDCEx(HWND window, HRGN clip, DWORD flags) {
+    return noteGetDc(realGetDCEx(window, clip, flags));
+}
+int WINAPI countingReleaseDC(HWND window, HDC dc) {
+    int released = realReleaseDC(window, dc);
+    if (released != 0) {
+        Guard guard(counters.lock);
+        ++counters.total.releaseDc;
+    }
+    return released;
+}
+
+UINT_PTR WINAPI countingSetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
+    UINT_PTR made = realSetTimer(window, id, ms, proc);
+    if (made != 0) {
+        Guard guard(counters.lock);
+        ++counters.total.timersSet;
+    }
+    return made;
+}
+BOOL WINAPI countingKillTimer(HWND window, UINT_PTR id) {
+    BOOL killed = realKillTimer(window, id);
+    if (killed) {
+        Guard guard(counters.lock);
+        ++counters.total.timersKilled;
+    }
+    return killed;
+}
+
+BOOL WINAPI countingMessageBeep(UINT type) {
+    {
+        Guard guard(host.lock);
+        ++host.beeps;
+    }
+    return realMessageBeep(type);
+}
+
+int WINAPI recordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    return recordedMessageBox(owner, text, caption, style, realMessageBoxA);
+}
+
+struct Redirect {
+    const char* dll;
+    const char* name;
+    void* wrapper;
+    void* real;    // address of the real-function pointer to fill
+    bool counting; // only with --instrument
+};
+
+template <typename F>
+Redirect redirect(const char* dll, const char* name, F wrapper, F* real, bool counting) {
+    return {dll, name, addressOf(wrapper), static_cast<void*>(real), counting};
+}
+
+std::vector<Redirect> redirects() {
+    return {
+        redirect("kernel32.dll", "GlobalAlloc", countingGlobalAlloc, &realGlobalAlloc, true),
+        redirect("kernel32.dll", "GlobalReAlloc", countingGlobalReAlloc, &realGlobalReAlloc, true),
+        redirect("kernel32.dll", "GlobalFree", countingGlobalFree, &realGlobalFree, true),
+        redirect("gdi32.dll", "CreateBitmap", countingCreateBitmap, &realCreateBitmap, true),
+        redirect("gdi32.dll", "CreateBitmapIndirect", countingCreateBitmapIndirect,
+                 &realCreateBitmapIndirect, true),
+        redirect("gdi32.dll", "CreateCompatibleBitmap", countingCreateCompatibleBitmap,
+                 &realCreateCompatibleBitmap, true),
+        redirect("gdi32.dll", "CreateDIBitmap", countingCreateDIBitmap, &realCreateDIBitmap, true),
+        redirect("gdi32.dll", "CreateDIBSection", countingCreateDIBSection, &realCreateDIBSection,
+                 true),
+        redirect("gdi32.dll", "CreatePen", countingCreatePen, &realCreatePen, true),
+        redirect("gdi32.dll", "CreateSolidBrush", countingCreateSolidBrush, &realCreateSolidBrush,
+                 true),
+        redirect("gdi32.dll", "CreatePatternBrush", countingCreatePatternBrush,
+                 &realCreatePatternBrush, true),
+        redirect("gdi32.dll", "CreateHatchBrush", countingCreateHatchBrush, &realCreateHatchBrush,
+                 true),
+        redirect("gdi32.dll", "CreateBrushIndirect", countingCreateBrushIndirect,
+                 &realCreateBrushIndirect, true),
+        redirect("gdi32.dll", "CreateRectRgn", countingCreateRectRgn, &realCreateRectRgn, true),
+        redirect("gdi32.dll", "CreateFontIndirectA", countingCreateFontIndirectA,
+                 &realCreateFontIndirectA, true),
+        redirect("gdi32.dll", "CreateCompatibleDC", countingCreateCompatibleDC,
+                 &realCreateCompatibleDC, true),
+        redirect("gdi32.dll", "DeleteObject", countingDeleteObject, &realDeleteObject, true),
+        redirect("gdi32.dll", "DeleteDC", countingDeleteDC, &realDeleteDC, true),
+        redirect("user32.dll", "GetDC", countingGetDC, &realGetDC, true),
+        redirect("user32.dll", "GetWindowDC", countingGetWindowDC, &realGetWindowDC, true),
+        redirect("user32.dll", "GetDCEx", countingGetDCEx, &realGetDCEx, true),
+        redirect("user32.dll", "ReleaseDC", countingReleaseDC, &realReleaseDC, true),
+        redirect("user32.dll", "SetTimer", countingSetTimer, &realSetTimer, true),
+        redirect("user32.dll", "KillTimer", countingKillTimer, &realKillTimer, true),
+        redirect("user32.dll", "MessageBeep", countingMessageBeep, &realMessageBeep, false),
+        redirect("user32.dll", "MessageBoxA", recordingMessageBoxA, &realMessageBoxA, false),
+    };
+}
+
+// Rewrites the module's import slot for dll!name, if it has one.
+bool patchSlot(HMODULE module, const char* dll, const char* name, void* wrapper) {
+    auto* base = reinterpret_cast<std::uint8_t*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0) return false;
+    bool patched = false;
+    for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         desc->Name != 0; ++desc) {
+        if (_stricmp(reinterpret_cast<const char*>(base + desc->Name), dll) != 0) continue;
+        DWORD namesRva =
+            desc->OriginalFirstThunk != 0 ? desc->OriginalFirstThunk : desc->FirstThunk;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesRva);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+            DWORD oldProtect = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                                &oldProtect))
+                continue;
+            slots->u1.Function = reinterpret_cast<std::uintptr_t>(wrapper);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, oldProtect, &oldProtect);
+            patched = true;
+        }
+    }
+    return patched;
+}
+
+} // namespace
+
+void patchModuleImports(HMODULE module, bool instrument) {
+    bool counting = instrument || host.opt.failAllocAbove >= 0 || host.opt.failAllocNth > 0;
+    for (const Redirect& r : redirects()) {
+        FARPROC real = GetProcAddress(GetModuleHandleA(r.dll), r.name);
+        std::memcpy(r.real, &real, sizeof real);
+        if (real == nullptr || (r.counting && !counting)) continue;
+        if (patchSlot(module, r.dll, r.name, r.wrapper)) host.importsPatched.push_back(r.name);
+    }
+}
+
+void beginRunStats() {
+    Guard guard(counters.lock);
+    counters.atRunStart = counters.total;
+    counters.runPeak = counters.liveBytes;
+}
+
+// Counts since the run began, and what is alive now. The host's parameter block, which the
+// module allocates but the host then owns, is not counted as alive.
+AllocStats allocStatsNow() {
+    Guard guard(counters.lock);
+    const AllocStats& t = counters.total;
+    const AllocStats& s = counters.atRunStart;
+    AllocStats a;
+    a.allocCalls = t.allocCalls - s.allocCalls;
+    a.reallocCalls = t.reallocCalls - s.reallocCalls;
+    a.freeCalls = t.freeCalls - s.freeCalls;
+    a.failedAllocs = t.failedAllocs - s.failedAllocs;
+    a.injectedFailures = t.injectedFailures - s.injectedFailures;
+    a.freedWhileLocked = t.freedWhileLocked - s.freedWhileLocked;
+    a.freeUnknown = t.freeUnknown - s.freeUnknown;
+    a.gdiCreated = t.gdiCreated - s.gdiCreated;
+    a.gdiDeleted = t.gdiDeleted - s.gdiDeleted;
+    a.dcCreated = t.dcCreated - s.dcCreated;
+    a.dcDeleted = t.dcDeleted - s.dcDeleted;
+    a.getDc = t.getDc - s.getDc;
+    a.releaseDc = t.releaseDc - s.releaseDc;
+    a.timersSet = t.timersSet - s.timersSet;
+    a.timersKilled = t.timersKilled - s.timersKilled;
+    a.peakLiveBytes = counters.runPeak;
+    a.liveBlocks = static_cast<long long>(counters.blocks.size());
+    a.liveBytes = counters.liveBytes;
+    auto param = counters.blocks.find(static_cast<HGLOBAL>(host.parameters));
+    if (param != counters.blocks.end()) {
+        --a.liveBlocks;
+        a.liveBytes -= static_cast<long long>(param->second);
+    }
+    a.liveGdi = static_cast<long long>(counters.gdi.size());
+    a.liveDc = static_cast<long long>(counters.dcs.size());
+    return a;
+}
+
+// Totals over the whole process, and what is alive at the end, one entry per live object.
+std::string instrumentJson(bool excludeParameters) {
+    AllocStats a;
+    std::string blocks, gdi;
+    long long lockedLive = 0;
+    {
+        Guard guard(counters.lock);
+        a = counters.total;
+        for (const auto& [h, size] : counters.blocks) {
+            if (excludeParameters && h == host.parameters) continue;
+            ++a.liveBlocks;
+            a.liveBytes += static_cast<long long>(size);
+            if ((GlobalFlags(h) & GMEM_LOCKCOUNT) != 0) ++lockedLive;
+            if (!blocks.empty()) blocks += ",";
+            blocks += std::to_string(size);
+        }
+        for (const auto& [object, kind] : counters.gdi)
+            gdi += std::string(gdi.empty() ? "" : ",") + "\"" + kind + "\"";
+        a.liveGdi = static_cast<long long>(counters.gdi.size());
+        a.liveDc = static_cast<long long>(counters.dcs.size());
+    }
+    std::string json = "{";
+    auto field = [&json](const char* name, long long value) {
+        json += std::string(json.size() > 1 ? "," : "") + "\"" + name + std::string("\":") +
+                std::to_string(value);
+    };
+    field("alloc_calls", a.allocCalls);
+    field("realloc_calls", a.reallocCalls);
+    field("free_calls", a.freeCalls);
+    field("failed_allocs", a.failedAllocs);
+    field("injected_failures", a.injectedFailures);
+    field("freed_while_locked", a.freedWhileLocked);
+    field("free_unknown", a.freeUnknown);
+    field("live_blocks", a.liveBlocks);
+    field("live_bytes", a.liveBytes);
+    field("live_locked_blocks", lockedLive);
+    field("peak_live_bytes", a.peakLiveBytes);
+    field("gdi_created", a.gdiCreated);
+    field("gdi_deleted", a.gdiDeleted);
+    field("live_gdi", a.liveGdi);
+    field("dc_created", a.dcCreated);
+    field("dc_deleted", a.dcDeleted);
+    field("live_dc", a.liveDc);
+    field("get_dc", a.getDc);
+    field("release_dc", a.releaseDc);
+    field("timers_set", a.timersSet);
+    field("timers_killed", a.timersKilled);
+    json += ",\"live_block_sizes\":[" + blocks + "],\"live_gdi_kinds\":[" + gdi + "]}";
+    return json;
+}
+
+} // namespace testhost

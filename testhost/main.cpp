@@ -1,0 +1,147 @@
+// vexel_testhost: loads a filter module and drives it as an image editor does (see --help).
+#include <cstdio>
+#include <fstream>
+
+#include "testhost/testhost.h"
+
+namespace testhost {
+
+HostState host;
+
+void protocolError(const std::string& what) {
+    Guard guard(host.lock);
+    host.protocolErrors.push_back({host.run, host.selector, host.continueCall, what});
+    if (!host.opt.quiet)
+        std::fprintf(stderr, "protocol: %s: %s\n", host.selector.c_str(), what.c_str());
+}
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 15];
+    }
+    return hex;
+}
+
+std::string utf8FromWide(const wchar_t* text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return "";
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(n - 1));
+    return out;
+}
+
+std::string utf8FromAnsi(const char* text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 1) return "";
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
+    return utf8FromWide(wide.c_str());
+}
+
+namespace {
+
+// An exception that escapes the module ends the process with a report instead of a debugger.
+LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
+    char text[160];
+    const EXCEPTION_RECORD* rec = info->ExceptionRecord;
+    auto address = reinterpret_cast<std::uintptr_t>(rec->ExceptionAddress);
+    auto base = reinterpret_cast<std::uintptr_t>(host.module);
+    std::snprintf(text, sizeof text, "exception 0x%08lx at 0x%08lx (module offset 0x%lx) in %s",
+                  static_cast<unsigned long>(rec->ExceptionCode),
+                  static_cast<unsigned long>(address), static_cast<unsigned long>(address - base),
+                  host.selector.c_str());
+    std::fprintf(stderr, "crash: %s\n", text);
+    host.error = text;
+    host.exitStatus = kExitCrash;
+    writeReport();
+    std::fflush(nullptr);
+    ExitProcess(kExitCrash);
+}
+
+DWORD WINAPI watchdog(void*) {
+    Sleep(static_cast<DWORD>(host.opt.timeoutSeconds) * 1000);
+    std::fprintf(stderr, "timeout after %d s in %s\n", host.opt.timeoutSeconds,
+                 host.selector.c_str());
+    host.error = "timeout in " + host.selector;
+    host.exitStatus = kExitTimeout;
+    writeReport();
+    std::fflush(nullptr);
+    ExitProcess(kExitTimeout);
+}
+
+bool writeParamsOut(std::string& error) {
+    std::string hex = finalParametersHex();
+    std::ofstream out(host.opt.paramsOut, std::ios::binary);
+    if (!out) {
+        error = "cannot write " + host.opt.paramsOut;
+        return false;
+    }
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        char byte = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        out.write(&byte, 1);
+    }
+    return true;
+}
+
+int finish(int status) {
+    if (host.exitStatus == kExitOk) host.exitStatus = status;
+    writeReport();
+    std::fflush(nullptr);
+    return host.exitStatus;
+}
+
+} // namespace
+} // namespace testhost
+
+int main(int argc, char** argv) {
+    using namespace testhost;
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    int parsed = parseOptions(argc, argv, host.opt);
+    if (parsed == 1) return kExitOk;
+    if (parsed != 0) return kExitUsage;
+
+    SetUnhandledExceptionFilter(onUnhandledException);
+    HANDLE dog = CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
+    if (dog != nullptr) CloseHandle(dog);
+
+    std::string error;
+    if (!host.opt.script.empty() && !loadScript(host.opt.script, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        host.error = error;
+        return finish(kExitUsage);
+    }
+    if (!setUpHost(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        host.error = error;
+        return finish(kExitUsage);
+    }
+    if (!host.opt.script.empty()) {
+        installScriptHooks();
+        startScriptThread();
+    }
+    runAll();
+    if (!host.opt.script.empty()) waitScriptThread(5000);
+
+    if (!host.opt.output.empty() && !saveImage(host.opt.output, host.current, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        host.error = error;
+        return finish(kExitUsage);
+    }
+    if (!host.opt.paramsOut.empty() && !writeParamsOut(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        host.error = error;
+        return finish(kExitUsage);
+    }
+    bool scriptFailed = false;
+    {
+        Guard guard(host.lock);
+        for (const ScriptResult& s : host.script)
+            scriptFailed |= !s.ok;
+    }
+    return finish(scriptFailed ? kExitScriptFailed : kExitOk);
+}

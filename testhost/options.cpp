@@ -1,0 +1,348 @@
+// Command-line options of the test host.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "testhost/testhost.h"
+
+namespace testhost {
+namespace {
+
+struct OptionHelp {
+    const char* name;
+    const char* arg;
+    const char* help;
+};
+
+constexpr OptionHelp kOptionHelp[] = {
+    {"--plugin", "FILE", "the .8bf to load (also the first bare argument)"},
+    {"--input", "FILE.png", "image to filter (default: a 64 x 48 grey ramp)"},
+    {"--output", "FILE.png", "write the image after the last run"},
+    {"--planes", "1|3|4", "grey, RGB, or 4 raw planes from an RGBA PNG (default 3)"},
+    {"--mode", "N", "imageMode to report (default 1, 3, 4 by planes)"},
+    {"--rect", "T,L,B,R", "filter rectangle (default the whole image)"},
+    {"--mask", "FILE.png", "grey selection mask, sets haveMask"},
+    {"--floating", "", "set isFloating"},
+    {"--max-space", "N", "maxSpace in bytes (default 100000000)"},
+    {"--host-sig", "ABCD", "hostSig as four characters (default 8BIM)"},
+    {"--null-window", "", "pass a null window handle in platformData"},
+    {"--no-progress", "", "leave progressProc null"},
+    {"--display-pixels", "", "offer displayPixels (records and draws every call)"},
+    {"--max-display-records", "N", "displayPixels calls kept in the report (default 2000)"},
+    {"--record-size", "N", "bytes of the zeroed FilterRecord buffer (default 452)"},
+    {"--pad-rows", "N", "extra bytes after every row of inData, outData, maskData"},
+    {"--in-from-current", "", "fill inData from the image as written so far"},
+    {"--settings", "K=V,...",
+     "20-byte block: angle stretch strength height width centerX "
+     "centerY showDialog"},
+    {"--params-in", "FILE", "raw parameter block to start with"},
+    {"--params-out", "FILE", "write the parameter block after the last run"},
+    {"--fresh-params", "", "hand a null parameters handle to every run"},
+    {"--ask", "", "call Parameters before Prepare"},
+    {"--selectors", "LIST",
+     "comma list of about parameters prepare start continue finish "
+     "or numbers (sent once, e.g. 6,255,-1)"},
+    {"--keep-going", "", "do not end a run at a failing selector"},
+    {"--runs", "N", "runs in one process, sharing the parameters handle (default 1)"},
+    {"--chain", "", "each run filters the previous run's output"},
+    {"--max-calls", "N", "Continue calls allowed per run (default 4*(rows+10)+100000)"},
+    {"--log-calls", "", "record the rectangles left by every call"},
+    {"--auto-answer", "", "answer the module's message boxes with their default button"},
+    {"--instrument", "", "count the module's global blocks and GDI objects"},
+    {"--fail-alloc-above", "N", "the module's GlobalAlloc fails above N bytes"},
+    {"--fail-alloc-nth", "K", "the module's K-th GlobalAlloc (from 1) fails"},
+    {"--register-big-view-first", "", "register class big_view under the module's instance"},
+    {"--script", "FILE", "dialog script run by a second thread (see below)"},
+    {"--timeout", "S", "give up after S seconds (default 300)"},
+    {"--report", "FILE.json", "machine-readable report of everything"},
+    {"--quiet", "", "do not print one line per call"},
+    {"--help", "", "this text"},
+};
+
+constexpr const char* kScriptHelp =
+    "\nScript commands (one per line, # starts a comment):\n"
+    "  wait-dialog [MS]            wait for the visible dialog captioned Vexel...\n"
+    "  set-text ID TEXT            WM_SETTEXT to the control (the edit reports EN_CHANGE)\n"
+    "  type ID TEXT                select all, then one WM_CHAR per character\n"
+    "  click ID                    WM_COMMAND BN_CLICKED as a button click sends it\n"
+    "  scroll ID CODE [POS]        WM_HSCROLL from the scroll bar; CODE a number or\n"
+    "                              LINELEFT LINERIGHT PAGELEFT PAGERIGHT THUMBPOSITION\n"
+    "                              THUMBTRACK LEFT RIGHT ENDSCROLL\n"
+    "  mouse-down|mouse-move|mouse-up ID X Y   posted with MK_LBUTTON, waited for\n"
+    "  key ID VK                   WM_KEYDOWN and WM_KEYUP to the control\n"
+    "  sleep MS                    let the dialog run\n"
+    "  capture FILE.png            the dialog's client area\n"
+    "  capture-control ID FILE.png a control's client area\n"
+    "  get-text ID | get-scroll ID | focus | beeps | enabled ID   record a value\n"
+    "  wait-closed [MS]            wait until the dialog is gone\n"
+    "Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script failed.\n";
+
+bool parseLong(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 0);
+    return errno == 0 && end != nullptr && *end == '\0';
+}
+
+bool parseInt(const std::string& text, int& value, long long lo, long long hi) {
+    long long v = 0;
+    if (!parseLong(text, v) || v < lo || v > hi) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        parts.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return parts;
+}
+
+bool parseRect(const std::string& text, vexel::HostRect& rect) {
+    std::vector<std::string> parts = splitList(text);
+    if (parts.size() != 4) return false;
+    int v[4];
+    for (int i = 0; i < 4; ++i)
+        if (!parseInt(parts[static_cast<std::size_t>(i)], v[i], -32768, 32767)) return false;
+    rect = {static_cast<std::int16_t>(v[0]), static_cast<std::int16_t>(v[1]),
+            static_cast<std::int16_t>(v[2]), static_cast<std::int16_t>(v[3])};
+    return true;
+}
+
+void putLe(std::array<std::uint8_t, 20>& block, std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        block[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The 20-byte block: int16 centerX, centerY, angle, stretch, strength, height, width,
+// 2 reserved bytes, int32 showDialog.
+bool parseSettings(const std::string& text, std::array<std::uint8_t, 20>& block) {
+    struct Key {
+        const char* name;
+        std::size_t offset;
+        int bytes;
+        long long value;
+    };
+    Key keys[] = {{"centerX", 0, 2, 0},  {"centerY", 2, 2, 0},    {"angle", 4, 2, 0},
+                  {"stretch", 6, 2, 20}, {"strength", 8, 2, 50},  {"height", 10, 2, 50},
+                  {"width", 12, 2, 50},  {"showDialog", 16, 4, 0}};
+    if (!text.empty()) {
+        for (const std::string& item : splitList(text)) {
+            std::size_t eq = item.find('=');
+            if (eq == std::string::npos) return false;
+            std::string name = item.substr(0, eq);
+            long long value = 0;
+            if (!parseLong(item.substr(eq + 1), value)) return false;
+            bool found = false;
+            for (Key& key : keys) {
+                if (name != key.name) continue;
+                long long lo = key.bytes == 2 ? -32768 : INT32_MIN;
+                long long hi = key.bytes == 2 ? 65535 : 0xFFFFFFFFLL;
+                if (value < lo || value > hi) return false;
+                key.value = value;
+                found = true;
+            }
+            if (!found) return false;
+        }
+    }
+    block.fill(0);
+    for (const Key& key : keys)
+        putLe(block, key.offset, static_cast<std::uint32_t>(key.value & 0xFFFFFFFFLL), key.bytes);
+    return true;
+}
+
+bool parseSelectors(const std::string& text, std::vector<SelectorStep>& steps) {
+    static const char* const names[] = {"about", "parameters", "prepare",
+                                        "start", "continue",   "finish"};
+    for (const std::string& item : splitList(text)) {
+        SelectorStep step;
+        bool named = false;
+        for (int i = 0; i < 6; ++i) {
+            if (item == names[i]) {
+                step.name = item;
+                step.code = static_cast<std::int16_t>(i);
+                named = true;
+            }
+        }
+        if (!named) {
+            long long v = 0;
+            if (!parseLong(item, v) || v < -32768 || v > 65535) return false;
+            step.code = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+            step.name = std::to_string(step.code);
+            step.raw = true;
+        }
+        steps.push_back(step);
+    }
+    return !steps.empty();
+}
+
+bool takesValue(const char* name) {
+    for (const OptionHelp& o : kOptionHelp)
+        if (std::strcmp(o.name, name) == 0) return o.arg[0] != '\0';
+    return false;
+}
+
+bool known(const char* name) {
+    for (const OptionHelp& o : kOptionHelp)
+        if (std::strcmp(o.name, name) == 0) return true;
+    return false;
+}
+
+bool applyOption(const std::string& name, const std::string& value, Options& opt) {
+    long long n = 0;
+    if (name == "--plugin")
+        opt.plugin = value;
+    else if (name == "--input")
+        opt.input = value;
+    else if (name == "--output")
+        opt.output = value;
+    else if (name == "--planes") {
+        if (!parseInt(value, opt.planes, 1, 4) || opt.planes == 2) return false;
+    } else if (name == "--mode")
+        return parseInt(value, opt.mode, -32768, 32767);
+    else if (name == "--rect") {
+        opt.haveRect = true;
+        return parseRect(value, opt.rect);
+    } else if (name == "--mask")
+        opt.mask = value;
+    else if (name == "--floating")
+        opt.floating = true;
+    else if (name == "--max-space") {
+        if (!parseLong(value, n) || n < INT32_MIN || n > INT32_MAX) return false;
+        opt.maxSpace = static_cast<std::int32_t>(n);
+    } else if (name == "--host-sig") {
+        if (value.size() != 4) return false;
+        opt.hostSig = 0;
+        for (char c : value)
+            opt.hostSig = (opt.hostSig << 8) | static_cast<std::uint8_t>(c);
+    } else if (name == "--null-window")
+        opt.nullWindow = true;
+    else if (name == "--no-progress")
+        opt.noProgress = true;
+    else if (name == "--display-pixels")
+        opt.displayPixels = true;
+    else if (name == "--max-display-records")
+        return parseInt(value, opt.maxDisplayRecords, 0, 10000000);
+    else if (name == "--record-size")
+        return parseInt(value, opt.recordSize, sizeof(vexel::FilterRecord), 1 << 20);
+    else if (name == "--pad-rows")
+        return parseInt(value, opt.padRows, 0, 1 << 20);
+    else if (name == "--in-from-current")
+        opt.inFromCurrent = true;
+    else if (name == "--settings") {
+        opt.haveSettings = true;
+        return parseSettings(value, opt.settings);
+    } else if (name == "--params-in")
+        opt.paramsIn = value;
+    else if (name == "--params-out")
+        opt.paramsOut = value;
+    else if (name == "--fresh-params")
+        opt.freshParams = true;
+    else if (name == "--ask")
+        opt.ask = true;
+    else if (name == "--selectors") {
+        opt.haveSelectors = true;
+        return parseSelectors(value, opt.selectors);
+    } else if (name == "--keep-going")
+        opt.keepGoing = true;
+    else if (name == "--runs")
+        return parseInt(value, opt.runs, 0, 1000000);
+    else if (name == "--chain")
+        opt.chain = true;
+    else if (name == "--max-calls")
+        return parseLong(value, opt.maxCalls) && opt.maxCalls >= 0;
+    else if (name == "--log-calls")
+        opt.logCalls = true;
+    else if (name == "--auto-answer")
+        opt.autoAnswer = true;
+    else if (name == "--instrument")
+        opt.instrument = true;
+    else if (name == "--fail-alloc-above")
+        return parseLong(value, opt.failAllocAbove) && opt.failAllocAbove >= 0;
+    else if (name == "--fail-alloc-nth")
+        return parseLong(value, opt.failAllocNth) && opt.failAllocNth >= 1;
+    else if (name == "--register-big-view-first")
+        opt.registerBigViewFirst = true;
+    else if (name == "--script")
+        opt.script = value;
+    else if (name == "--timeout")
+        return parseInt(value, opt.timeoutSeconds, 1, 86400);
+    else if (name == "--report")
+        opt.report = value;
+    else if (name == "--quiet")
+        opt.quiet = true;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+void printHelp() {
+    std::printf("usage: vexel_testhost [options] [--plugin] FILE.8bf\n"
+                "Loads a filter module and drives it as an image editor does.\n"
+                "Default run: [parameters] prepare start continue... finish.\n\n");
+    for (const OptionHelp& o : kOptionHelp) {
+        std::string left = std::string(o.name) + (o.arg[0] ? " " : "") + o.arg;
+        std::printf("  %-28s %s\n", left.c_str(), o.help);
+    }
+    std::printf("%s", kScriptHelp);
+}
+
+int parseOptions(int argc, char** argv, Options& opt) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            printHelp();
+            return 1;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            if (!opt.plugin.empty()) {
+                std::fprintf(stderr, "unexpected argument: %s\n", arg.c_str());
+                return 2;
+            }
+            opt.plugin = arg;
+            continue;
+        }
+        std::string name = arg, value;
+        std::size_t eq = arg.find('=');
+        if (eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        } else if (takesValue(name.c_str())) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s needs a value\n", name.c_str());
+                return 2;
+            }
+            value = argv[++i];
+        }
+        if (!known(name.c_str())) {
+            std::fprintf(stderr, "unknown option %s (see --help)\n", name.c_str());
+            return 2;
+        }
+        if (!applyOption(name, value, opt)) {
+            std::fprintf(stderr, "bad value for %s: '%s'\n", name.c_str(), value.c_str());
+            return 2;
+        }
+    }
+    if (opt.plugin.empty()) {
+        std::fprintf(stderr, "no plug-in given (see --help)\n");
+        return 2;
+    }
+    if (opt.haveSettings && !opt.paramsIn.empty()) {
+        std::fprintf(stderr, "--settings and --params-in exclude each other\n");
+        return 2;
+    }
+    if (opt.mode < 0) opt.mode = opt.planes == 1 ? 1 : opt.planes == 4 ? 4 : 3;
+    return 0;
+}
+
+} // namespace testhost

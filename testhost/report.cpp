@@ -1,0 +1,229 @@
+// The JSON report: everything the host saw, for the tests to read.
+#include <cstdio>
+
+#include "testhost/testhost.h"
+
+namespace testhost {
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string rectJson(const vexel::HostRect& r) {
+    return std::string("[") + std::to_string(r.top) + std::string(",") + std::to_string(r.left) +
+           "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + "]";
+}
+
+std::string vrectJson(const vexel::HostVRect& r) {
+    return std::string("[") + std::to_string(r.top) + std::string(",") + std::to_string(r.left) +
+           "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + "]";
+}
+
+// Appends "name":value pairs to an object under construction.
+struct Obj {
+    std::string text = "{";
+    Obj& raw(const char* name, const std::string& json) {
+        if (text.size() > 1) text += ",";
+        text += quoted(name) + ":" + json;
+        return *this;
+    }
+    Obj& num(const char* name, long long value) { return raw(name, std::to_string(value)); }
+    Obj& str(const char* name, const std::string& value) { return raw(name, quoted(value)); }
+    Obj& boolean(const char* name, bool value) { return raw(name, value ? "true" : "false"); }
+    std::string done() { return text + "}"; }
+};
+
+template <typename T, typename F> std::string list(const std::vector<T>& items, F toJson) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) out += ",\n ";
+        out += toJson(items[i]);
+    }
+    return out + "]";
+}
+
+std::string allocJson(const AllocStats& a) {
+    return Obj()
+        .num("alloc_calls", a.allocCalls)
+        .num("realloc_calls", a.reallocCalls)
+        .num("free_calls", a.freeCalls)
+        .num("failed_allocs", a.failedAllocs)
+        .num("injected_failures", a.injectedFailures)
+        .num("freed_while_locked", a.freedWhileLocked)
+        .num("free_unknown", a.freeUnknown)
+        .num("live_blocks", a.liveBlocks)
+        .num("live_bytes", a.liveBytes)
+        .num("peak_live_bytes", a.peakLiveBytes)
+        .num("gdi_created", a.gdiCreated)
+        .num("gdi_deleted", a.gdiDeleted)
+        .num("live_gdi", a.liveGdi)
+        .num("dc_created", a.dcCreated)
+        .num("dc_deleted", a.dcDeleted)
+        .num("live_dc", a.liveDc)
+        .num("get_dc", a.getDc)
+        .num("release_dc", a.releaseDc)
+        .num("timers_set", a.timersSet)
+        .num("timers_killed", a.timersKilled)
+        .done();
+}
+
+std::string buildReport() {
+    Obj r;
+    r.num("exit_status", host.exitStatus);
+    r.raw("error", host.error.empty() ? "null" : quoted(host.error));
+    r.str("plugin", host.opt.plugin);
+    r.raw("image", Obj()
+                       .num("width", host.source.width)
+                       .num("height", host.source.height)
+                       .num("planes", host.source.planes)
+                       .num("mode", host.opt.mode)
+                       .done());
+    r.num("host_window", static_cast<long long>(host.platform.hwnd));
+    r.raw("imports_patched", list(host.importsPatched, quoted));
+    r.raw("calls", list(host.calls, [](const CallRecord& c) {
+              return Obj()
+                  .num("run", c.run)
+                  .str("selector", c.selector)
+                  .num("code", c.code)
+                  .num("result", c.result)
+                  .done();
+          }));
+    r.raw("runs", list(host.runs, [](const RunSummary& s) {
+              Obj results;
+              for (const auto& [name, value] : s.results)
+                  results.num(name.c_str(), value);
+              Obj o;
+              o.num("index", s.index)
+                  .raw("results", results.done())
+                  .num("continue_calls", s.continueCalls)
+                  .boolean("finished", s.finished)
+                  .str("params_hex", s.paramsHex);
+              if (s.haveAlloc) o.raw("instrument", allocJson(s.alloc));
+              return o.done();
+          }));
+    r.raw("call_log", list(host.callLog, [](const CallLogEntry& e) {
+              return Obj()
+                  .num("run", e.run)
+                  .num("index", e.index)
+                  .str("selector", e.selector)
+                  .num("result", e.result)
+                  .raw("in", rectJson(e.inRect))
+                  .raw("out", rectJson(e.outRect))
+                  .raw("mask", rectJson(e.maskRect))
+                  .raw("planes", std::string("[") + std::to_string(e.planes[0]) + "," +
+                                     std::to_string(e.planes[1]) + "," +
+                                     std::to_string(e.planes[2]) + "," +
+                                     std::to_string(e.planes[3]) + "]")
+                  .done();
+          }));
+    r.raw("progress", list(host.progress, [](const ProgressRecord& p) {
+              return std::string("[") + std::to_string(p.run) + std::string(",") +
+                     std::to_string(p.done) + "," + std::to_string(p.total) + "]";
+          }));
+    r.num("display_pixels_count", host.displayCount);
+    r.raw("display_pixels", list(host.display, [](const DisplayRecord& d) {
+              return Obj()
+                  .num("run", d.run)
+                  .num("continue_call", d.continueCall)
+                  .num("version", d.map.version)
+                  .raw("bounds", vrectJson(d.map.bounds))
+                  .num("image_mode", d.map.imageMode)
+                  .num("row_bytes", d.map.rowBytes)
+                  .num("col_bytes", d.map.colBytes)
+                  .num("plane_bytes", d.map.planeBytes)
+                  .raw("src_rect", vrectJson(d.srcRect))
+                  .num("dst_row", d.dstRow)
+                  .num("dst_col", d.dstCol)
+                  .num("checksum", d.checksum)
+                  .boolean("has_context", d.hadContext)
+                  .done();
+          }));
+    r.raw("message_boxes", list(host.messageBoxes, [](const MessageBoxRecord& m) {
+              return Obj()
+                  .num("run", m.run)
+                  .str("selector", m.selector)
+                  .str("caption", m.argCaption)
+                  .str("text", m.argText)
+                  .str("shown_caption", m.shownCaption)
+                  .str("shown_text", m.shownText)
+                  .num("owner", static_cast<long long>(m.ownerArg))
+                  .boolean("owner_is_host_window",
+                           m.ownerArg != 0 &&
+                               m.ownerArg == static_cast<std::uintptr_t>(host.platform.hwnd))
+                  .num("actual_owner", static_cast<long long>(m.actualOwner))
+                  .num("style", m.style)
+                  .num("answer", m.answer)
+                  .boolean("answered", m.seen)
+                  .done();
+          }));
+    r.raw("protocol_errors", list(host.protocolErrors, [](const ProtocolError& e) {
+              return Obj()
+                  .num("run", e.run)
+                  .str("selector", e.selector)
+                  .num("call", e.call)
+                  .str("what", e.what)
+                  .done();
+          }));
+    r.raw("script", list(host.script, [](const ScriptResult& s) {
+              Obj o;
+              o.num("line", s.line).str("command", s.command).boolean("ok", s.ok);
+              if (!s.valueJson.empty()) o.raw("value", s.valueJson);
+              if (!s.error.empty()) o.str("error", s.error);
+              return o.done();
+          }));
+    r.num("beeps", host.beeps);
+    r.str("params_hex", finalParametersHex());
+    if (host.opt.instrument) r.raw("instrument", instrumentJson(true));
+    return r.done() + "\n";
+}
+
+} // namespace
+
+void writeReport() {
+    if (host.opt.report.empty()) return;
+    std::string json;
+    {
+        Guard guard(host.lock);
+        if (host.reportWritten) return;
+        host.reportWritten = true;
+        json = buildReport();
+    }
+    std::FILE* f = std::fopen(host.opt.report.c_str(), "wb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "cannot write %s\n", host.opt.report.c_str());
+        return;
+    }
+    std::fwrite(json.data(), 1, json.size(), f);
+    std::fclose(f);
+}
+
+} // namespace testhost

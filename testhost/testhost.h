@@ -1,0 +1,241 @@
+// The test host: a console program that loads a filter module and drives it the way real hosts
+// do, recording everything the module does for the tests that run it under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/host_records.h"
+
+namespace testhost {
+
+// The cross compiler's runtime has no std::mutex; a critical section does the same job.
+struct Mutex {
+    CRITICAL_SECTION section;
+    Mutex() { InitializeCriticalSection(&section); }
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+};
+
+struct Guard {
+    Mutex& mutex;
+    explicit Guard(Mutex& m) : mutex(m) { EnterCriticalSection(&mutex.section); }
+    ~Guard() { LeaveCriticalSection(&mutex.section); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+};
+
+// Exit statuses; the report carries the same value.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 2;        // bad options, unreadable files
+inline constexpr int kExitLoad = 3;         // module or entry point not found
+inline constexpr int kExitMaxCalls = 4;     // the module never ended the Continue loop
+inline constexpr int kExitTimeout = 5;      // the whole run took longer than --timeout
+inline constexpr int kExitCrash = 6;        // an exception escaped the module
+inline constexpr int kExitScriptFailed = 7; // a dialog script command failed
+
+using EntryPoint = void(__cdecl*)(std::int16_t selector, void* record, std::intptr_t* data,
+                                  std::int16_t* result);
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    int planes = 0;                   // bytes per pixel, interleaved
+    std::vector<std::uint8_t> pixels; // rows of width * planes bytes, no padding
+};
+
+// One entry of --selectors: a named step follows the host's rules (a failure ends the run,
+// "continue" is the whole loop), a number is sent once as it stands.
+struct SelectorStep {
+    std::string name;
+    std::int16_t code = 0;
+    bool raw = false;
+};
+
+struct Options {
+    std::string plugin, input, output, mask, paramsIn, paramsOut, report, script;
+    int planes = 3;
+    int mode = -1; // -1: from planes
+    bool haveRect = false;
+    vexel::HostRect rect{};
+    bool floating = false, nullWindow = false, noProgress = false, displayPixels = false;
+    bool ask = false, autoAnswer = false, instrument = false, logCalls = false, quiet = false;
+    bool registerBigViewFirst = false, keepGoing = false, chain = false, freshParams = false;
+    bool inFromCurrent = false;
+    bool haveSettings = false;
+    std::array<std::uint8_t, 20> settings{};
+    std::int32_t maxSpace = 100000000;
+    std::uint32_t hostSig = 0x3842494D; // '8BIM'
+    int runs = 1;
+    int padRows = 0;
+    long long maxCalls = -1; // -1: from the image height
+    long long failAllocAbove = -1;
+    long long failAllocNth = 0;
+    int recordSize = static_cast<int>(vexel::kHostFilterRecordBytes);
+    int timeoutSeconds = 300;
+    int maxDisplayRecords = 2000;
+    bool haveSelectors = false;
+    std::vector<SelectorStep> selectors;
+};
+
+// What the report collects. Every append happens under `lock` (the script and watchdog
+// threads read and write it too).
+struct CallRecord {
+    int run;
+    std::string selector;
+    int code;
+    int result;
+};
+
+struct CallLogEntry {
+    int run;
+    int index; // Continue call number within the run, -1 for other selectors
+    std::string selector;
+    int result;
+    vexel::HostRect inRect, outRect, maskRect;
+    std::array<std::int16_t, 4> planes; // inLo, inHi, outLo, outHi
+};
+
+struct ProgressRecord {
+    int run;
+    std::int32_t done, total;
+};
+
+struct DisplayRecord {
+    int run;
+    int continueCall;
+    vexel::PSPixelMap map;
+    vexel::HostVRect srcRect;
+    std::int32_t dstRow, dstCol;
+    std::uint32_t checksum; // FNV-1a over the srcRect pixels, planes in order
+    bool hadContext;
+};
+
+struct MessageBoxRecord {
+    int run;
+    std::string selector;
+    std::string argCaption, argText; // as passed (ANSI, converted to UTF-8)
+    std::string shownCaption, shownText;
+    std::uintptr_t ownerArg = 0;
+    std::uintptr_t actualOwner = 0;
+    unsigned style = 0;
+    int answer = 0;
+    bool seen = false; // the box's window was found and answered
+};
+
+struct ProtocolError {
+    int run;
+    std::string selector;
+    int call;
+    std::string what;
+};
+
+struct ScriptResult {
+    int line;
+    std::string command;
+    bool ok;
+    std::string valueJson; // a JSON value, or empty
+    std::string error;
+};
+
+struct AllocStats {
+    long long allocCalls = 0, reallocCalls = 0, freeCalls = 0, failedAllocs = 0;
+    long long injectedFailures = 0, freedWhileLocked = 0, freeUnknown = 0;
+    long long liveBlocks = 0, liveBytes = 0, peakLiveBytes = 0;
+    long long gdiCreated = 0, gdiDeleted = 0, liveGdi = 0;
+    long long dcCreated = 0, dcDeleted = 0, liveDc = 0;
+    long long getDc = 0, releaseDc = 0;
+    long long timersSet = 0, timersKilled = 0;
+};
+
+struct RunSummary {
+    int index = 0;
+    std::vector<std::pair<std::string, int>> results; // selector name, last result
+    int continueCalls = 0;
+    bool finished = false;
+    std::string paramsHex;
+    AllocStats alloc;
+    bool haveAlloc = false;
+};
+
+struct HostState {
+    Options opt;
+    Mutex lock;
+    HMODULE module = nullptr;
+    EntryPoint entry = nullptr;
+    HWND window = nullptr;
+    DWORD mainThread = 0;
+    vexel::PlatformData platform{};
+    std::vector<std::uint8_t> recordBytes; // the FilterRecord, with a guard tail
+    HGLOBAL parameters = nullptr;          // mirror of the record's field between calls
+    std::intptr_t dataSlot = 0;
+    Image source;  // the pixels the host delivers in inData
+    Image current; // the pixels the module writes through outData
+    Image mask;
+    int run = 0;
+    std::string selector; // the selector being called, for records
+    int continueCall = -1;
+    int exitStatus = kExitOk;
+    std::string error;
+    std::vector<std::string> importsPatched;
+    std::vector<CallRecord> calls;
+    std::vector<CallLogEntry> callLog;
+    std::vector<ProgressRecord> progress;
+    std::vector<DisplayRecord> display;
+    long long displayCount = 0;
+    std::vector<MessageBoxRecord> messageBoxes;
+    std::vector<ProtocolError> protocolErrors;
+    std::vector<ScriptResult> script;
+    std::vector<RunSummary> runs;
+    long long beeps = 0;
+    bool scriptDone = false;
+    bool reportWritten = false;
+};
+
+extern HostState host;
+
+vexel::FilterRecord& filterRecord();
+void protocolError(const std::string& what);
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
+std::string utf8FromWide(const wchar_t* text);
+std::string utf8FromAnsi(const char* text);
+
+// options.cpp
+int parseOptions(int argc, char** argv, Options& opt); // 0 ok, 1 help shown, 2 error
+void printHelp();
+
+// image_io.cpp
+bool loadImage(const std::string& path, int planes, Image& image, std::string& error);
+bool saveImage(const std::string& path, const Image& image, std::string& error);
+bool saveBgrPng(const std::string& path, int width, int height,
+                const std::vector<std::uint8_t>& bgrRows, int rowBytes, std::string& error);
+
+// filter_driver.cpp
+bool setUpHost(std::string& error);
+void runAll();
+std::string finalParametersHex();
+
+// imports.cpp: the module's imports redirected to recording wrappers.
+void patchModuleImports(HMODULE module, bool instrument);
+AllocStats allocStatsNow();
+void beginRunStats();
+std::string instrumentJson(bool excludeParameters);
+
+// message_boxes.cpp
+int recordedMessageBox(HWND owner, const char* text, const char* caption, UINT style,
+                       int(WINAPI* real)(HWND, LPCSTR, LPCSTR, UINT));
+
+// dialog_script.cpp
+bool loadScript(const std::string& path, std::string& error);
+void startScriptThread();
+void waitScriptThread(DWORD milliseconds);
+void installScriptHooks();
+
+// report.cpp
+void writeReport();
+
+} // namespace testhost

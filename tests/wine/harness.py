@@ -1,0 +1,204 @@
+"""Runs the real module through vexel_testhost.exe under Wine, for the tests in this folder.
+
+ctest sets VEXEL_TESTHOST, VEXEL_PLUGIN, WINEPREFIX, DISPLAY (and WINEDEBUG, WINEDLLOVERRIDES).
+
+    from harness import run_host, param_block
+    r = run_host("--log-calls", image=np.zeros((40, 50, 3), np.uint8),
+                 params=param_block(angle=90, showDialog=0))
+    r.results()            # {'prepare': 0, 'start': 0, 'continue': 0, 'finish': 0}
+    r.output               # the filtered image as a numpy array (same shape as the input)
+    r.report["call_log"]   # the rectangles the module left after every call
+
+Every run passes --auto-answer (message boxes are answered and recorded) unless
+auto_answer=False, and by default checks that the host exited with status 0 and saw no protocol
+error (a write outside the record fields a module may write, a buffer overrun, an unwritten result).
+"""
+
+import json
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+from dataclasses import dataclass, field
+
+import numpy as np
+from PIL import Image
+
+# Exit statuses of the test host.
+EXIT_OK, EXIT_USAGE, EXIT_LOAD, EXIT_MAX_CALLS, EXIT_TIMEOUT, EXIT_CRASH, EXIT_SCRIPT = (
+    0, 2, 3, 4, 5, 6, 7)
+
+# Result codes of the host interface.
+NO_ERR, REPORTED, MEM_FULL_ERR, FILTER_BAD_PARAMETERS = 0, 1, -108, -30100
+
+
+def _env(name):
+    value = os.environ.get(name)
+    if not value:
+        raise RuntimeError(f"{name} is not set; run the Wine tests through ctest")
+    return value
+
+
+def testhost_path():
+    return _env("VEXEL_TESTHOST")
+
+
+def plugin_path():
+    return _env("VEXEL_PLUGIN")
+
+
+def winpath(path):
+    """A Unix path as the Windows program should see it (Wine maps Z: to /)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def param_block(centerX=0, centerY=0, angle=0, stretch=20, strength=50, height=50, width=50,
+                showDialog=0):
+    """The 20-byte saved settings: seven little-endian int16, two zero bytes, an int32."""
+    return struct.pack("<7h2xi", centerX, centerY, angle, stretch, strength, height, width,
+                       showDialog)
+
+
+def write_png(path, array):
+    """Writes a (h, w) grey, (h, w, 3) RGB or (h, w, 4) RGBA/CMYK uint8 array."""
+    array = np.asarray(array, dtype=np.uint8)
+    mode = {2: "L", 3: {3: "RGB", 4: "RGBA"}.get(array.shape[-1])}[array.ndim]
+    if array.ndim == 3 and array.shape[-1] == 1:
+        array, mode = array[:, :, 0], "L"
+    Image.fromarray(array, mode).save(path)
+
+
+def read_png(path, planes=None):
+    """Reads a PNG as uint8: (h, w) for grey, (h, w, 3) or (h, w, 4) otherwise."""
+    with Image.open(path) as im:
+        if planes == 1:
+            im = im.convert("L")
+        elif planes == 3:
+            im = im.convert("RGB")
+        elif planes == 4:
+            im = im.convert("RGBA")
+        return np.array(im)
+
+
+@dataclass
+class Result:
+    report: dict
+    output: np.ndarray = None       # the image after the last run, if an image was given
+    params: bytes = None            # the parameter block after the last run
+    captures: dict = field(default_factory=dict)  # script capture name -> array
+    returncode: int = 0
+    stdout: str = ""
+    stderr: str = ""
+
+    def results(self, run=0):
+        """The last result of each selector in one run, e.g. {'start': 0, 'continue': 0}."""
+        return self.report["runs"][run]["results"]
+
+    def calls(self, run=None):
+        """Every call as (selector, result), in order; one run or all."""
+        return [(c["selector"], c["result"]) for c in self.report["calls"]
+                if run is None or c["run"] == run]
+
+    def message_boxes(self):
+        return self.report["message_boxes"]
+
+    def script_value(self, command):
+        """The recorded values of the script commands starting with `command`, in order."""
+        return [s.get("value") for s in self.report["script"] if s["command"].startswith(command)]
+
+
+def _planes_of(image):
+    return 1 if image.ndim == 2 else image.shape[2]
+
+
+def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
+             script=None, plugin=None, low_colour=False, auto_answer=True, timeout=300,
+             expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None):
+    """Runs the test host once and returns a Result.
+
+    options: further command-line options, as strings ("--runs", "3" or "--runs=3").
+    image: a uint8 array (h, w), (h, w, 3) or (h, w, 4); planes defaults to its channel count.
+    mask: a (h, w) uint8 array, passed with --mask.
+    params: bytes of a parameter block (--params-in); settings: dict for --settings.
+    script: dialog script lines (a string or a list); relative capture files come back in
+        Result.captures by name.
+    low_colour: run on a private 8-bit Xvfb screen (xvfb-run).
+    expect_exit: the exit status to insist on, or None.
+    keep_dir: a folder to keep the files in (otherwise a temporary one is removed).
+    """
+    workdir = keep_dir or tempfile.mkdtemp(prefix="vexel-")
+    os.makedirs(workdir, exist_ok=True)
+    try:
+        args = [winpath(plugin or plugin_path())]
+        if auto_answer:
+            args.append("--auto-answer")
+        if image is not None:
+            image = np.asarray(image, dtype=np.uint8)
+            planes = planes or _planes_of(image)
+            write_png(os.path.join(workdir, "input.png"), image)
+            args += ["--input", winpath(os.path.join(workdir, "input.png")),
+                     "--output", winpath(os.path.join(workdir, "output.png"))]
+        if planes is not None:
+            args += ["--planes", str(planes)]
+        if mask is not None:
+            write_png(os.path.join(workdir, "mask.png"), np.asarray(mask, dtype=np.uint8))
+            args += ["--mask", winpath(os.path.join(workdir, "mask.png"))]
+        if params is not None:
+            with open(os.path.join(workdir, "params.bin"), "wb") as f:
+                f.write(bytes(params))
+            args += ["--params-in", winpath(os.path.join(workdir, "params.bin"))]
+        if settings is not None:
+            args += ["--settings", ",".join(f"{k}={v}" for k, v in settings.items())]
+        captures = []
+        if script is not None:
+            lines = script.splitlines() if isinstance(script, str) else list(script)
+            for line in lines:
+                words = line.split()
+                if words and words[0] in ("capture", "capture-control"):
+                    captures.append(words[-1])
+            with open(os.path.join(workdir, "script.txt"), "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
+            args += ["--script", winpath(os.path.join(workdir, "script.txt"))]
+        args += ["--params-out", winpath(os.path.join(workdir, "params-out.bin")),
+                 "--report", winpath(os.path.join(workdir, "report.json"))]
+        args += [str(o) for o in options]
+
+        command = ["wine", testhost_path()] + args
+        if low_colour:
+            command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x8"] + command
+        try:
+            proc = subprocess.run(command, cwd=workdir, capture_output=True, text=True,
+                                  errors="replace", timeout=timeout)
+        except subprocess.TimeoutExpired as e:
+            raise AssertionError(f"test host timed out after {timeout} s: {' '.join(command)}\n"
+                                 f"{e.stdout}\n{e.stderr}") from None
+        report_path = os.path.join(workdir, "report.json")
+        if not os.path.exists(report_path):
+            raise AssertionError(f"no report (exit {proc.returncode}): {' '.join(command)}\n"
+                                 f"{proc.stdout}\n{proc.stderr}")
+        with open(report_path, encoding="utf-8") as f:
+            report = json.load(f)
+        result = Result(report=report, returncode=proc.returncode, stdout=proc.stdout,
+                        stderr=proc.stderr)
+        output_path = os.path.join(workdir, "output.png")
+        if image is not None and os.path.exists(output_path):
+            result.output = read_png(output_path, planes)
+        params_path = os.path.join(workdir, "params-out.bin")
+        if os.path.exists(params_path):
+            with open(params_path, "rb") as f:
+                result.params = f.read()
+        for name in captures:
+            path = os.path.join(workdir, name)
+            if os.path.exists(path):
+                result.captures[name] = read_png(path)
+
+        if expect_exit is not None and proc.returncode != expect_exit:
+            raise AssertionError(f"test host exit {proc.returncode}, expected {expect_exit}: "
+                                 f"{report.get('error')}\n{proc.stderr[-3000:]}")
+        if not allow_protocol_errors and report["protocol_errors"]:
+            raise AssertionError(f"protocol errors: {report['protocol_errors'][:10]}")
+        return result
+    finally:
+        if keep_dir is None:
+            shutil.rmtree(workdir, ignore_errors=True)
