@@ -48,6 +48,7 @@ void whitenEdge(HDC dc, int x, int y, int width, int height) {
 }
 
 void dropPendingTicks() {
+    if (g.dialogWindow == nullptr) return; // a null window would take every window's timers
     MSG message;
     while (PeekMessageA(&message, dialog(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
     }
@@ -61,8 +62,8 @@ void buildSelectionOutline() {
 }
 
 void outlineTick() {
-    if (outlineDrawable()) {
-        const HWND preview = GetDlgItem(dialog(), kBigPreviewId);
+    const HWND preview = g.dialogWindow == nullptr ? nullptr : GetDlgItem(dialog(), kBigPreviewId);
+    if (preview != nullptr && outlineDrawable()) {
         const HDC dc = GetDC(preview);
         useMonochromeColours(dc);
         if (g.outlinePrimed == 0 || g.outlinePattern == nullptr) {

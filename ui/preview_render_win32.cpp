@@ -24,6 +24,12 @@ HWND dialog() {
     return static_cast<HWND>(g.dialogWindow);
 }
 
+// A control of the running dialog, or null: a null window must never reach GetDC, which would hand
+// out the whole screen.
+HWND dialogControl(int id) {
+    return g.dialogWindow == nullptr ? nullptr : GetDlgItem(dialog(), id);
+}
+
 bool hostDisplays() {
     return filterRecord().displayPixels != nullptr;
 }
@@ -104,9 +110,9 @@ void preparePreviewWindows(HWND preview, HWND overview) {
 } // namespace
 
 void redrawPreview() {
-    const HWND preview = GetDlgItem(dialog(), kBigPreviewId);
-    const HWND overview = GetDlgItem(dialog(), kOverviewId);
-    if (preview == nullptr) return;
+    const HWND preview = dialogControl(kBigPreviewId);
+    const HWND overview = dialogControl(kOverviewId);
+    if (preview == nullptr || overview == nullptr) return;
     recordOverviewRect(overview);
     if (g.previewReady == 0) {
         // Nothing is drawn now: the moves ask for the repaint that draws the preview.
@@ -127,8 +133,8 @@ void redrawPreview() {
 }
 
 void redrawAroundCenter(std::int16_t scope) {
-    if (scope <= 0) {
-        const HWND overview = GetDlgItem(dialog(), kOverviewId);
+    const HWND overview = dialogControl(kOverviewId);
+    if (scope <= 0 && overview != nullptr) {
         recordOverviewRect(overview);
         const RECT area{g.overviewRect[0], g.overviewRect[1], g.overviewRect[2], g.overviewRect[3]};
         const HDC dc = GetDC(overview);
@@ -144,7 +150,8 @@ void redrawAroundCenter(std::int16_t scope) {
     if (!renderBlock(block)) return;
     const auto width = static_cast<std::int16_t>(block.x1 - block.x0);
     const auto height = static_cast<std::int16_t>(block.y1 - block.y0);
-    const HWND preview = GetDlgItem(dialog(), kBigPreviewId);
+    const HWND preview = dialogControl(kBigPreviewId);
+    if (preview == nullptr) return;
     const HDC dc = GetDC(preview);
     showRows(dc, block.x0, block.y0, width, height);
     if (maskInUse()) restoreOutlineInBlock(dc, block.x0, block.y0, width, height);

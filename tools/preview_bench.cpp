@@ -1,0 +1,196 @@
+// Times the preview drawing on a real window (run under Wine): a full redraw of a 512 x 512
+// preview with and without the effect, one centre move (block redraw and markers), and one tick of
+// the selection outline on a selection with many edges. Prints milliseconds per operation.
+//
+// Usage: preview_bench.exe [--repeat N]
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "effect/dispersion.h"
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+#include "ui/markers.h"
+#include "ui/outline.h"
+#include "ui/preview.h"
+
+using namespace vexel;
+
+namespace {
+
+constexpr int kSide = 512;
+constexpr int kWorkSide = 1024;
+
+std::vector<std::uint8_t> hostRecord(kHostFilterRecordBytes);
+std::vector<std::uint8_t> workPixels;
+
+double nowMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void pumpMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+struct Timing {
+    double mean;
+    double best;
+};
+
+template <typename F> Timing timeIt(int repeat, F operation) {
+    double total = 0;
+    double best = 1e30;
+    for (int n = 0; n < repeat; ++n) {
+        const double start = nowMs();
+        operation(n);
+        GdiFlush();
+        const double elapsed = nowMs() - start;
+        total += elapsed;
+        best = std::min(best, elapsed);
+    }
+    return {total / repeat, best};
+}
+
+void print(const char* what, Timing t) {
+    std::printf("%-46s mean %8.3f ms   best %8.3f ms\n", what, t.mean, t.best);
+}
+
+HWND makeWindows() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "preview_bench";
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    RegisterClassA(&windowClass);
+    HWND top =
+        CreateWindowA("preview_bench", "preview bench", WS_POPUP | WS_VISIBLE, 0, 0, kSide + 300,
+                      kSide + 40, nullptr, nullptr, windowClass.hInstance, nullptr);
+    CreateWindowA("preview_bench", nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, 5, 5, 300, 300, top,
+                  reinterpret_cast<HMENU>(100), windowClass.hInstance, nullptr);
+    CreateWindowA("preview_bench", nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, kSide + 20, 5, 150,
+                  150, top, reinterpret_cast<HMENU>(101), windowClass.hInstance, nullptr);
+    pumpMessages();
+    return top;
+}
+
+void setUpImage() {
+    auto& record = *reinterpret_cast<FilterRecord*>(hostRecord.data());
+    record.imageMode = imagemode::rgb;
+    g.hostRecord = hostRecord.data();
+    g.planeCount = 3;
+    g.imageWidth = g.imageHeight = kWorkSide;
+    g.workWidth = g.workHeight = g.gridWidth = g.gridHeight = kWorkSide;
+    g.workRowBytes = kWorkSide * 3;
+    workPixels.resize(static_cast<std::size_t>(kWorkSide) * kWorkSide * 3);
+    for (int y = 0; y < kWorkSide; ++y)
+        for (int x = 0; x < kWorkSide; ++x) {
+            std::uint8_t* p = &workPixels[(static_cast<std::size_t>(y) * kWorkSide + x) * 3];
+            p[0] = static_cast<std::uint8_t>(x ^ y);
+            p[1] = static_cast<std::uint8_t>(x / 4);
+            p[2] = static_cast<std::uint8_t>(y / 4);
+        }
+    g.workImage = RunBuffer{Holding::heldByHost, nullptr, workPixels.data()};
+    g.previewWidth = g.previewHeight = g.previewMax = kSide;
+    g.previewScale = (kWorkSide << 16) / kSide;
+    g.imageScale = g.previewScale;
+    g.angle = 30;
+    g.stretch = 60;
+    g.strength = 70;
+    g.height = 100; // the effect covers the whole preview
+    g.width = 100;
+}
+
+// Rings and a checkerboard of squares: long curved edges plus many short ones.
+bool complexSelection(int x, int y) {
+    const double r = std::hypot(x - 256.0, y - 256.0);
+    if (static_cast<int>(r / 24) % 2 == 0 && r < 230) return true;
+    return x > 380 && y > 380 && ((x / 9 + y / 9) % 2 == 0);
+}
+
+void setUpBuffers(bool withMask) {
+    allocRunBuffer(g.previewStrip, 8192);
+    allocRunBuffer(g.dibBuffer, 6144);
+    unlockBlock(g.dibBuffer.handle);
+    g.dibBuffer.address = nullptr; // locked (and the display measured) by the first redraw
+    g.maskFrame.holding = Holding::notUsed;
+    if (!withMask) return;
+    g.maskRowWords = static_cast<std::int16_t>((kSide + 15) >> 4);
+    g.maskStride = static_cast<std::int16_t>(2 * g.maskRowWords);
+    g.maskBitmapBytes = g.maskStride * kSide;
+    allocRunBuffer(g.maskFrame, g.maskBitmapBytes + 2 * g.maskStride);
+    allocRunBuffer(g.outlineWork, g.maskBitmapBytes + g.maskStride);
+    allocRunBuffer(g.maskBits, g.maskBitmapBytes);
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x)
+            if (complexSelection(x, y))
+                g.maskFrame.address[(y + 1) * g.maskStride + x / 8] |=
+                    static_cast<std::uint8_t>(0x80 >> (x % 8));
+    HBITMAP bitmap = CreateBitmap(g.maskStride * 8, kSide, 1, 1, nullptr);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    SelectObject(memory, bitmap);
+    g.outlineBitmap = bitmap;
+    g.outlineDC = memory;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int repeat = 20;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--repeat") == 0) repeat = std::max(1, std::atoi(argv[i + 1]));
+
+    setUpImage();
+    setUpBuffers(true);
+    static const std::uint8_t marker[16] = {0xE7, 0x00, 0xFF, 0x42, 0xFF, 0x24, 0x7E, 0x18,
+                                            0x7E, 0x18, 0xFF, 0x24, 0xFF, 0x42, 0xE7, 0x00};
+    g.markerBitmap = CreateBitmap(16, 8, 1, 1, marker);
+    g.dialogWindow = makeWindows();
+
+    redrawPreview(); // first paint: sizes the windows, measures the display
+    pumpMessages();
+    std::printf("preview %dx%d from a %dx%d work image, display %s\n", kSide, kSide, kWorkSide,
+                kWorkSide, g.lowColor ? "8-bit (dithered)" : "true colour");
+
+    g.gridCenterX = g.gridCenterY = kWorkSide / 2;
+    deriveEffect(g.previewScale);
+
+    buildSelectionOutline();
+    g.previewEffect = 0;
+    print("full redraw, no effect", timeIt(repeat, [](int) { redrawPreview(); }));
+    g.previewEffect = 1;
+    print("full redraw, effect, with selection", timeIt(repeat, [](int) { redrawPreview(); }));
+    g.maskFrame.holding = Holding::notUsed;
+    print("full redraw, effect, no selection", timeIt(repeat, [](int) { redrawPreview(); }));
+    g.maskFrame.holding = Holding::block;
+
+    // Alternating between two centres: across overview pixels (scope 0), and inside one (scope 1).
+    print("centre move, overview redrawn too", timeIt(repeat * 10, [](int n) {
+              moveCenter(static_cast<std::int16_t>(n % 2 == 0 ? 300 : 240), 200, 0);
+          }));
+    print("centre move inside one overview pixel", timeIt(repeat * 10, [](int n) {
+              moveCenter(static_cast<std::int16_t>(n % 2 == 0 ? 301 : 300), 200, 0);
+          }));
+
+    print("outline tick, priming", timeIt(repeat * 5, [](int) {
+              g.outlinePrimed = 0;
+              outlineTick();
+          }));
+    print("outline tick", timeIt(repeat * 10, [](int) { outlineTick(); }));
+
+    KillTimer(static_cast<HWND>(g.dialogWindow), 1);
+    DestroyWindow(static_cast<HWND>(g.dialogWindow));
+    return 0;
+}
