@@ -19,9 +19,20 @@ read -r width height < <(identify -format '%w %h\n' samples/sample.png)
 settings="angle=30,stretch=12,strength=100,height=70,width=70"
 settings+=",centerX=$((width / 2)),centerY=$((height / 2)),showDialog=0"
 
+# Runs of identical lines (one per Continue call) are shown once with their count.
+collapse_repeats() {
+    awk 'function flush() { if (n) print last (n > 1 ? "   (x" n ")" : "") }
+         { if (n && $0 == last) n++; else { flush(); last = $0; n = 1 } }
+         END { flush() }'
+}
+
 echo "Running ${build#"$root"/}/win32/Vexel.8bf on samples/sample.png (${width}x${height}), $settings"
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    wine "${build#"$root"/}/win32/vexel_testhost.exe" "${build#"$root"/}/win32/Vexel.8bf" \
+# Wine's helper processes are waited for inside the X session, so none outlives the display.
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
+    wine "$@"; status=$?
+    timeout 10 wineserver -w || true
+    exit $status' run-sample \
+    "${build#"$root"/}/win32/vexel_testhost.exe" "${build#"$root"/}/win32/Vexel.8bf" \
     --input samples/sample.png --output out/sample-vexel.png --auto-answer --settings "$settings" \
-    </dev/null
+    </dev/null | collapse_repeats
 echo "Wrote out/sample-vexel.png"
