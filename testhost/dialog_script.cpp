@@ -1,14 +1,517 @@
-// Dialog scripting (a second thread drives the module's modal dialog).
+// Dialog scripting: a second thread works the module's modal dialog while the host's thread sits
+// in the dialog's message loop, the way a user would, and records what it sees.
+//
+// Controls get messages as a user's actions produce them: WM_SETTEXT / WM_CHAR for edits (the
+// edit then notifies EN_CHANGE itself), WM_COMMAND BN_CLICKED for buttons, WM_HSCROLL from the
+// scroll bar, posted mouse and key messages. Sent messages return when handled; a posted message
+// is waited for with a WH_GETMESSAGE hook on the host's thread (it sees the message taken from the
+// queue) followed by a sent WM_NULL, which is handled only after that message's dispatch ended.
+// GCC 12 reports overlaps that cannot happen inside inlined std::string code (GCC bug 105329).
+#pragma GCC diagnostic ignored "-Wrestrict"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "testhost/testhost.h"
 
 namespace testhost {
+namespace {
 
-bool loadScript(const std::string& path, std::string& error) {
-    error = "scripts are not supported yet: " + path;
+constexpr DWORD kDefaultWaitMs = 20000;
+constexpr UINT kSendTimeoutMs = 60000;
+
+struct ScriptLine {
+    int number;
+    std::string text;
+    std::vector<std::string> words;
+    std::string rest; // everything after the second word (set-text / type text)
+};
+
+std::vector<ScriptLine> scriptLines;
+HANDLE scriptThread = nullptr;
+HANDLE runFinished = nullptr; // set when the host's runs are over
+HHOOK getMessageHook = nullptr;
+
+// The posted message the script waits for; the hook sets `seen` when the host's thread takes it.
+struct AwaitedMessage {
+    HWND window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    volatile LONG seen = 0;
+};
+AwaitedMessage awaited;
+
+LRESULT CALLBACK getMessageProc(int code, WPARAM removal, LPARAM lParam) {
+    const auto* msg = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && removal == PM_REMOVE && msg != nullptr &&
+        msg->hwnd == awaited.window && msg->message == awaited.message &&
+        msg->wParam == awaited.wParam && msg->lParam == awaited.lParam)
+        InterlockedExchange(&awaited.seen, 1);
+    return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
+std::string quote(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::wstring wideFromUtf8(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+bool toInt(const std::string& text, long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 0);
+    return *end == '\0';
+}
+
+bool runIsOver() {
+    return WaitForSingleObject(runFinished, 0) == WAIT_OBJECT_0;
+}
+
+// Waits up to `ms` for `ready`, giving up early once the host's runs are over.
+template <typename F> bool waitFor(DWORD ms, F ready) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (ready()) return true;
+        if (GetTickCount() - start >= ms || runIsOver()) return ready();
+        Sleep(10);
+    }
+}
+
+std::string className(HWND window) {
+    wchar_t name[64];
+    int n = GetClassNameW(window, name, 64);
+    name[n > 0 ? n : 0] = 0;
+    return utf8FromWide(name);
+}
+
+std::string controlText(HWND window) {
+    wchar_t text[1024];
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                             kSendTimeoutMs, &got))
+        return "";
+    text[got < 1024 ? got : 1023] = 0;
+    return utf8FromWide(text);
+}
+
+struct FindDialog {
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK findDialogProc(HWND window, LPARAM param) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    if (className(window) != "#32770") return TRUE;
+    wchar_t caption[16];
+    int n = GetWindowTextW(window, caption, 16);
+    if (n >= 5 && std::wstring(caption, 5) == L"Vexel") {
+        reinterpret_cast<FindDialog*>(param)->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND findVexelDialog() {
+    FindDialog find;
+    EnumWindows(findDialogProc, reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+// Per-thread script state: the dialog found by wait-dialog.
+HWND dialog = nullptr;
+
+bool sendWait(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::string& error) {
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &ignored))
+        return true;
+    error = "the dialog did not answer within 60 s";
     return false;
 }
-void startScriptThread() {}
-void waitScriptThread(DWORD) {}
-void installScriptHooks() {}
+
+// Posts a message to the host's thread and returns once its handling is over.
+bool postWait(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::string& error) {
+    awaited.window = window;
+    awaited.message = message;
+    awaited.wParam = wParam;
+    awaited.lParam = lParam;
+    InterlockedExchange(&awaited.seen, 0);
+    if (!PostMessageW(window, message, wParam, lParam)) {
+        error = "PostMessage failed";
+        return false;
+    }
+    if (!waitFor(kSendTimeoutMs, [] { return awaited.seen != 0; })) {
+        error = "the posted message was not taken from the queue";
+        return false;
+    }
+    awaited.window = nullptr;
+    return sendWait(window, WM_NULL, 0, 0, error);
+}
+
+bool control(const ScriptLine& line, std::size_t word, HWND& window, std::string& error) {
+    long id = 0;
+    if (line.words.size() <= word || !toInt(line.words[word], id)) {
+        error = "needs a control id";
+        return false;
+    }
+    if (dialog == nullptr || !IsWindow(dialog)) {
+        error = "no dialog (wait-dialog first)";
+        return false;
+    }
+    window = id == 0 ? dialog : GetDlgItem(dialog, static_cast<int>(id));
+    if (window == nullptr) {
+        error = "no control " + line.words[word];
+        return false;
+    }
+    return true;
+}
+
+bool numberAt(const ScriptLine& line, std::size_t word, long& value, std::string& error) {
+    if (line.words.size() <= word || !toInt(line.words[word], value)) {
+        error = "needs a number in place " + std::to_string(word + 1);
+        return false;
+    }
+    return true;
+}
+
+long scrollCode(const std::string& name) {
+    static const std::pair<const char*, long> codes[] = {{"LINELEFT", SB_LINELEFT},
+                                                         {"LINERIGHT", SB_LINERIGHT},
+                                                         {"PAGELEFT", SB_PAGELEFT},
+                                                         {"PAGERIGHT", SB_PAGERIGHT},
+                                                         {"THUMBPOSITION", SB_THUMBPOSITION},
+                                                         {"THUMBTRACK", SB_THUMBTRACK},
+                                                         {"LEFT", SB_LEFT},
+                                                         {"RIGHT", SB_RIGHT},
+                                                         {"ENDSCROLL", SB_ENDSCROLL}};
+    for (const auto& [text, code] : codes)
+        if (name == text || name == std::string("SB_") + text) return code;
+    long value = -1;
+    return toInt(name, value) ? value : -1;
+}
+
+long virtualKey(const std::string& name) {
+    static const std::pair<const char*, long> keys[] = {
+        {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"TAB", VK_TAB},   {"SPACE", VK_SPACE},
+        {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},   {"UP", VK_UP},     {"DOWN", VK_DOWN},
+        {"BACK", VK_BACK},     {"DELETE", VK_DELETE}, {"HOME", VK_HOME}, {"END", VK_END}};
+    for (const auto& [text, code] : keys)
+        if (name == text) return code;
+    long value = -1;
+    return toInt(name, value) ? value : -1;
+}
+
+// Copies a window's client area (as the screen shows it) to a PNG.
+bool captureWindow(HWND window, const std::string& path, std::string& valueJson,
+                   std::string& error) {
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (!sendWait(window, WM_NULL, 0, 0, error)) return false;
+    RECT rc;
+    GetClientRect(window, &rc);
+    int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0) {
+        error = "the window has no client area";
+        return false;
+    }
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    int rowBytes = (w * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> bits(static_cast<std::size_t>(rowBytes) *
+                                   static_cast<std::size_t>(h));
+    int rows =
+        GetDIBits(memory, bitmap, 0, static_cast<UINT>(h), bits.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    if (rows != h) {
+        error = "GetDIBits failed";
+        return false;
+    }
+    if (!saveBgrPng(path, w, h, bits, rowBytes, error)) return false;
+    valueJson = "{\"file\":" + quote(path) + ",\"width\":" + std::to_string(w) +
+                ",\"height\":" + std::to_string(h) + "}";
+    return true;
+}
+
+std::string windowJson(HWND window) {
+    if (window == nullptr) return "null";
+    RECT rc;
+    GetWindowRect(window, &rc);
+    if (dialog != nullptr) MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rc), 2);
+    return "{\"id\":" + std::to_string(GetDlgCtrlID(window)) +
+           ",\"class\":" + quote(className(window)) + ",\"text\":" + quote(controlText(window)) +
+           ",\"rect\":[" + std::to_string(rc.left) + "," + std::to_string(rc.top) + "," +
+           std::to_string(rc.right) + "," + std::to_string(rc.bottom) +
+           "],\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false") +
+           ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + "}";
+}
+
+bool execute(const ScriptLine& line, std::string& value, std::string& error) {
+    const std::string& cmd = line.words[0];
+    HWND target = nullptr;
+    long a = 0, b = 0;
+    if (cmd == "wait-dialog") {
+        long ms = kDefaultWaitMs;
+        if (line.words.size() > 1 && !numberAt(line, 1, ms, error)) return false;
+        if (!waitFor(static_cast<DWORD>(ms), [] { return findVexelDialog() != nullptr; })) {
+            error = runIsOver() ? "the run ended without the dialog" : "no dialog appeared";
+            return false;
+        }
+        dialog = findVexelDialog();
+        if (!sendWait(dialog, WM_NULL, 0, 0, error)) return false;
+        value = quote(controlText(dialog));
+        return true;
+    }
+    if (cmd == "sleep") {
+        if (!numberAt(line, 1, a, error)) return false;
+        Sleep(static_cast<DWORD>(a));
+        return true;
+    }
+    if (cmd == "beeps") {
+        Guard guard(host.lock);
+        value = std::to_string(host.beeps);
+        return true;
+    }
+    if (cmd == "wait-closed") {
+        long ms = kDefaultWaitMs;
+        if (line.words.size() > 1 && !numberAt(line, 1, ms, error)) return false;
+        HWND d = dialog;
+        bool closed = waitFor(static_cast<DWORD>(ms),
+                              [d] { return d == nullptr || !IsWindow(d) || !IsWindowVisible(d); });
+        if (!closed) {
+            error = "the dialog is still open";
+            return false;
+        }
+        dialog = nullptr;
+        return true;
+    }
+    if (cmd == "focus") {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(host.mainThread, &info)) {
+            error = "GetGUIThreadInfo failed";
+            return false;
+        }
+        value = windowJson(info.hwndFocus);
+        return true;
+    }
+    if (cmd == "controls") {
+        if (dialog == nullptr) {
+            error = "no dialog (wait-dialog first)";
+            return false;
+        }
+        value = "[";
+        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if (value.size() > 1) value += ",";
+            value += windowJson(child);
+        }
+        value += "]";
+        return true;
+    }
+    if (cmd == "capture") {
+        if (line.words.size() < 2) {
+            error = "needs a file name";
+            return false;
+        }
+        if (dialog == nullptr || !IsWindow(dialog)) {
+            error = "no dialog (wait-dialog first)";
+            return false;
+        }
+        return captureWindow(dialog, line.words[1], value, error);
+    }
+    if (!control(line, 1, target, error)) return false;
+    if (cmd == "set-text" || cmd == "type") {
+        std::wstring text = wideFromUtf8(line.rest);
+        if (cmd == "set-text")
+            return sendWait(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), error);
+        if (!sendWait(target, EM_SETSEL, 0, -1, error)) return false;
+        for (wchar_t c : text)
+            if (!sendWait(target, WM_CHAR, c, 1, error)) return false;
+        return true;
+    }
+    if (cmd == "click") {
+        if (!IsWindowEnabled(target)) {
+            error = "the control is disabled";
+            return false;
+        }
+        return sendWait(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(target), BN_CLICKED),
+                        reinterpret_cast<LPARAM>(target), error);
+    }
+    if (cmd == "scroll") {
+        if (line.words.size() < 3 || (a = scrollCode(line.words[2])) < 0) {
+            error = "needs a scroll code";
+            return false;
+        }
+        if (line.words.size() > 3 && !numberAt(line, 3, b, error)) return false;
+        return sendWait(dialog, WM_HSCROLL, MAKEWPARAM(static_cast<WORD>(a), static_cast<WORD>(b)),
+                        reinterpret_cast<LPARAM>(target), error);
+    }
+    if (cmd == "mouse-down" || cmd == "mouse-move" || cmd == "mouse-up") {
+        if (!numberAt(line, 2, a, error) || !numberAt(line, 3, b, error)) return false;
+        UINT message = cmd == "mouse-down"   ? WM_LBUTTONDOWN
+                       : cmd == "mouse-move" ? WM_MOUSEMOVE
+                                             : WM_LBUTTONUP;
+        WPARAM keys = cmd == "mouse-up" ? 0 : MK_LBUTTON; // the button is up once released
+        return postWait(target, message, keys,
+                        MAKELPARAM(static_cast<WORD>(a), static_cast<WORD>(b)), error);
+    }
+    if (cmd == "key") {
+        if (line.words.size() < 3 || (a = virtualKey(line.words[2])) < 0) {
+            error = "needs a virtual key";
+            return false;
+        }
+        return postWait(target, WM_KEYDOWN, static_cast<WPARAM>(a), 1, error) &&
+               postWait(target, WM_KEYUP, static_cast<WPARAM>(a), 0xC0000001, error);
+    }
+    if (cmd == "get-text") {
+        value = quote(controlText(target));
+        return true;
+    }
+    if (cmd == "enabled") {
+        value = IsWindowEnabled(target) ? "true" : "false";
+        return true;
+    }
+    if (cmd == "get-scroll") {
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_ALL;
+        if (!GetScrollInfo(target, SB_CTL, &info)) {
+            error = "not a scroll bar";
+            return false;
+        }
+        value = "{\"pos\":" + std::to_string(info.nPos) + ",\"min\":" + std::to_string(info.nMin) +
+                ",\"max\":" + std::to_string(info.nMax) + "}";
+        return true;
+    }
+    if (cmd == "capture-control") {
+        if (line.words.size() < 3) {
+            error = "needs a file name";
+            return false;
+        }
+        return captureWindow(target, line.words[2], value, error);
+    }
+    error = "unknown command";
+    return false;
+}
+
+DWORD WINAPI scriptMain(void*) {
+    for (const ScriptLine& line : scriptLines) {
+        ScriptResult result{line.number, line.text, false, "", ""};
+        result.ok = execute(line, result.valueJson, result.error);
+        {
+            Guard guard(host.lock);
+            host.script.push_back(result);
+        }
+        if (!host.opt.quiet) {
+            std::printf("script %d: %s -> %s%s\n", line.number, line.text.c_str(),
+                        result.ok ? "ok" : "FAILED: ", result.error.c_str());
+            std::fflush(stdout);
+        }
+        if (!result.ok) break; // the rest would act on the wrong state
+    }
+    Guard guard(host.lock);
+    host.scriptDone = true;
+    return 0;
+}
+
+} // namespace
+
+bool loadScript(const std::string& path, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    static const char* const known[] = {
+        "wait-dialog", "set-text",        "type",     "click",      "scroll",
+        "mouse-down",  "mouse-move",      "mouse-up", "key",        "sleep",
+        "capture",     "capture-control", "get-text", "get-scroll", "focus",
+        "beeps",       "enabled",         "controls", "wait-closed"};
+    std::string text;
+    int number = 0;
+    while (std::getline(in, text)) {
+        ++number;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        std::istringstream words(text);
+        ScriptLine line{number, text, {}, ""};
+        for (std::string w; words >> w;)
+            line.words.push_back(w);
+        if (line.words.empty() || line.words[0][0] == '#') continue;
+        bool ok = false;
+        for (const char* k : known)
+            ok |= line.words[0] == k;
+        if (!ok) {
+            error = path + ":" + std::to_string(number) + ": unknown command " + line.words[0];
+            return false;
+        }
+        // The text of set-text / type: everything after the control id and one space.
+        if (line.words.size() >= 2) {
+            std::size_t at = text.find(line.words[0]) + line.words[0].size();
+            at = text.find(line.words[1], at) + line.words[1].size();
+            line.rest = at < text.size() ? text.substr(at + 1) : "";
+        }
+        scriptLines.push_back(line);
+    }
+    return true;
+}
+
+void installScriptHooks() {
+    runFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    getMessageHook =
+        SetWindowsHookExW(WH_GETMESSAGE, getMessageProc, nullptr, GetCurrentThreadId());
+}
+
+void startScriptThread() {
+    scriptThread = CreateThread(nullptr, 0, scriptMain, nullptr, 0, nullptr);
+}
+
+void waitScriptThread(DWORD milliseconds) {
+    if (runFinished != nullptr) SetEvent(runFinished);
+    if (scriptThread == nullptr) return;
+    // The script may still be sending to windows of this thread: keep answering while waiting.
+    DWORD start = GetTickCount();
+    while (MsgWaitForMultipleObjects(1, &scriptThread, FALSE, milliseconds, QS_ALLINPUT) ==
+               WAIT_OBJECT_0 + 1 &&
+           GetTickCount() - start < milliseconds) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    if (getMessageHook != nullptr) UnhookWindowsHookEx(getMessageHook);
+}
 
 } // namespace testhost

@@ -501,7 +501,8 @@ void runOnce() {
         startListed |= !s.raw && s.name == "start";
     bool stopped = false, started = false;
     for (const SelectorStep& step : steps) {
-        if (host.exitStatus != kExitOk) break;
+        // After a host failure (the module never ended its loop) only Finish still comes.
+        if (host.exitStatus != kExitOk && (step.raw || step.name != "finish")) continue;
         if (step.raw) {
             if (step.code == vexel::selector::continueRun) {
                 std::int16_t result = 0;

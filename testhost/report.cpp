@@ -108,6 +108,14 @@ std::string buildReport() {
                        .num("mode", host.opt.mode)
                        .done());
     r.num("host_window", static_cast<long long>(host.platform.hwnd));
+    HDC screen = GetDC(nullptr);
+    r.raw("screen", Obj()
+                        .num("bits_pixel", GetDeviceCaps(screen, BITSPIXEL))
+                        .num("planes", GetDeviceCaps(screen, PLANES))
+                        .num("width", GetDeviceCaps(screen, HORZRES))
+                        .num("height", GetDeviceCaps(screen, VERTRES))
+                        .done());
+    ReleaseDC(nullptr, screen);
     r.raw("imports_patched", list(host.importsPatched, quoted));
     r.raw("calls", list(host.calls, [](const CallRecord& c) {
               return Obj()

@@ -14,6 +14,7 @@ auto_answer=False, and by default checks that the host exited with status 0 and 
 error (a write outside the record fields a module may write, a buffer overrun, an unwritten result).
 """
 
+import fcntl
 import json
 import os
 import shutil
@@ -51,6 +52,21 @@ def plugin_path():
 def winpath(path):
     """A Unix path as the Windows program should see it (Wine maps Z: to /)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _low_colour_prefix():
+    """A private copy of the Wine prefix for runs on an 8-bit screen.
+
+    A prefix has one desktop process bound to one X display; sharing the main prefix with a
+    short-lived 8-bit display would leave that desktop on a display that is gone.
+    """
+    base = _env("WINEPREFIX").rstrip("/")
+    private = base + "-8bit"
+    if not os.path.exists(os.path.join(private, "system.reg")):
+        shutil.rmtree(private + ".tmp", ignore_errors=True)
+        subprocess.run(["cp", "-a", base, private + ".tmp"], check=True)
+        os.rename(private + ".tmp", private)
+    return private
 
 
 def param_block(centerX=0, centerY=0, angle=0, stretch=20, strength=50, height=50, width=50,
@@ -163,16 +179,30 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
         args += ["--params-out", winpath(os.path.join(workdir, "params-out.bin")),
                  "--report", winpath(os.path.join(workdir, "report.json"))]
         args += [str(o) for o in options]
+        if not any(str(o).startswith("--timeout") for o in options):
+            # The host gives up (and still writes its report) before we would kill it.
+            args += ["--timeout", str(max(10, timeout - 30))]
 
         command = ["wine", testhost_path()] + args
+        env = dict(os.environ)
+        lock = None
         if low_colour:
-            command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x8"] + command
+            # One low-colour run at a time: they share the private prefix, whose Wine server is
+            # ended after each run so the next one binds to its own display.
+            lock = open(_env("WINEPREFIX").rstrip("/") + "-8bit.lock", "w")
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            env["WINEPREFIX"] = _low_colour_prefix()
+            command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x8", "sh", "-c",
+                       '"$@"; status=$?; wineserver -k; exit $status', "sh"] + command
         try:
             proc = subprocess.run(command, cwd=workdir, capture_output=True, text=True,
-                                  errors="replace", timeout=timeout)
+                                  errors="replace", timeout=timeout, env=env)
         except subprocess.TimeoutExpired as e:
             raise AssertionError(f"test host timed out after {timeout} s: {' '.join(command)}\n"
                                  f"{e.stdout}\n{e.stderr}") from None
+        finally:
+            if lock is not None:
+                lock.close()
         report_path = os.path.join(workdir, "report.json")
         if not os.path.exists(report_path):
             raise AssertionError(f"no report (exit {proc.returncode}): {' '.join(command)}\n"
