@@ -1,0 +1,404 @@
+// The continue driver through the selector entry, with a host that fills and takes buffers as
+// real hosts do: the requests call by call, progress, the end of the run, the mask rows, the
+// output against a plainly written transform, failures, leaks and the memory held.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "host/host_records.h"
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+#include "tests/unit/fake_host.h"
+#include "tests/unit/test_support.h"
+
+namespace vexel {
+namespace {
+
+using testing::FakeHost;
+using testing::memoryFake;
+using testing::platformFake;
+
+struct ContinueRun : ::testing::Test {
+    void SetUp() override { testing::resetModuleState(); }
+};
+
+// 12 x 10 RGB in an 8 x 8 control. Step 1 and step 2 give the same preview: 8 x 6 with
+// imageScale 98,304 (1.5), so preview row n reads filter row (n x 98,304 + 32,768) >> 16 =
+// 0, 2, 3, 5, 6, 8. With maxSpace 22,200 the whole rectangle does not fit (P 3194 + 4352 + 8192 +
+// 6144 + one mask row 12 + mask blocks 42 = 21,936, and need(1) 360 needs more than 22,296), but
+// step 2 does (90 + 42 <= 22,200 - 21,894 - 72).
+constexpr std::int16_t kSmallWidth = 12;
+constexpr std::int16_t kSmallHeight = 10;
+constexpr std::int32_t kForcesStepTwo = 22'200;
+constexpr std::int32_t kRoomy = 1'000'000;
+constexpr int kMaskRows[] = {0, 2, 3, 5, 6, 8};
+constexpr int kMaskColumns[] = {0, 2, 3, 5, 6, 8, 9, 11}; // (i x 98,304 + 32,768) >> 16 < 12
+
+std::vector<std::uint8_t> patternMask(int width, int height) {
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            mask[static_cast<std::size_t>(y) * width + x] =
+                (x + 2 * y) % 3 != 0 ? 255 : (x % 2 != 0 ? 254 : 0);
+    return mask;
+}
+
+// Angle 90, stretch 3: stepX 0, stepY 75,000. From a row's centre (0x8000) plane k is taken
+// (32,768 + (k + 1) x 75,000) >> 16 = k + 1 rows further down. Height and width 100 at previewMax
+// 8 and imageScale 98,304 give half extents ((100 x 8 + 128) >> 8) x 98,304 >> 15 = 9, so with the
+// centre at (6, 5) every pixel is inside; strength 100 takes the displaced samples only.
+ParamBlock fanDownSettings(std::int32_t showDialog) {
+    ParamBlock block;
+    block.centerX = 6;
+    block.centerY = 5;
+    block.angle = 90;
+    block.stretch = 3;
+    block.strength = 100;
+    block.height = 100;
+    block.width = 100;
+    block.showDialog = showDialog;
+    return block;
+}
+
+std::vector<std::uint8_t> fanDownReference(FakeHost& host) {
+    std::vector<std::uint8_t> expected = host.source;
+    for (int y = 0; y < host.height; ++y)
+        for (int x = 0; x < host.width; ++x)
+            for (int k = 0; k < host.planes; ++k) {
+                const int from = y + k + 1 < host.height ? y + k + 1 : y;
+                host.pixel(expected, x, y)[k] = host.pixel(host.source, x, from)[k];
+            }
+    return expected;
+}
+
+HostRect hostRow(int row) {
+    return HostRect{static_cast<std::int16_t>(FakeHost::kTop + row), FakeHost::kLeft,
+                    static_cast<std::int16_t>(FakeHost::kTop + row + 1),
+                    static_cast<std::int16_t>(FakeHost::kLeft + kSmallWidth)};
+}
+const HostRect kWholeSmall{FakeHost::kTop, FakeHost::kLeft, FakeHost::kTop + kSmallHeight,
+                           FakeHost::kLeft + kSmallWidth};
+const HostRect kEmpty{0, 0, 0, 0};
+
+bool same(const HostRect& a, const HostRect& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void expectRequests(const FakeHost& host, std::size_t call, const HostRect& in, const HostRect& out,
+                    const HostRect& mask) {
+    SCOPED_TRACE(::testing::Message() << "Continue call " << call);
+    ASSERT_LT(call, host.requests.size());
+    const testing::Requests& r = host.requests[call];
+    EXPECT_TRUE(same(r.in, in)) << "inRect top " << r.in.top << " bottom " << r.in.bottom;
+    EXPECT_TRUE(same(r.out, out)) << "outRect top " << r.out.top;
+    EXPECT_TRUE(same(r.mask, mask)) << "maskRect top " << r.mask.top;
+}
+
+// The mask rows as the prepass must have written them, checked while the dialog runs.
+void expectSmallMaskBits(const FakeHost& host) {
+    ASSERT_EQ(g.maskStride, 2);
+    const std::uint8_t* frame = g.maskFrame.address;
+    EXPECT_EQ(frame[0] | frame[1], 0); // leading guard row
+    for (int n = 0; n < 6; ++n) {
+        std::uint8_t expected[2] = {0, 0};
+        for (int i = 0; i < 8; ++i)
+            if (host.mask[static_cast<std::size_t>(kMaskRows[n]) * kSmallWidth + kMaskColumns[i]] ==
+                255)
+                expected[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+        EXPECT_EQ(frame[2 * (n + 1)], expected[0]) << "mask row " << n;
+        EXPECT_EQ(frame[2 * (n + 1) + 1], expected[1]) << "mask row " << n;
+    }
+    EXPECT_EQ(frame[14] | frame[15], 0); // trailing guard row
+}
+
+TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
+    FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+    host.setMask(patternMask(kSmallWidth, kSmallHeight));
+    host.setSettings(fanDownSettings(1));
+    platformFake.measuredWidth = 8;
+    platformFake.measuredHeight = 8;
+    platformFake.dialog = [&host] {
+        EXPECT_EQ(g.sampleStep, 2);
+        expectSmallMaskBits(host);
+        // Work pixel (i, j) is filter pixel (2i, 2j).
+        for (int j = 0; j < 5; ++j)
+            for (int i = 0; i < 6; ++i)
+                EXPECT_EQ(std::memcmp(g.workImage.address + j * g.workRowBytes + i * 3,
+                                      host.pixel(host.source, 2 * i, 2 * j), 3),
+                          0);
+        // Where a preview would have left the production position must not matter.
+        g.posX = 0x1234FFFF;
+        g.posY = 0x0007FFFF;
+        g.previewCenterX = 4; // (4 x 98,304 + 32,768) >> 16 = 6
+        g.previewCenterY = 3; // (3 x 98,304 + 32,768) >> 16 = 5
+        return std::int16_t{1};
+    };
+    ASSERT_EQ(host.run(), 0);
+    EXPECT_EQ(platformFake.dialogsRun, 1);
+
+    std::size_t call = 0;
+    for (int maskRow : kMaskRows)
+        expectRequests(host, call++, hostRow(0), hostRow(0), hostRow(maskRow));
+    for (int row = 0; row < kSmallHeight; row += 2)
+        expectRequests(host, call++, hostRow(row), hostRow(0), kEmpty);
+    // Row 0 needs rows 1, 2, 3, fetched one per call; every later row needs only the row three
+    // below it, until the displaced rows fall outside the image.
+    const int render[][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {1, 1}, {4, 1}, {2, 2},
+                             {5, 2}, {3, 3}, {6, 3}, {4, 4}, {7, 4}, {5, 5}, {8, 5},
+                             {6, 6}, {9, 6}, {7, 7}, {8, 8}, {9, 9}};
+    for (const auto& [in, out] : render)
+        expectRequests(host, call++, hostRow(in), hostRow(out), kEmpty);
+    EXPECT_EQ(host.requests.size(), call);
+
+    // Progress once per render call: (row, imageHeight), a row produced again reported again.
+    std::vector<std::array<std::int32_t, 2>> expectedProgress;
+    for (const auto& [in, out] : render)
+        expectedProgress.push_back({out, kSmallHeight});
+    EXPECT_EQ(host.progress, expectedProgress);
+
+    EXPECT_EQ(host.output, fanDownReference(host));
+
+    // The last call emptied the two rectangles and changed nothing else in the record.
+    std::array<std::uint8_t, 512> expectedRecord = host.recordBeforeLastCall;
+    std::memset(expectedRecord.data() + offsetof(FilterRecord, inRect), 0, sizeof(HostRect));
+    std::memset(expectedRecord.data() + offsetof(FilterRecord, outRect), 0, sizeof(HostRect));
+    EXPECT_EQ(host.recordBytes, expectedRecord);
+    EXPECT_TRUE(same(host.record.maskRect, kEmpty));
+    EXPECT_EQ(memoryFake.liveBlocks, 1); // only the host's parameter block
+}
+
+TEST_F(ContinueRun, WholeRectangleRunHasOnePrepassCallAndOneCallPerRow) {
+    FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
+    host.setMask(patternMask(kSmallWidth, kSmallHeight));
+    host.setSettings(fanDownSettings(0));
+    host.record.progressProc = nullptr;
+    platformFake.measuredWidth = 8;
+    platformFake.measuredHeight = 8;
+    ASSERT_EQ(host.run(), 0);
+    EXPECT_EQ(platformFake.dialogsRun, 0);
+
+    std::size_t call = 0;
+    for (int maskRow : kMaskRows)
+        expectRequests(host, call++, kWholeSmall, hostRow(0), hostRow(maskRow));
+    expectRequests(host, call++, kWholeSmall, hostRow(0), kEmpty);
+    for (int row = 0; row < kSmallHeight; ++row)
+        expectRequests(host, call++, kWholeSmall, hostRow(row), kEmpty);
+    EXPECT_EQ(host.requests.size(), call);
+    EXPECT_FALSE(host.pending());
+    EXPECT_TRUE(host.progress.empty());
+    EXPECT_EQ(host.output, fanDownReference(host));
+}
+
+TEST_F(ContinueRun, MaskRowsFollowTheWorkedScale) {
+    // 1000 x 600 in 270 x 270 at step 1: 162 preview rows, imageScale 242,725.
+    FakeHost host(1000, 600, 3, 10'000'000);
+    host.setMask(std::vector<std::uint8_t>(1000u * 600u, 255));
+    host.setSettings(fanDownSettings(0));
+    ASSERT_EQ(host.call(selector::prepare), 0);
+    ASSERT_EQ(host.call(selector::start), 0);
+    ASSERT_EQ(g.imageScale, 242'725);
+    ASSERT_EQ(g.previewHeight, 162);
+    constexpr int kFirstRows[] = {0, 4, 7, 11, 15};
+    for (int n = 0; n < 162; ++n) {
+        const int row = static_cast<int>((std::int64_t{n} * 242'725 + 32'768) >> 16);
+        if (n < 5) {
+            EXPECT_EQ(row, kFirstRows[n]);
+        }
+        EXPECT_TRUE(
+            same(host.record.maskRect, HostRect{static_cast<std::int16_t>(100 + row), 20,
+                                                static_cast<std::int16_t>(101 + row), 1020}))
+            << "mask call " << n;
+        ASSERT_EQ(host.continueOnce(), 0);
+        EXPECT_EQ(host.record.inRect.bottom, 700); // the whole rectangle throughout
+    }
+    EXPECT_TRUE(same(host.record.maskRect, kEmpty));
+    EXPECT_EQ(g.maskRowsDone, 162);
+}
+
+TEST_F(ContinueRun, MaskMemoryCoversTheFinalGeometryWithDecimation) {
+    // 1124 x 600 RGB in a 320 x 240 control with maxSpace 250,000 takes step 5 (the step-5 work
+    // image 224 x 120 needs 80,640 bytes and its mask memory 20,640). Undecimated the preview
+    // would be 320 x 170; the final one is 320 x 171: xRatio 224 x 65,536 / 320 = 45,875,
+    // 120 x 320 / 224 = 171 rows of 40 bytes, imageScale 229,375. 320 is a multiple of 16, and a
+    // row's samples run on past it: (320 x 229,375 + 32,768) >> 16 = 1120 < 1124.
+    const std::int16_t width = 1124, height = 600;
+    FakeHost host(width, height, 3, 250'000);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width) * height);
+    for (std::size_t i = 0; i < mask.size(); ++i)
+        mask[i] = (i * 7 / 5) % 3 != 0 ? 255 : 254;
+    host.setMask(mask);
+    host.setSettings(fanDownSettings(1));
+    platformFake.measuredWidth = 320;
+    platformFake.measuredHeight = 240;
+    platformFake.dialog = [&] {
+        EXPECT_EQ(g.sampleStep, 5);
+        EXPECT_EQ(g.previewWidth, 320);
+        EXPECT_EQ(g.previewHeight, 171);
+        EXPECT_EQ(g.imageScale, 229'375);
+        EXPECT_EQ(g.maskStride, 40);
+        EXPECT_EQ(g.maskBitmapBytes, 6840);
+        EXPECT_EQ(blockSize(g.maskFrame.handle), 6920u);
+        EXPECT_EQ(blockSize(g.outlineWork.handle), 6880u);
+        EXPECT_EQ(blockSize(g.maskBits.handle), 6840u);
+        for (int n = -1; n <= 171; ++n) {
+            const std::uint8_t* row = g.maskFrame.address + (n + 1) * 40;
+            std::vector<std::uint8_t> expected(40, 0);
+            if (n >= 0 && n < 171) {
+                const std::int64_t filterRow = (std::int64_t{n} * 229'375 + 32'768) >> 16;
+                for (int i = 0; i < 320; ++i) {
+                    const std::int64_t column = (std::int64_t{i} * 229'375 + 32'768) >> 16;
+                    if (mask[static_cast<std::size_t>(filterRow * width + column)] == 255)
+                        expected[static_cast<std::size_t>(i / 8)] |=
+                            static_cast<std::uint8_t>(0x80 >> (i % 8));
+                }
+            }
+            EXPECT_EQ(std::vector<std::uint8_t>(row, row + 40), expected) << "frame row " << n;
+        }
+        return std::int16_t{2}; // cancel: the rest is another test's
+    };
+    EXPECT_EQ(host.run(), 1);
+    EXPECT_EQ(platformFake.dialogsRun, 1);
+}
+
+TEST_F(ContinueRun, CancelledDialogEndsWithOneAndNothingHeld) {
+    FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+    host.setMask(patternMask(kSmallWidth, kSmallHeight));
+    host.setSettings(fanDownSettings(1));
+    platformFake.measuredWidth = 8;
+    platformFake.measuredHeight = 8;
+    platformFake.dialog = [] { return std::int16_t{2}; };
+    EXPECT_EQ(host.run(), 1);
+    EXPECT_EQ(memoryFake.liveBlocks, 1);
+    EXPECT_EQ(memoryFake.liveLocks, 0);
+    EXPECT_EQ(platformFake.markerBitmaps, 0);
+    EXPECT_EQ(platformFake.outlineBitmaps, 0);
+    EXPECT_TRUE(same(host.record.outRect, hostRow(0)));
+    EXPECT_EQ(host.output, host.source); // nothing written
+}
+
+TEST_F(ContinueRun, RowCacheThatCannotBeHadGivesMemFullErr) {
+    // 2000 x 1500 at maxSpace 4,000,000 (step 2). The smallest cache is 6001 x 35 + 1500 =
+    // 211,535 bytes; the 2000-byte reserve is taken first.
+    for (std::int64_t limit : {200'000, 1'000}) {
+        SCOPED_TRACE(limit);
+        testing::resetModuleState();
+        FakeHost host(2000, 1500, 3, 4'000'000);
+        host.setSettings(fanDownSettings(1));
+        platformFake.dialog = [limit] {
+            memoryFake.failAbove = limit;
+            return std::int16_t{1};
+        };
+        EXPECT_EQ(host.run(), result::memFullErr);
+        EXPECT_EQ(host.requests.size(), 750u);
+        EXPECT_EQ(memoryFake.liveBlocks, 1);
+        EXPECT_EQ(memoryFake.liveLocks, 0);
+        EXPECT_FALSE(g.classesRegistered);
+    }
+}
+
+TEST_F(ContinueRun, RepeatedRunsInOneLoadLeakNothing) {
+    auto expectNothingHeld = [] {
+        EXPECT_EQ(memoryFake.liveBlocks, 0);
+        EXPECT_EQ(memoryFake.liveLocks, 0);
+        EXPECT_EQ(platformFake.markerBitmaps, 0);
+        EXPECT_EQ(platformFake.outlineBitmaps, 0);
+        EXPECT_FALSE(g.classesRegistered);
+    };
+    platformFake.measuredWidth = 8;
+    platformFake.measuredHeight = 8;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        {
+            FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+            host.setMask(patternMask(kSmallWidth, kSmallHeight));
+            host.setSettings(fanDownSettings(0));
+            EXPECT_EQ(host.run(), 0);
+            EXPECT_EQ(host.output, fanDownReference(host));
+        }
+        expectNothingHeld();
+        {
+            FakeHost host(kSmallWidth, kSmallHeight, 4, kRoomy);
+            host.setSettings(fanDownSettings(1));
+            EXPECT_EQ(host.run(), 0);
+        }
+        expectNothingHeld();
+        {
+            platformFake.dialog = [] { return std::int16_t{2}; };
+            FakeHost host(kSmallWidth, kSmallHeight, 1, kForcesStepTwo);
+            host.setMask(patternMask(kSmallWidth, kSmallHeight));
+            host.setSettings(fanDownSettings(1));
+            EXPECT_EQ(host.run(), 1);
+            platformFake.dialog = nullptr;
+        }
+        expectNothingHeld();
+        {
+            FakeHost host(kSmallWidth, kSmallHeight, 3, 1000);
+            EXPECT_EQ(host.run(), result::memFullErr);
+        }
+        expectNothingHeld();
+        {
+            // A host that stops in the middle of the final pass and never sends Finish: the
+            // next Start takes back what the abandoned run held.
+            FakeHost abandoned(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+            abandoned.setSettings(fanDownSettings(0));
+            abandoned.finishOnDestroy = false;
+            EXPECT_EQ(abandoned.call(selector::prepare), 0);
+            EXPECT_EQ(abandoned.call(selector::start), 0);
+            for (int i = 0; i < 16; ++i)
+                EXPECT_EQ(abandoned.continueOnce(), 0);
+            EXPECT_GT(memoryFake.liveBlocks, 1); // the row cache
+        }
+        {
+            FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+            host.setSettings(fanDownSettings(0));
+            EXPECT_EQ(host.run(), 0);
+            EXPECT_EQ(host.output, fanDownReference(host));
+        }
+        expectNothingHeld();
+    }
+}
+
+// Runs a whole image and reports the bytes held at the peak of Start (probe included) and of
+// the final pass (the row cache) against maxSpace.
+void expectRunWithinMaxSpace(std::int16_t width, std::int16_t height, std::int32_t maxSpace,
+                             std::int16_t expectedStep) {
+    testing::resetModuleState();
+    FakeHost host(width, height, 3, maxSpace);
+    ParamBlock settings = fanDownSettings(0);
+    settings.centerX = static_cast<std::int16_t>(width / 2);
+    settings.centerY = static_cast<std::int16_t>(height / 2);
+    settings.angle = 45;
+    settings.stretch = 100;
+    settings.height = 20;
+    settings.width = 20;
+    host.setSettings(settings);
+    ASSERT_EQ(host.call(selector::prepare), 0);
+    ASSERT_EQ(host.call(selector::start), 0);
+    EXPECT_EQ(g.sampleStep, expectedStep);
+    const std::int64_t startPeak = memoryFake.peakBytes;
+    memoryFake.peakBytes = memoryFake.liveBytes;
+    std::int16_t result = 0;
+    while (host.pending() && result == 0)
+        result = host.continueOnce();
+    ASSERT_EQ(result, 0);
+    const std::int64_t continuePeak = memoryFake.peakBytes;
+    std::cout << "[ memory   ] " << width << " x " << height << " maxSpace " << maxSpace
+              << ": step " << g.sampleStep << ", Start peak " << startPeak << ", Continue peak "
+              << continuePeak << " bytes, " << host.requests.size() << " Continue calls\n";
+    EXPECT_LE(startPeak, maxSpace);
+    EXPECT_LE(continuePeak, maxSpace);
+    EXPECT_EQ(memoryFake.liveBlocks, 1);
+}
+
+TEST_F(ContinueRun, HeldMemoryStaysWithinMaxSpace) {
+    expectRunWithinMaxSpace(2000, 1500, 4'000'000, 2);
+    // 6000 x 4000: P = 18,001 x 32 + 6000 = 582,032; need(2) 18,000,000 fits 20,000,000 less
+    // P, 4352, 14,336 and two rows of 18,000. The cache takes 18,001 x 255 + 4000 = 4,594,255.
+    expectRunWithinMaxSpace(6000, 4000, 20'000'000, 2);
+}
+
+} // namespace
+} // namespace vexel
