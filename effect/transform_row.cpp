@@ -1,18 +1,279 @@
-// Whole rows of the final pass, produced column by column for now.
+// The final pass produces whole rows, and within a row every pixel has the same displacements:
+// plane k samples one fixed source row at the pixel's column plus a fixed offset. So the row is cut
+// into a few column segments within which each plane either reads a straight run of its source row
+// or keeps the original byte, and each segment is blended in one tight loop. The result is the one
+// transformPixel gives column by column, 16-bit wrap-around of columns included.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <numeric>
+#include <type_traits>
+
 #include "effect/dispersion.h"
 #include "host/int_math.h"
 #include "host/plugin_globals.h"
+#include "pipeline/row_cache.h"
 
 namespace vexel {
 
-std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
-    for (std::int16_t column = 0; column < columns; ++column) {
-        g.posX = withWholePart(g.posX, column);
-        const std::int16_t missing = transformPixel(destination);
-        if (missing >= 0) return missing;
-        destination += g.planeCount;
+namespace {
+
+constexpr int kMaxPlanes = 4;
+constexpr int kDisplacedPlanes = 3;
+constexpr std::int64_t kWrap16 = 65536;
+
+// Columns [first, end) of the row; column c there corresponds to c + delta in the source row.
+struct ColumnRun {
+    std::int32_t first = 0;
+    std::int32_t end = 0;
+    std::int64_t delta = 0;
+};
+
+// The column runs of one condition over a row. A condition holds on a range of fewer than 65536
+// values separated from its next wrapped copy by a gap, so a row of at most 32767 columns meets at
+// most two of its copies.
+struct ColumnRuns {
+    std::array<ColumnRun, 3> runs{};
+    int count = 0;
+
+    const ColumnRun* find(std::int32_t column) const {
+        for (int i = 0; i < count; ++i)
+            if (runs[i].first <= column && column < runs[i].end) return &runs[i];
+        return nullptr;
     }
-    return -1;
+};
+
+// The columns c of [0, columns) with wrap16(c + offset) in [low, high), where [low, high) lies
+// inside the 16-bit range: c + offset is in it for exactly one shift by a multiple of 65536.
+ColumnRuns wrappedRuns(std::int64_t offset, std::int32_t low, std::int32_t high,
+                       std::int32_t columns) {
+    ColumnRuns result;
+    if (low >= high) return result;
+    // |offset| stays below 2 x 65536 (three steps are at most 3 x 2^31 / 65536), so these shifts
+    // cover every column the row can have.
+    for (std::int64_t turns = -2; turns <= 2; ++turns) {
+        const std::int64_t shift = turns * kWrap16;
+        const std::int64_t first = std::max<std::int64_t>(low + shift - offset, 0);
+        const std::int64_t end = std::min<std::int64_t>(high + shift - offset, columns);
+        if (first < end && result.count < static_cast<int>(result.runs.size()))
+            result.runs[result.count++] = {static_cast<std::int32_t>(first),
+                                           static_cast<std::int32_t>(end), offset - shift};
+    }
+    return result;
+}
+
+// Where one displaced plane of this row reads: its source row (not fetched when that row lies
+// outside the grid, missing when the cache lacks it) and the columns whose sample lies inside.
+struct PlaneSource {
+    bool fetched = false;
+    const std::uint8_t* row = nullptr;
+    std::int16_t rowIndex = 0;
+    ColumnRuns columns;
+};
+
+struct RowPlan {
+    const std::uint8_t* original = nullptr;
+    int planes = 0;
+    ColumnRuns inside;
+    std::array<PlaneSource, kDisplacedPlanes> sources{};
+    std::int32_t limit = 0; // columns produced: all of them, or up to the first missing sample
+    std::int16_t missingRow = -1;
+};
+
+void planDisplacedPlanes(RowPlan& plan, std::int16_t columns) {
+    const std::int32_t fraction = g.posX & 0xFFFF;
+    std::int32_t y = g.posY;
+    for (int k = 0; k < std::min(plan.planes, kDisplacedPlanes); ++k) {
+        y = addWrap32(y, g.stepY);
+        const std::int32_t row = wholePart(y);
+        PlaneSource& source = plan.sources[k];
+        if (row < 0 || row >= g.gridHeight) continue;
+        source.fetched = true;
+        source.rowIndex = wrap16(row);
+        source.row = pixelAddress(0, source.rowIndex);
+        // Column c samples wrap16(c + offset), offset being the floor of the fraction less k + 1
+        // steps: the 32-bit position wraps modulo 2^32, which is 65536 whole columns.
+        const std::int64_t offset = (fraction - (k + 1) * std::int64_t{g.stepX}) >> 16;
+        source.columns = wrappedRuns(offset, 0, g.gridWidth, columns);
+    }
+}
+
+// The first column, in production order, whose pixel needs a row the cache lacks, and that row.
+void findFirstMissing(RowPlan& plan, std::int16_t columns) {
+    plan.limit = columns;
+    for (const PlaneSource& source : plan.sources) {
+        if (!source.fetched || source.row != kPixelMissing) continue;
+        for (int i = 0; i < source.columns.count; ++i)
+            for (int j = 0; j < plan.inside.count; ++j) {
+                const ColumnRun& a = source.columns.runs[i];
+                const ColumnRun& b = plan.inside.runs[j];
+                const std::int32_t first = std::max(a.first, b.first);
+                if (first < std::min(a.end, b.end) && first < plan.limit) plan.limit = first;
+            }
+    }
+    if (plan.limit == columns) return;
+    for (const PlaneSource& source : plan.sources) // lowest plane first, as the pixel asks
+        if (source.fetched && source.row == kPixelMissing && source.columns.find(plan.limit)) {
+            plan.missingRow = source.rowIndex;
+            return;
+        }
+}
+
+// Blending a machine word of bytes at once: the bytes are spread into alternate 16-bit lanes, and
+// since the two weights sum to 256 no lane can carry into the next (255 x 256 < 65536), so every
+// byte comes out exactly as (original x mixOriginal + sample x mixEffect) >> 8.
+using Word = std::conditional_t<sizeof(void*) >= 8, std::uint64_t, std::uint32_t>;
+constexpr int kWordBytes = sizeof(Word);
+constexpr Word kLowBytes = ~Word{0} / 0xFFFF * 0xFF; // 0x00FF00FF...
+
+Word loadWord(const std::uint8_t* bytes) {
+    Word word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+void storeWord(std::uint8_t* bytes, Word word) {
+    std::memcpy(bytes, &word, sizeof word);
+}
+
+Word blendWord(Word original, Word sample, Word mixOriginal, Word mixEffect) {
+    const Word low =
+        (((original & kLowBytes) * mixOriginal + (sample & kLowBytes) * mixEffect) >> 8) &
+        kLowBytes;
+    const Word high =
+        (((original >> 8) & kLowBytes) * mixOriginal + ((sample >> 8) & kLowBytes) * mixEffect) &
+        ~kLowBytes;
+    return low | high;
+}
+
+// A group is the fewest words that hold whole pixels; plane k's bytes within word w of a group are
+// picked with planeMasks()[w][k], built byte by byte so that they hold in either byte order.
+template <int Planes> constexpr int kGroupWords = Planes / std::gcd(Planes, kWordBytes);
+
+template <int Planes> constexpr auto planeMasks() {
+    std::array<std::array<Word, Planes>, kGroupWords<Planes>> masks{};
+    for (int w = 0; w < kGroupWords<Planes>; ++w)
+        for (int k = 0; k < Planes; ++k) {
+            std::array<std::uint8_t, kWordBytes> bytes{};
+            for (int b = 0; b < kWordBytes; ++b)
+                bytes[b] = (w * kWordBytes + b) % Planes == k ? 0xFF : 0x00;
+            masks[w][k] = std::bit_cast<Word>(bytes);
+        }
+    return masks;
+}
+
+// Pixel i of the run: out[i] from original[i] and, for plane k, byte k of samples[k][i].
+template <int Planes>
+void blendRun(std::uint8_t* out, const std::uint8_t* original,
+              const std::array<const std::uint8_t*, kMaxPlanes>& samples, std::int32_t count) {
+    const std::uint32_t mixOriginal = g.mixOriginal;
+    const std::uint32_t mixEffect = g.mixEffect;
+    const std::int32_t bytes = count * Planes;
+    std::int32_t at = 0;
+    if (mixOriginal + mixEffect == 256) {
+        constexpr auto masks = planeMasks<Planes>();
+        constexpr int groupBytes = kGroupWords<Planes> * kWordBytes;
+        for (; at + groupBytes <= bytes; at += groupBytes)
+            for (int w = 0; w < kGroupWords<Planes>; ++w) {
+                const int offset = at + w * kWordBytes;
+                Word sample = 0;
+                for (int k = 0; k < Planes; ++k)
+                    sample |= loadWord(samples[k] + offset) & masks[w][k];
+                storeWord(out + offset,
+                          blendWord(loadWord(original + offset), sample, mixOriginal, mixEffect));
+            }
+    }
+    for (; at < bytes; ++at)
+        out[at] = static_cast<std::uint8_t>(
+            (original[at] * mixOriginal + samples[at % Planes][at] * mixEffect) >> 8);
+}
+
+void blendRun(int planes, std::uint8_t* out, const std::uint8_t* original,
+              const std::array<const std::uint8_t*, kMaxPlanes>& samples, std::int32_t count) {
+    switch (planes) {
+    case 1:
+        return blendRun<1>(out, original, samples, count);
+    case 2:
+        return blendRun<2>(out, original, samples, count);
+    case 3:
+        return blendRun<3>(out, original, samples, count);
+    case 4:
+        return blendRun<4>(out, original, samples, count);
+    default:
+        return;
+    }
+}
+
+// Columns [first, end) inside the rectangle, over which no plane changes its source.
+void produceInsideSegment(const RowPlan& plan, std::uint8_t* destination, std::int32_t first,
+                          std::int32_t end) {
+    const std::int32_t at = first * plan.planes;
+    std::array<const std::uint8_t*, kMaxPlanes> samples{};
+    for (int k = 0; k < plan.planes; ++k) {
+        samples[k] = plan.original + at; // outside the grid, a plane keeps its own byte
+        if (k >= kDisplacedPlanes || !plan.sources[k].fetched) continue;
+        if (const ColumnRun* run = plan.sources[k].columns.find(first))
+            samples[k] = plan.sources[k].row + (first + run->delta) * plan.planes;
+    }
+    blendRun(plan.planes, destination + at, plan.original + at, samples, end - first);
+}
+
+void produceRow(const RowPlan& plan, std::uint8_t* destination) {
+    // Cut the row wherever the rectangle or a plane's valid columns start or end.
+    std::array<std::int32_t, 2 + 2 * 3 * (1 + kDisplacedPlanes)> cuts{};
+    std::size_t cutCount = 0;
+    auto addCuts = [&](const ColumnRuns& runs) {
+        for (int i = 0; i < runs.count; ++i) {
+            cuts[cutCount++] = runs.runs[i].first;
+            cuts[cutCount++] = runs.runs[i].end;
+        }
+    };
+    cuts[cutCount++] = 0;
+    cuts[cutCount++] = plan.limit;
+    addCuts(plan.inside);
+    for (const PlaneSource& source : plan.sources)
+        if (source.fetched && source.row != kPixelMissing) addCuts(source.columns);
+    std::sort(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(cutCount));
+
+    for (std::size_t i = 0; i + 1 < cutCount; ++i) {
+        const std::int32_t first = cuts[i];
+        const std::int32_t end = std::min(cuts[i + 1], plan.limit);
+        if (first >= end) continue;
+        if (plan.inside.find(first) != nullptr) {
+            produceInsideSegment(plan, destination, first, end);
+        } else {
+            const std::int32_t at = first * plan.planes;
+            std::memcpy(destination + at, plan.original + at,
+                        static_cast<std::size_t>(end - first) * plan.planes);
+        }
+    }
+}
+
+} // namespace
+
+std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
+    if (columns <= 0) return -1;
+    g.posX = withWholePart(g.posX, 0);
+    RowPlan plan;
+    plan.original = originalPixel();
+    if (plan.original == kPixelMissing) return wrap16(wholePart(g.posY));
+    plan.planes = std::clamp<int>(g.planeCount, 0, kMaxPlanes);
+
+    const std::int16_t dy = wrap16(wholePart(g.posY) - g.gridCenterY);
+    if (-g.halfHeight < dy && dy < g.halfHeight)
+        plan.inside =
+            wrappedRuns(-std::int64_t{g.gridCenterX}, 1 - g.halfWidth, g.halfWidth, columns);
+    if (plan.inside.count > 0) {
+        planDisplacedPlanes(plan, columns);
+        findFirstMissing(plan, columns);
+    } else {
+        plan.limit = columns;
+    }
+    produceRow(plan, destination);
+    // Leave the position where the column-by-column loop would have stopped.
+    g.posX = withWholePart(g.posX, plan.missingRow >= 0 ? plan.limit : columns - 1);
+    return plan.missingRow;
 }
 
 } // namespace vexel

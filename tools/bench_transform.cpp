@@ -1,0 +1,207 @@
+// Throughput of the dispersion transform over a 4000-pixel-wide RGB image, against a plain copy of
+// the same bytes: the pixel-wise loop, the row kernel, and the final pass as the continue driver
+// runs it (effect derived per row; with sampleStep > 1 also the row cache and its fetches).
+//
+//   vexel_bench_transform [width] [height] [repeats]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <vector>
+
+#include "effect/dispersion.h"
+#include "host/int_math.h"
+#include "host/memory.h"
+#include "host/plugin_globals.h"
+#include "pipeline/row_cache.h"
+#include "pipeline/run_plan.h"
+
+// Plain heap blocks stand in for global memory; the benchmark never runs out.
+namespace vexel {
+BlockHandle allocBlock(std::int32_t size) {
+    return size < 0 ? nullptr : std::calloc(1, static_cast<std::size_t>(size));
+}
+void* lockBlock(BlockHandle block) {
+    return block;
+}
+void unlockBlock(BlockHandle) {}
+void freeBlock(BlockHandle block) {
+    std::free(block);
+}
+std::uint32_t blockSize(BlockHandle) {
+    return 0;
+}
+void releaseRunResources() {
+    freeRunBuffer(g.rowCache);
+}
+} // namespace vexel
+
+namespace {
+
+using namespace vexel;
+
+struct Image {
+    std::int16_t width;
+    std::int16_t height;
+    std::int32_t rowBytes;
+    std::vector<std::uint8_t> source;
+    std::vector<std::uint8_t> output;
+    std::uint8_t* sourceRow(std::int32_t y) { return source.data() + std::int64_t{y} * rowBytes; }
+    std::uint8_t* outputRow(std::int32_t y) { return output.data() + std::int64_t{y} * rowBytes; }
+};
+
+// Typical settings with the rectangle over the whole image, so every pixel is transformed.
+void useSettings(const Image& image) {
+    g = PluginGlobals{};
+    g.planeCount = 3;
+    g.imageWidth = image.width;
+    g.imageHeight = image.height;
+    g.imageRowBytes = image.rowBytes;
+    g.gridWidth = image.width;
+    g.gridHeight = image.height;
+    g.angle = 30;
+    g.stretch = 20;
+    g.strength = 50;
+    g.height = 100;
+    g.width = 100;
+    g.previewMax = 512;
+    g.imageScale = image.width * 65536 / 512;
+    g.gridCenterX = static_cast<std::int16_t>(image.width / 2);
+    g.gridCenterY = static_cast<std::int16_t>(image.height / 2);
+    g.posX = 0x8000;
+    g.posY = 0x8000;
+}
+
+void startRow(std::int32_t y) {
+    g.posY = withWholePart(g.posY, y);
+    g.posX = withWholePart(g.posX, 0);
+}
+
+void copyRows(Image& image) {
+    for (std::int32_t y = 0; y < image.height; ++y)
+        std::memcpy(image.outputRow(y), image.sourceRow(y),
+                    static_cast<std::size_t>(image.rowBytes));
+}
+
+void useWholeImage(Image& image) {
+    useSettings(image);
+    g.workImage.address = image.source.data();
+    g.workRowBytes = image.rowBytes;
+    deriveEffect(g.imageScale);
+}
+
+void pixelLoop(Image& image) {
+    useWholeImage(image);
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        startRow(y);
+        g.currentRow = image.sourceRow(y);
+        std::uint8_t* out = image.outputRow(y);
+        for (std::int16_t x = 0; x < image.width; ++x) {
+            g.posX = withWholePart(g.posX, x);
+            transformPixel(out + x * 3);
+        }
+    }
+}
+
+void rowKernel(Image& image) {
+    useWholeImage(image);
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        startRow(y);
+        g.currentRow = image.sourceRow(y);
+        transformRow(image.outputRow(y), image.width);
+    }
+}
+
+// sampleStep 1: the host holds the whole rectangle; the effect is derived anew for every row.
+void finalPassWhole(Image& image) {
+    useWholeImage(image);
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        deriveEffect(g.imageScale);
+        startRow(y);
+        g.currentRow = image.sourceRow(y);
+        transformRow(image.outputRow(y), image.width);
+    }
+}
+
+// sampleStep > 1: one host row per call, the others from the cache; a missing row costs a call
+// and the output row is produced again.
+void finalPassCached(Image& image) {
+    useSettings(image);
+    g.sampleStep = 2;
+    if (setupRowCache() != 0) std::abort();
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        g.currentRow = image.sourceRow(y);
+        g.currentRowIndex = static_cast<std::int16_t>(y);
+        for (;;) {
+            deriveEffect(g.imageScale);
+            startRow(y);
+            const std::int16_t missing = transformRow(image.outputRow(y), image.width);
+            if (missing < 0) break;
+            cacheInsert();
+            g.currentRow = image.sourceRow(missing); // the host delivers the row asked for
+            g.currentRowIndex = missing;
+            cacheInsert();
+            g.currentRow = nullptr;
+        }
+        cacheInsert();
+    }
+    freeRunBuffer(g.rowCache);
+    g.cacheActive = 0;
+}
+
+// CPU time of this thread: the machine is shared, and waiting for a core is not the kernel's cost.
+double cpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+double timeOnce(Image& image, void (*run)(Image&)) {
+    const double start = cpuSeconds();
+    run(image);
+    return cpuSeconds() - start;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Image image;
+    image.width = static_cast<std::int16_t>(argc > 1 ? std::atoi(argv[1]) : 4000);
+    image.height = static_cast<std::int16_t>(argc > 2 ? std::atoi(argv[2]) : 1000);
+    const int repeats = argc > 3 ? std::atoi(argv[3]) : 5;
+    image.rowBytes = image.width * 3;
+    image.source.resize(static_cast<std::size_t>(image.rowBytes) * image.height);
+    image.output.resize(image.source.size());
+    std::uint32_t seed = 12345;
+    for (auto& b : image.source) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(seed >> 24);
+    }
+
+    const double pixels = double(image.width) * image.height;
+    std::printf("%d x %d RGB, best of %d (thread CPU time)\n", image.width, image.height, repeats);
+    const struct {
+        const char* name;
+        void (*run)(Image&);
+    } variants[] = {{"transformPixel loop", pixelLoop},
+                    {"transformRow", rowKernel},
+                    {"final pass, sampleStep 1", finalPassWhole},
+                    {"final pass, row cache", finalPassCached}};
+    // The copy is timed alongside each variant, so that both see the same state of the machine.
+    double copy = 1e30;
+    double best[std::size(variants)];
+    for (std::size_t v = 0; v < std::size(variants); ++v) {
+        best[v] = 1e30;
+        for (int i = 0; i < repeats; ++i) {
+            copy = std::min(copy, timeOnce(image, copyRows));
+            best[v] = std::min(best[v], timeOnce(image, variants[v].run));
+        }
+    }
+    std::printf("%-28s %9.1f Mpixel/s   1.0x copy\n", "memcpy", pixels / copy / 1e6);
+    for (std::size_t v = 0; v < std::size(variants); ++v)
+        std::printf("%-28s %9.1f Mpixel/s %6.1fx copy\n", variants[v].name, pixels / best[v] / 1e6,
+                    best[v] / copy);
+    return 0;
+}
