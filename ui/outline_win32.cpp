@@ -6,6 +6,7 @@
 #include <array>
 
 #include "host/plugin_globals.h"
+#include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/outline_bits.h"
 
@@ -64,9 +65,15 @@ void buildSelectionOutline() {
 void outlineTick() {
     const HWND preview = g.dialogWindow == nullptr ? nullptr : GetDlgItem(dialog(), kBigPreviewId);
     if (preview != nullptr && outlineDrawable()) {
+        const bool priming = g.outlinePrimed == 0 || g.outlinePattern == nullptr;
+        // Whitening is not an inversion: under a drawn effect frame it would lose the frame's
+        // inversion, and taking the frame off later would invert those edge pixels. So the frame
+        // comes off before and goes back on after.
+        const bool frameDrawn = priming && g.effectFrameState == 1;
+        if (frameDrawn) showEffectFrame(0, g.previewCenterX, g.previewCenterY);
         const HDC dc = GetDC(preview);
         useMonochromeColours(dc);
-        if (g.outlinePrimed == 0 || g.outlinePattern == nullptr) {
+        if (priming) {
             whitenEdge(dc, 0, 0, g.previewWidth, g.previewHeight);
             primeOutlineState();
         }
@@ -76,6 +83,7 @@ void outlineTick() {
             BitBlt(dc, run.x, run.y, run.width, run.height, outlineDC(), run.x, run.y, SRCINVERT);
         }
         ReleaseDC(preview, dc);
+        if (frameDrawn) showEffectFrame(1, g.previewCenterX, g.previewCenterY);
         advanceOutlinePattern();
     }
     dropPendingTicks();
