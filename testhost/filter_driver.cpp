@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <new>
 
 #include "testhost/testhost.h"
@@ -15,6 +16,7 @@ namespace {
 constexpr std::size_t kGuardBytes = 64;
 constexpr std::uint8_t kGuardByte = 0xCD;
 constexpr std::uint8_t kPadByte = 0xA5;
+constexpr std::uint8_t kPoisonByte = 0xDD;
 constexpr std::int16_t kResultNotWritten = 0x5A5A;
 constexpr long long kMaxBufferBytes = 512LL * 1024 * 1024;
 
@@ -30,31 +32,39 @@ std::string rectText(const vexel::HostRect& r) {
            "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + ")";
 }
 
-std::uint32_t fnv1a(const std::uint8_t* bytes, std::size_t count, std::uint32_t h = 2166136261u) {
-    for (std::size_t i = 0; i < count; ++i)
-        h = (h ^ bytes[i]) * 16777619u;
-    return h;
-}
-
 // One buffer handed to the module for one call: the pixels of a rectangle, planes lo..hi
-// interleaved, rows rowBytes apart, followed by guard bytes.
+// interleaved, rows rowBytes apart, followed by guard bytes. Buffers are made afresh for every
+// call (they may move between calls) and left uninitialised where they are filled anyway, since
+// a whole large image can be requested on every call.
 struct Delivery {
     const char* name = "";
     vexel::HostRect rect{};
     int lo = 0, hi = -1;
     std::int32_t rowBytes = 0;
     std::size_t dataBytes = 0;
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t hashBefore = 0;
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::unique_ptr<std::uint8_t[]> copy; // what was delivered, for buffers the module only reads
     bool present = false;
+    bool intact = false; // the module left it as delivered
 };
 
 int pixelBytes(const Delivery& d) {
     return d.hi - d.lo + 1;
 }
 
+std::size_t pixelOffset(const Image& image, long long row, long long col) {
+    return static_cast<std::size_t>((row * image.width + col) * image.planes);
+}
+
+// Whether row y of the delivery is a plain copy of part of an image row.
+bool rowIsPlain(const Delivery& d, const Image& image, long long y) {
+    long long iy = d.rect.top + y;
+    return iy >= 0 && iy < image.height && d.rect.left >= 0 && d.rect.right <= image.width &&
+           d.lo == 0 && d.hi == image.planes - 1;
+}
+
 bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect, int lo, int hi,
-                     const Image& image) {
+                     const Image& image, bool keepCopy) {
     d.name = name;
     d.rect = rect;
     d.lo = lo;
@@ -79,61 +89,97 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
     }
     d.rowBytes = static_cast<std::int32_t>(rowBytes);
     d.dataBytes = static_cast<std::size_t>(rows * rowBytes);
-    d.bytes.assign(d.dataBytes + kGuardBytes, kGuardByte);
+    d.bytes.reset(new std::uint8_t[d.dataBytes + kGuardBytes]);
+    std::fill_n(d.bytes.get() + d.dataBytes, kGuardBytes, kGuardByte);
+    std::size_t used = static_cast<std::size_t>(cols * pixelBytes(d));
     for (long long y = 0; y < rows; ++y) {
-        std::uint8_t* row = d.bytes.data() + y * rowBytes;
-        std::fill(row + cols * pixelBytes(d), row + rowBytes, kPadByte);
+        std::uint8_t* row = d.bytes.get() + y * rowBytes;
+        std::fill(row + used, row + rowBytes, kPadByte);
         long long iy = rect.top + y;
+        if (rowIsPlain(d, image, y)) {
+            std::memcpy(row, &image.pixels[pixelOffset(image, iy, rect.left)], used);
+            continue;
+        }
         for (long long x = 0; x < cols; ++x) {
             long long ix = rect.left + x;
             bool inside = iy >= 0 && iy < image.height && ix >= 0 && ix < image.width;
             for (int p = lo; p <= hi; ++p) {
                 std::uint8_t v = 0;
-                if (inside && p < image.planes)
-                    v = image.pixels[static_cast<std::size_t>(
-                        (iy * image.width + ix) * image.planes + p)];
+                if (inside && p < image.planes) v = image.pixels[pixelOffset(image, iy, ix) + p];
                 row[x * pixelBytes(d) + (p - lo)] = v;
             }
         }
     }
-    d.hashBefore = fnv1a(d.bytes.data(), d.bytes.size());
+    if (keepCopy) {
+        d.copy.reset(new std::uint8_t[d.dataBytes]);
+        std::memcpy(d.copy.get(), d.bytes.get(), d.dataBytes);
+    }
     d.present = true;
     return true;
 }
 
 void checkGuard(const Delivery& d) {
     if (!d.present) return;
-    for (std::size_t i = d.dataBytes; i < d.bytes.size(); ++i) {
-        if (d.bytes[i] != kGuardByte) {
+    for (std::size_t i = 0; i < kGuardBytes; ++i) {
+        if (d.bytes[d.dataBytes + i] != kGuardByte) {
             protocolError(std::string(d.name) + " written past its end");
             return;
         }
     }
 }
 
-void checkUnchanged(const Delivery& d) {
-    if (d.present && fnv1a(d.bytes.data(), d.bytes.size()) != d.hashBefore)
-        protocolError(std::string(d.name) + " was written by the module");
+void checkUnchanged(Delivery& d) {
+    d.intact = d.present && d.copy && std::memcmp(d.bytes.get(), d.copy.get(), d.dataBytes) == 0;
+    if (d.present && !d.intact) protocolError(std::string(d.name) + " was written by the module");
+}
+
+// The input and mask buffers, which the module only reads. While a request repeats (same
+// rectangle and planes) and the module left the buffer as delivered, it is handed over again, as
+// hosts do with a whole image; with --move-buffers every call gets new ones. A buffer given up is
+// poisoned first, so a module that keeps a pointer into it reads garbage.
+Delivery keptIn, keptMask;
+
+bool sameRequest(const Delivery& d, const vexel::HostRect& r, int lo, int hi) {
+    return d.present && d.intact && d.rect.top == r.top && d.rect.left == r.left &&
+           d.rect.bottom == r.bottom && d.rect.right == r.right && d.lo == lo && d.hi == hi;
+}
+
+void releaseDelivery(Delivery& d) {
+    if (d.present) std::fill_n(d.bytes.get(), d.dataBytes, kPoisonByte);
+    d = Delivery{};
+}
+
+bool deliverReadOnly(Delivery& kept, const char* name, const vexel::HostRect& rect, int lo, int hi,
+                     const Image& image, bool imageChanges) {
+    if (!host.opt.moveBuffers && !imageChanges && sameRequest(kept, rect, lo, hi)) return true;
+    Delivery fresh;
+    if (!prepareDelivery(fresh, name, rect, lo, hi, image, true)) return false;
+    releaseDelivery(kept);
+    kept = std::move(fresh);
+    return true;
 }
 
 // Takes the output buffer back into the image; pixels outside it or planes it lacks are dropped.
 void takeBack(const Delivery& d, Image& image) {
     if (!d.present) return;
     long long rows = d.rect.bottom - d.rect.top, cols = d.rect.right - d.rect.left;
-    int cols0 = static_cast<int>(cols) * pixelBytes(d);
+    std::size_t used = static_cast<std::size_t>(cols * pixelBytes(d));
     bool padWritten = false;
     for (long long y = 0; y < rows; ++y) {
-        const std::uint8_t* row = d.bytes.data() + y * d.rowBytes;
-        for (int i = cols0; i < d.rowBytes; ++i)
+        const std::uint8_t* row = d.bytes.get() + y * d.rowBytes;
+        for (std::size_t i = used; i < static_cast<std::size_t>(d.rowBytes); ++i)
             padWritten |= row[i] != kPadByte;
         long long iy = d.rect.top + y;
+        if (rowIsPlain(d, image, y)) {
+            std::memcpy(&image.pixels[pixelOffset(image, iy, d.rect.left)], row, used);
+            continue;
+        }
         if (iy < 0 || iy >= image.height) continue;
         for (long long x = 0; x < cols; ++x) {
             long long ix = d.rect.left + x;
             if (ix < 0 || ix >= image.width) continue;
             for (int p = d.lo; p <= d.hi && p < image.planes; ++p)
-                image.pixels[static_cast<std::size_t>((iy * image.width + ix) * image.planes + p)] =
-                    row[x * pixelBytes(d) + (p - d.lo)];
+                image.pixels[pixelOffset(image, iy, ix) + p] = row[x * pixelBytes(d) + (p - d.lo)];
         }
     }
     if (padWritten) protocolError("outData row padding was written (rows not outRowBytes apart?)");
@@ -414,32 +460,37 @@ std::int16_t callSimple(std::int16_t code, const std::string& name) {
 // One Continue call with fresh buffers for the rectangles the module asked for.
 bool callContinue(const std::string& name, std::int16_t& result) {
     vexel::FilterRecord& fr = filterRecord();
-    Delivery in, out, maskBuf;
+    Delivery out;
     host.selector = name;
     const Image& inSource = host.opt.inFromCurrent ? host.current : host.source;
-    bool ok =
-        prepareDelivery(in, "inData", fr.inRect, fr.inLoPlane, fr.inHiPlane, inSource) &&
-        prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane, fr.outHiPlane, host.current);
-    if (ok && fr.haveMask) ok = prepareDelivery(maskBuf, "maskData", fr.maskRect, 0, 0, host.mask);
+    bool ok = deliverReadOnly(keptIn, "inData", fr.inRect, fr.inLoPlane, fr.inHiPlane, inSource,
+                              host.opt.inFromCurrent) &&
+              prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane, fr.outHiPlane,
+                              host.current, false);
+    if (ok && fr.haveMask)
+        ok = deliverReadOnly(keptMask, "maskData", fr.maskRect, 0, 0, host.mask, false);
     if (!ok) return false;
-    fr.inData = in.present ? in.bytes.data() : nullptr;
-    fr.inRowBytes = in.present ? in.rowBytes : 0;
-    fr.outData = out.present ? out.bytes.data() : nullptr;
+    bool haveMaskBuffer = fr.haveMask && keptMask.present;
+    fr.inData = keptIn.present ? keptIn.bytes.get() : nullptr;
+    fr.inRowBytes = keptIn.present ? keptIn.rowBytes : 0;
+    fr.outData = out.present ? out.bytes.get() : nullptr;
     fr.outRowBytes = out.present ? out.rowBytes : 0;
-    fr.maskData = maskBuf.present ? maskBuf.bytes.data() : nullptr;
-    fr.maskRowBytes = maskBuf.present ? maskBuf.rowBytes : 0;
+    fr.maskData = haveMaskBuffer ? keptMask.bytes.get() : nullptr;
+    fr.maskRowBytes = haveMaskBuffer ? keptMask.rowBytes : 0;
 
     result = callEntry(vexel::selector::continueRun, name);
 
-    checkGuard(in);
+    checkGuard(keptIn);
     checkGuard(out);
-    checkGuard(maskBuf);
-    checkUnchanged(in);
-    checkUnchanged(maskBuf);
+    checkUnchanged(keptIn);
+    if (haveMaskBuffer) {
+        checkGuard(keptMask);
+        checkUnchanged(keptMask);
+    }
     takeBack(out, host.current);
     recordCall(name, vexel::selector::continueRun, result);
     logRects(name, host.continueCall, result);
-    // The buffers go away now: a module must not keep pointers into them.
+    // The pointers go away now: a module must not keep them for the next call.
     fr.inData = fr.outData = fr.maskData = nullptr;
     return true;
 }
@@ -460,6 +511,8 @@ bool anyRequest() {
 std::int16_t continueLoop() {
     std::int16_t result = 0;
     long long limit = maxContinueCalls();
+    releaseDelivery(keptIn);
+    releaseDelivery(keptMask);
     host.continueCall = 0;
     while (anyRequest()) {
         if (host.continueCall >= limit) {

@@ -34,6 +34,7 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--record-size", "N", "bytes of the zeroed FilterRecord buffer (default 452)"},
     {"--pad-rows", "N", "extra bytes after every row of inData, outData, maskData"},
     {"--in-from-current", "", "fill inData from the image as written so far"},
+    {"--move-buffers", "", "new inData and maskData for every call, old ones poisoned"},
     {"--settings", "K=V,...",
      "20-byte block: angle stretch strength height width centerX "
      "centerY showDialog"},
@@ -237,6 +238,8 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         return parseInt(value, opt.padRows, 0, 1 << 20);
     else if (name == "--in-from-current")
         opt.inFromCurrent = true;
+    else if (name == "--move-buffers")
+        opt.moveBuffers = true;
     else if (name == "--settings") {
         opt.haveSettings = true;
         return parseSettings(value, opt.settings);

@@ -65,7 +65,7 @@ struct Options {
     bool floating = false, nullWindow = false, noProgress = false, displayPixels = false;
     bool ask = false, autoAnswer = false, instrument = false, logCalls = false, quiet = false;
     bool registerBigViewFirst = false, keepGoing = false, chain = false, freshParams = false;
-    bool inFromCurrent = false;
+    bool inFromCurrent = false, moveBuffers = false;
     bool haveSettings = false;
     std::array<std::uint8_t, 20> settings{};
     std::int32_t maxSpace = 100000000;

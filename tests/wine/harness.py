@@ -30,6 +30,10 @@ from PIL import Image
 EXIT_OK, EXIT_USAGE, EXIT_LOAD, EXIT_MAX_CALLS, EXIT_TIMEOUT, EXIT_CRASH, EXIT_SCRIPT = (
     0, 2, 3, 4, 5, 6, 7)
 
+# Wine takes its ANSI code page from LANG. The module's texts are Chinese and pass through ANSI
+# calls, so runs default to code page 936 (a glibc locale need not be installed for that).
+CHINESE_LOCALE = "zh_CN.UTF-8"
+
 # Result codes of the host interface.
 NO_ERR, REPORTED, MEM_FULL_ERR, FILTER_BAD_PARAMETERS = 0, 1, -108, -30100
 
@@ -130,7 +134,8 @@ def _planes_of(image):
 
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
              script=None, plugin=None, low_colour=False, auto_answer=True, timeout=300,
-             expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None):
+             expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
+             lang=CHINESE_LOCALE):
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
@@ -140,6 +145,7 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
     script: dialog script lines (a string or a list); relative capture files come back in
         Result.captures by name.
     low_colour: run on a private 8-bit Xvfb screen (xvfb-run).
+    lang: LANG and LC_ALL for Wine (the ANSI code page); None keeps the environment's.
     expect_exit: the exit status to insist on, or None.
     keep_dir: a folder to keep the files in (otherwise a temporary one is removed).
     """
@@ -185,6 +191,8 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
 
         command = ["wine", testhost_path()] + args
         env = dict(os.environ)
+        if lang is not None:
+            env["LANG"] = env["LC_ALL"] = lang
         lock = None
         if low_colour:
             # One low-colour run at a time: they share the private prefix, whose Wine server is
