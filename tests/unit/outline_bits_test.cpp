@@ -168,16 +168,6 @@ TEST_F(OutlineTest, FullySelectedPreviewIsOutlinedAlongTopBottomAndRightOnly) {
     EXPECT_FALSE(edgeAt(0, 5));
 }
 
-TEST_F(OutlineTest, BuffersThatDoNotFitTheGeometryAreLeftAlone) {
-    makeBuffers(40, 20);
-    g.previewHeight = 21; // rows the blocks do not have
-    g.maskBitmapBytes = g.maskStride * 21;
-    EXPECT_FALSE(buildOutlineBits());
-    g.maskFrame.holding = Holding::notUsed;
-    EXPECT_FALSE(outlineBuffersFit());
-    g.maskFrame.holding = Holding::block;
-}
-
 TEST_F(OutlineTest, TileRunsMergeNeighboursAndEndAtThePreviewWidth) {
     makeBuffers(100, 70);
     auto mark = [](int x, int y) { setBit(outlineWorkRow(y), x); };
@@ -193,33 +183,6 @@ TEST_F(OutlineTest, TileRunsMergeNeighboursAndEndAtThePreviewWidth) {
     for (std::size_t n = 0; n < runs.size(); ++n) {
         EXPECT_EQ((std::array<int, 4>{runs[n].x, runs[n].y, runs[n].width, runs[n].height}),
                   expected[n]);
-    }
-}
-
-TEST_F(OutlineTest, TileRunsCoverEverySetBitOnce) {
-    std::mt19937 random(7);
-    for (int round = 0; round < 40; ++round) {
-        const auto width = static_cast<std::int16_t>(1 + random() % 300);
-        const auto height = static_cast<std::int16_t>(1 + random() % 150);
-        makeBuffers(width, height);
-        std::vector<int> covered(static_cast<std::size_t>(width * height));
-        for (int n = 0; n < 30; ++n)
-            setBit(outlineWorkRow(random() % height), random() % width);
-        for (const BlitRect& r : outlineTileRuns()) {
-            ASSERT_TRUE(r.x >= 0 && r.y >= 0 && r.width > 0 && r.height > 0);
-            ASSERT_TRUE(r.x + r.width <= width && r.y + r.height <= height);
-            for (int y = r.y; y < r.y + r.height; ++y)
-                for (int x = r.x; x < r.x + r.width; ++x)
-                    ++covered[y * width + x];
-        }
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                ASSERT_LE(covered[y * width + x], 1);
-                if (bitAt(outlineWorkRow(y), x)) {
-                    ASSERT_EQ(covered[y * width + x], 1) << x << "," << y;
-                }
-            }
-        TearDown();
     }
 }
 

@@ -96,12 +96,6 @@ class PreviewTest : public ::testing::Test {
             p[k] = workValue(x + k + 1 < g.workWidth ? x + k + 1 : x, y, k);
         return p;
     }
-    std::array<std::uint8_t, 4> stripPixel(int index) const {
-        std::array<std::uint8_t, 4> p{};
-        std::memcpy(p.data(), g.previewStrip.address + index * g.planeCount,
-                    static_cast<std::size_t>(g.planeCount));
-        return p;
-    }
 
     std::vector<std::uint8_t> record_ = std::vector<std::uint8_t>(kHostFilterRecordBytes);
     std::vector<std::uint8_t> work_;
@@ -146,19 +140,6 @@ TEST(PreviewColour, DibRowsArePaddedToFourBytes) {
     EXPECT_EQ(dibRowBytes(512), 1536);
 }
 
-TEST_F(PreviewTest, DibRowsRunBottomUpAsBlueGreenRedWithoutDither) {
-    g.planeCount = 3;
-    const std::uint8_t strip[2][2][3] = {{{1, 2, 3}, {4, 5, 6}}, {{7, 8, 9}, {10, 11, 12}}};
-    std::memcpy(g.previewStrip.address, strip, sizeof strip);
-    std::memset(g.dibBuffer.address, 0xEE, 16);
-    stripToDib(5, 9, 2, 2);
-    const std::uint8_t expected[16] = {9, 8, 7, 12, 11, 10, 0, 0, 3, 2, 1, 6, 5, 4, 0, 0};
-    EXPECT_EQ(0, std::memcmp(g.dibBuffer.address, expected, 16));
-    EXPECT_EQ(g.dibHeader.biWidth, 2);
-    EXPECT_EQ(g.dibHeader.biHeight, 2);
-    EXPECT_EQ(g.dibHeader.biSizeImage, 16u);
-}
-
 // On a low-colour screen the dither sign of screen pixel (X, Y) is 1 exactly where X + Y is even,
 // for full strips and for short blocks alike, so a block drawn again matches its surroundings.
 TEST_F(PreviewTest, DitherSignFollowsTheScreenPositionForStripsAndBlocks) {
@@ -183,32 +164,6 @@ TEST_F(PreviewTest, DitherSignFollowsTheScreenPositionForStripsAndBlocks) {
             }
         }
     }
-}
-
-TEST_F(PreviewTest, FullStripOfTheWidestPreviewFitsTheBuffers) {
-    g.planeCount = 4;
-    EXPECT_TRUE(rowsFitBuffers(512, 4));
-    EXPECT_FALSE(rowsFitBuffers(513, 4));
-    EXPECT_FALSE(rowsFitBuffers(512, 5));
-    EXPECT_TRUE(rowsFitBuffers(8, 8)); // the block under the centre marker
-}
-
-TEST_F(PreviewTest, PixelMapDescribesTheRowsAtTheStartOfTheStrip) {
-    g.planeCount = 3;
-    host().imageMode = imagemode::rgb;
-    setPixelMapConstants();
-    setPixelMapRows(200, 4);
-    const PSPixelMap& map = g.pixelMap;
-    EXPECT_EQ(map.version, 0);
-    EXPECT_EQ(map.bounds.top, 0);
-    EXPECT_EQ(map.bounds.left, 0);
-    EXPECT_EQ(map.bounds.bottom, 4);
-    EXPECT_EQ(map.bounds.right, 200);
-    EXPECT_EQ(map.imageMode, imagemode::rgb);
-    EXPECT_EQ(map.rowBytes, 600);
-    EXPECT_EQ(map.colBytes, 3);
-    EXPECT_EQ(map.planeBytes, 1);
-    EXPECT_EQ(map.baseAddr, g.previewStrip.address);
 }
 
 TEST_F(PreviewTest, MaskBitClampsToTheLastColumnAndRow) {
@@ -277,24 +232,6 @@ void recordRows(void* context, std::int16_t x, std::int16_t y, std::int16_t coun
     }
 }
 
-TEST_F(PreviewTest, FullRedrawShowsStripsOfFourAndTheShortLastStrip) {
-    makeWork(190, 190, 1);
-    setPreview(190, 190, 65536);
-    ShownRows shown;
-    shown.width = 190;
-    shown.picture.assign(190 * 190, 0);
-    EXPECT_EQ(renderPreviewStrips(recordRows, &shown), 190);
-    ASSERT_EQ(shown.calls.size(), 48u);
-    for (std::size_t n = 0; n < 47; ++n) {
-        EXPECT_EQ(shown.calls[n],
-                  (std::array<std::int16_t, 4>{0, static_cast<std::int16_t>(4 * n), 190, 4}));
-    }
-    EXPECT_EQ(shown.calls.back(), (std::array<std::int16_t, 4>{0, 188, 190, 2}));
-    for (int y = 0; y < 190; ++y)
-        for (int x = 0; x < 190; ++x)
-            ASSERT_EQ(shown.picture[y * 190 + x], workValue(x, y, 0)) << x << "," << y;
-}
-
 // A work image smaller than the preview: every preview pixel shows the work pixel at its centre,
 // the repeated ones copied with the first one's selection decision, and columns and rows whose
 // centre lies past the work image are never drawn.
@@ -324,23 +261,6 @@ TEST_F(PreviewTest, EnlargedPreviewCopiesRepeatsAndStopsAtTheWorkImage) {
                     << x << "," << y;
 }
 
-TEST_F(PreviewTest, EffectPreviewMatchesThePlainTransformEverywhere) {
-    makeWork(64, 40, 3);
-    setPreview(64, 40, 65536);
-    shiftEffect();
-    g.previewEffect = 1;
-    ShownRows shown;
-    shown.width = 64;
-    shown.picture.assign(64 * 40 * 3, 0);
-    renderPreviewStrips(recordRows, &shown);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const auto p = shiftedAt(x, y);
-            for (int k = 0; k < 3; ++k)
-                ASSERT_EQ(shown.picture[(y * 64 + x) * 3 + k], p[k]);
-        }
-}
-
 TEST_F(PreviewTest, CentreBlockIsClippedAtTheEdgesOfTheDrawablePreview) {
     makeWork(10, 7, 1);
     setPreview(512, 350, 1280);
@@ -356,19 +276,6 @@ TEST_F(PreviewTest, CentreBlockIsClippedAtTheEdgesOfTheDrawablePreview) {
     EXPECT_EQ(b.y0, 336);
     EXPECT_LE(b.y1, b.y0);        // every row of it lies below the drawable rows
     EXPECT_FALSE(renderBlock(b)); // so nothing is computed
-}
-
-TEST_F(PreviewTest, CentreBlockIsPackedRowAfterRowFromTheStripStart) {
-    makeWork(40, 30, 3);
-    setPreview(40, 30, 65536);
-    g.previewCenterX = 20;
-    g.previewCenterY = 2;
-    const PreviewBlock b = centerBlock();
-    ASSERT_TRUE(renderBlock(b));
-    int index = 0;
-    for (int y = 0; y < 6; ++y)
-        for (int x = 16; x < 24; ++x)
-            EXPECT_EQ(stripPixel(index++), originalAt(x, y)) << x << "," << y;
 }
 
 } // namespace
