@@ -448,6 +448,31 @@ DWORD WINAPI scriptMain(void*) {
     return 0;
 }
 
+// --dialog-answer: press OK or Cancel on every parameter dialog that opens, until the runs end.
+DWORD WINAPI dialogAnswerMain(void*) {
+    int id = host.opt.dialogAnswer == "cancel" ? IDCANCEL : IDOK;
+    int count = 0;
+    while (!runIsOver()) {
+        HWND found = findVexelDialog();
+        if (found == nullptr) {
+            Sleep(10);
+            continue;
+        }
+        std::string error;
+        ScriptResult result{++count, "dialog-answer " + host.opt.dialogAnswer, false, "", ""};
+        result.valueJson = quote(controlText(found));
+        result.ok = sendWait(found, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(found, id)), error) &&
+                    waitFor(kDefaultWaitMs,
+                            [found] { return !IsWindow(found) || !IsWindowVisible(found); });
+        if (!result.ok) result.error = error.empty() ? "the dialog stayed open" : error;
+        Guard guard(host.lock);
+        host.script.push_back(result);
+        if (!result.ok) break;
+    }
+    return 0;
+}
+
 } // namespace
 
 bool loadScript(const std::string& path, std::string& error) {
@@ -496,7 +521,8 @@ void installScriptHooks() {
 }
 
 void startScriptThread() {
-    scriptThread = CreateThread(nullptr, 0, scriptMain, nullptr, 0, nullptr);
+    scriptThread = CreateThread(nullptr, 0, host.opt.script.empty() ? dialogAnswerMain : scriptMain,
+                                nullptr, 0, nullptr);
 }
 
 void waitScriptThread(DWORD milliseconds) {

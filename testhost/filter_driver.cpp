@@ -298,7 +298,7 @@ bool createHostWindow(std::string& error) {
         error = "cannot create the host window";
         return false;
     }
-    ShowWindow(host.window, SW_SHOWNOACTIVATE);
+    ShowWindow(host.window, SW_SHOW);
     UpdateWindow(host.window);
     return true;
 }
@@ -502,6 +502,7 @@ long long maxContinueCalls() {
 
 bool anyRequest() {
     const vexel::FilterRecord& fr = filterRecord();
+    if (host.opt.endOnInRightZero) return fr.inRect.right != 0;
     return !vexel::isEmpty(fr.inRect) || !vexel::isEmpty(fr.outRect) ||
            !vexel::isEmpty(fr.maskRect);
 }
@@ -571,7 +572,8 @@ void runOnce() {
             callSimple(step.code, step.name);
         } else if (step.name == "finish") {
             // Careful hosts call Finish only after a successful Start, failed run or not.
-            if (started || !startListed || host.opt.keepGoing) {
+            bool skipped = host.opt.noFinish && !stopped && host.exitStatus == kExitOk;
+            if ((started || !startListed || host.opt.keepGoing) && !skipped) {
                 callSimple(step.code, step.name);
                 host.runs.back().finished = true;
             }

@@ -120,12 +120,13 @@ int main(int argc, char** argv) {
         host.error = error;
         return finish(kExitUsage);
     }
-    if (!host.opt.script.empty()) {
+    bool dialogThread = !host.opt.script.empty() || !host.opt.dialogAnswer.empty();
+    if (dialogThread) {
         installScriptHooks();
         startScriptThread();
     }
     runAll();
-    if (!host.opt.script.empty()) waitScriptThread(5000);
+    if (dialogThread) waitScriptThread(5000);
 
     if (!host.opt.output.empty() && !saveImage(host.opt.output, host.current, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

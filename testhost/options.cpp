@@ -46,6 +46,9 @@ constexpr OptionHelp kOptionHelp[] = {
      "comma list of about parameters prepare start continue finish "
      "or numbers (sent once, e.g. 6,255,-1)"},
     {"--keep-going", "", "do not end a run at a failing selector"},
+    {"--no-finish", "", "skip Finish after a successful run (as some hosts do)"},
+    {"--end-on-in-right-zero", "",
+     "end the Continue loop once inRect.right is 0 (as some hosts do)"},
     {"--runs", "N", "runs in one process, sharing the parameters handle (default 1)"},
     {"--chain", "", "each run filters the previous run's output"},
     {"--max-calls", "N", "Continue calls allowed per run (default 4*(rows+10)+100000)"},
@@ -56,6 +59,7 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--fail-alloc-nth", "K", "the module's K-th GlobalAlloc (from 1) fails"},
     {"--register-big-view-first", "", "register class big_view under the module's instance"},
     {"--script", "FILE", "dialog script run by a second thread (see below)"},
+    {"--dialog-answer", "ok|cancel", "press OK or Cancel on every Vexel dialog that opens"},
     {"--timeout", "S", "give up after S seconds (default 300)"},
     {"--report", "FILE.json", "machine-readable report of everything"},
     {"--quiet", "", "do not print one line per call"},
@@ -240,7 +244,14 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         opt.inFromCurrent = true;
     else if (name == "--move-buffers")
         opt.moveBuffers = true;
-    else if (name == "--settings") {
+    else if (name == "--no-finish")
+        opt.noFinish = true;
+    else if (name == "--end-on-in-right-zero")
+        opt.endOnInRightZero = true;
+    else if (name == "--dialog-answer") {
+        opt.dialogAnswer = value;
+        return value == "ok" || value == "cancel";
+    } else if (name == "--settings") {
         opt.haveSettings = true;
         return parseSettings(value, opt.settings);
     } else if (name == "--params-in")
@@ -338,6 +349,10 @@ int parseOptions(int argc, char** argv, Options& opt) {
     }
     if (opt.plugin.empty()) {
         std::fprintf(stderr, "no plug-in given (see --help)\n");
+        return 2;
+    }
+    if (!opt.script.empty() && !opt.dialogAnswer.empty()) {
+        std::fprintf(stderr, "--script and --dialog-answer exclude each other\n");
         return 2;
     }
     if (opt.haveSettings && !opt.paramsIn.empty()) {

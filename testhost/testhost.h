@@ -58,6 +58,7 @@ struct SelectorStep {
 
 struct Options {
     std::string plugin, input, output, mask, paramsIn, paramsOut, report, script;
+    std::string dialogAnswer; // "ok" or "cancel"
     int planes = 3;
     int mode = -1; // -1: from planes
     bool haveRect = false;
@@ -65,7 +66,7 @@ struct Options {
     bool floating = false, nullWindow = false, noProgress = false, displayPixels = false;
     bool ask = false, autoAnswer = false, instrument = false, logCalls = false, quiet = false;
     bool registerBigViewFirst = false, keepGoing = false, chain = false, freshParams = false;
-    bool inFromCurrent = false, moveBuffers = false;
+    bool inFromCurrent = false, moveBuffers = false, noFinish = false, endOnInRightZero = false;
     bool haveSettings = false;
     std::array<std::uint8_t, 20> settings{};
     std::int32_t maxSpace = 100000000;

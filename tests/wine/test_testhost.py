@@ -8,7 +8,7 @@ import subprocess
 import numpy as np
 import pytest
 
-from harness import EXIT_MAX_CALLS, FILTER_BAD_PARAMETERS, MEM_FULL_ERR, run_host
+from harness import EXIT_CRASH, EXIT_MAX_CALLS, FILTER_BAD_PARAMETERS, MEM_FULL_ERR, run_host
 
 FIXTURES = os.path.join(os.path.dirname(__file__), "fixtures")
 SOURCE = os.environ.get("VEXEL_SOURCE") or os.path.dirname(os.path.dirname(FIXTURES))
@@ -77,6 +77,8 @@ def test_protocol_faults_are_reported(standin):
                        expect_exit=EXIT_MAX_CALLS)
     assert endless.report["runs"][0]["continue_calls"] == 7
     assert endless.calls()[-1] == ("finish", 0)  # the module still gets to clean up
+    crash = run_host(params=mode("crash"), plugin=standin, expect_exit=EXIT_CRASH)
+    assert crash.report["error"].startswith("exception 0xc0000005")
 
 
 def test_counts_blocks_and_objects_the_module_keeps(standin):
