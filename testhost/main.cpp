@@ -67,8 +67,11 @@ DWORD WINAPI watchdog(void*) {
     Sleep(static_cast<DWORD>(host.opt.timeoutSeconds) * 1000);
     std::fprintf(stderr, "timeout after %d s in %s\n", host.opt.timeoutSeconds,
                  host.selector.c_str());
-    host.error = "timeout in " + host.selector;
-    host.exitStatus = kExitTimeout;
+    {
+        Guard guard(host.lock);
+        host.error = "timeout in " + host.selector;
+        host.exitStatus = kExitTimeout;
+    }
     writeReport();
     std::fflush(nullptr);
     ExitProcess(kExitTimeout);

@@ -20,7 +20,7 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--plugin", "FILE", "the .8bf to load (also the first bare argument)"},
     {"--input", "FILE.png", "image to filter (default: a 64 x 48 grey ramp)"},
     {"--output", "FILE.png", "write the image after the last run"},
-    {"--planes", "1|3|4", "grey, RGB, or 4 raw planes from an RGBA PNG (default 3)"},
+    {"--planes", "1|3|4", "grey, RGB, or 4 raw planes from an RGBA PNG (default 3, or by --mode)"},
     {"--mode", "N", "imageMode to report (default 1, 3, 4 by planes)"},
     {"--rect", "T,L,B,R", "filter rectangle (default the whole image)"},
     {"--mask", "FILE.png", "grey selection mask, sets haveMask"},
@@ -210,10 +210,12 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
     else if (name == "--output")
         opt.output = value;
     else if (name == "--planes") {
+        opt.havePlanes = true;
         if (!parseInt(value, opt.planes, 1, 4) || opt.planes == 2) return false;
-    } else if (name == "--mode")
+    } else if (name == "--mode") {
+        opt.haveMode = true;
         return parseInt(value, opt.mode, -32768, 32767);
-    else if (name == "--rect") {
+    } else if (name == "--rect") {
         opt.haveRect = true;
         return parseRect(value, opt.rect);
     } else if (name == "--mask")
@@ -359,7 +361,12 @@ int parseOptions(int argc, char** argv, Options& opt) {
         std::fprintf(stderr, "--settings and --params-in exclude each other\n");
         return 2;
     }
-    if (opt.mode < 0) opt.mode = opt.planes == 1 ? 1 : opt.planes == 4 ? 4 : 3;
+    // One of planes and mode follows from the other: grey, multichannel and duotone have one
+    // plane, CMYK four, every other mode three.
+    if (!opt.haveMode)
+        opt.mode = opt.planes == 1 ? 1 : opt.planes == 4 ? 4 : 3;
+    else if (!opt.havePlanes)
+        opt.planes = opt.mode == 1 || opt.mode == 7 || opt.mode == 8 ? 1 : opt.mode == 4 ? 4 : 3;
     return 0;
 }
 

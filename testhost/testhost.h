@@ -60,7 +60,8 @@ struct Options {
     std::string plugin, input, output, mask, paramsIn, paramsOut, report, script;
     std::string dialogAnswer; // "ok" or "cancel"
     int planes = 3;
-    int mode = -1; // -1: from planes
+    int mode = 3;
+    bool havePlanes = false, haveMode = false;
     bool haveRect = false;
     vexel::HostRect rect{};
     bool floating = false, nullWindow = false, noProgress = false, displayPixels = false;
