@@ -75,12 +75,13 @@ constexpr const char* kScriptHelp =
     "  scroll ID CODE [POS]        WM_HSCROLL from the scroll bar; CODE a number or\n"
     "                              LINELEFT LINERIGHT PAGELEFT PAGERIGHT THUMBPOSITION\n"
     "                              THUMBTRACK LEFT RIGHT ENDSCROLL\n"
-    "  mouse-down|mouse-move|mouse-up ID X Y   posted with MK_LBUTTON, waited for\n"
+    "  mouse-down|mouse-move|mouse-up ID X Y   posted (MK_LBUTTON while held), waited for\n"
     "  key ID VK                   WM_KEYDOWN and WM_KEYUP to the control\n"
     "  sleep MS                    let the dialog run\n"
     "  capture FILE.png            the dialog's client area\n"
     "  capture-control ID FILE.png a control's client area\n"
-    "  get-text ID | get-scroll ID | focus | beeps | enabled ID   record a value\n"
+    "  get-text ID | get-scroll ID | focus | beeps | enabled ID | controls   record a value\n"
+    "  (control ID 0 is the dialog itself)\n"
     "  wait-closed [MS]            wait until the dialog is gone\n"
     "Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script failed.\n";
 
