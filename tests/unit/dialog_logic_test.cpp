@@ -83,18 +83,6 @@ TEST(ValueRows, EveryRowTakesThreeCharacters) {
     EXPECT_EQ(editTextLimit(-5, 100), 4);
 }
 
-TEST(ValueRows, EditsAndBarsPairUp) {
-    const std::pair<int, int> pairs[] = {
-        {441, 442}, {153, 154}, {156, 157}, {114, 119}, {117, 122}};
-    for (auto [edit, bar] : pairs) {
-        ASSERT_NE(rowForBar(bar), nullptr);
-        EXPECT_EQ(rowForBar(bar)->editId, edit);
-        EXPECT_EQ(rowForEdit(edit), rowForBar(bar));
-    }
-    EXPECT_EQ(rowForEdit(102), nullptr);
-    EXPECT_EQ(rowForBar(153), nullptr);
-}
-
 TEST(CenterDialog, CentresAndNeverStartsOffScreen) {
     EXPECT_EQ(centredOrigin(1280, 700), 290);
     EXPECT_EQ(centredOrigin(1025, 700), 162);

@@ -33,14 +33,6 @@ def test_ok_stores_the_five_values_and_the_centre():
                                      showDialog=0)
 
 
-def test_ok_without_changes_stores_the_middle_of_the_preview():
-    run = open_dialog([f"capture-control {BIG_VIEW} big.png", f"click {OK}", "wait-closed 5000"])
-    geometry = Geometry(run.captures["big.png"])
-    x, y = geometry.default_centre
-    assert run.params == param_block(centerX=geometry.to_image(x), centerY=geometry.to_image(y),
-                                     showDialog=0)
-
-
 def test_cancel_keeps_settings_and_centre_and_ends_the_run():
     stored = dict(centerX=20, centerY=30, angle=45, stretch=7, strength=80, height=30, width=25)
     run = open_dialog([
