@@ -17,6 +17,9 @@ start)
         wineboot -i >/dev/null 2>&1 || true
     fi
     wineserver -p >/dev/null 2>&1 || true
+    # Start the prefix's background services now, detached from any test's output pipes: started
+    # by the first test instead, they would inherit its pipes and keep its reader waiting.
+    wineboot </dev/null >/dev/null 2>&1 || true
     ;;
 stop)
     wineserver -k >/dev/null 2>&1 || true

@@ -1,0 +1,90 @@
+"""The real module's entry point under Wine: selector results, the about box, Prepare's plane
+counts and Lab warning, and the window-class registration at Start."""
+
+import numpy as np
+
+from harness import FILTER_BAD_PARAMETERS, run_host
+
+STRING_1_START = "Vexel Filter. \u7248\u672c 1.6\n"
+STRING_2_START = "***** Vexel *****  "
+MB_ICONINFORMATION = 0x40
+LAB_WARNING = ("This plug-in does not support Lab Color. Use in this mode is permitted, but may "
+               "result in incorrect colors. For better results, switch to RGB.")
+
+
+def test_unknown_selectors_give_bad_parameters_and_do_nothing():
+    r = run_host("--selectors", "6,255,-1", "--instrument")
+    assert [c[1] for c in r.calls()] == [FILTER_BAD_PARAMETERS] * 3
+    assert r.message_boxes() == []
+    assert r.report["instrument"]["alloc_calls"] == 0
+
+
+def test_about_box_is_one_information_box_owned_by_the_host_window():
+    # The about strings are Chinese: shown through the ANSI interface on a Chinese system.
+    r = run_host("--selectors", "about", "--instrument", lang="zh_CN.UTF-8")
+    assert [c[1] for c in r.calls()] == [0]
+    boxes = r.message_boxes()
+    assert len(boxes) == 1
+    box = boxes[0]
+    assert box["owner_is_host_window"]
+    assert box["style"] == MB_ICONINFORMATION
+    assert box["text"].startswith(STRING_1_START)
+    assert box["caption"].startswith(STRING_2_START)
+    # The copyright notice ends both strings, on one line.
+    notice = box["text"][len(STRING_1_START):]
+    assert notice and "\n" not in notice
+    assert box["caption"] == STRING_2_START + notice
+    assert r.report["instrument"]["alloc_calls"] == 0
+
+
+def test_about_box_without_a_host_window_still_shows():
+    r = run_host("--selectors", "about", "--null-window")
+    assert [c[1] for c in r.calls()] == [0]
+    assert len(r.message_boxes()) == 1 and r.message_boxes()[0]["owner"] == 0
+
+
+def test_lab_warning_only_when_the_dialog_is_due():
+    silent = run_host("--selectors", "prepare", "--mode", "9", "--settings", "showDialog=0")
+    assert silent.message_boxes() == []
+    for how in (["--selectors", "prepare"],  # first use: no block yet
+                ["--selectors", "parameters,prepare", "--settings", "showDialog=0"]):
+        r = run_host(*how, "--mode", "9")
+        assert [c[1] for c in r.calls()] == [0] * len(r.calls())
+        boxes = r.message_boxes()
+        assert len(boxes) == 1
+        assert boxes[0]["selector"] == "prepare"
+        assert boxes[0]["caption"] == "Warning" and boxes[0]["text"] == LAB_WARNING
+        assert boxes[0]["owner_is_host_window"]
+
+
+def test_start_planes_follow_the_image_mode():
+    image = np.zeros((6, 8, 4), np.uint8)
+    expected = {0: 3, 1: 1, 2: 3, 3: 3, 4: 4, 7: 1, 8: 1, 9: 3}
+    for mode, planes in expected.items():
+        r = run_host("--selectors", "prepare,start,finish", "--mode", str(mode), "--log-calls",
+                     image=image, planes=4, settings={"showDialog": 0})
+        start = [e for e in r.report["call_log"] if e["selector"] == "start"][0]
+        assert start["result"] == 0, mode
+        assert start["planes"] == [0, planes - 1, 0, planes - 1], mode
+
+
+def test_two_runs_in_one_process_both_register_and_succeed():
+    image = np.arange(20 * 30 * 3, dtype=np.uint32).reshape(20, 30, 3).astype(np.uint8)
+    r = run_host("--runs", "2", "--instrument", image=image,
+                 settings={"strength": 0, "showDialog": 0})
+    for run in (0, 1):
+        assert set(r.results(run).values()) == {0}, r.results(run)
+    assert r.message_boxes() == []
+    assert np.array_equal(r.output, image)  # strength 0 leaves every pixel as it was
+    assert r.report["instrument"]["live_blocks"] <= 1  # only the parameter block stays
+
+
+def test_failed_registration_warns_once_and_gives_1():
+    r = run_host("--register-big-view-first", "--instrument", image=np.zeros((8, 8, 3), np.uint8),
+                 settings={"showDialog": 0})
+    assert r.results()["start"] == 1
+    assert "continue" not in r.results()
+    boxes = r.message_boxes()
+    assert [(b["caption"], b["text"]) for b in boxes] == [
+        ("Warning", "Error while registering big class. Restart host.")]
+    assert boxes[0]["owner_is_host_window"]
