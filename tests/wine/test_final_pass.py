@@ -1,0 +1,269 @@
+"""The final pass of the real module, pixel for pixel against a plain numpy model of the effect.
+
+The model is written from the rules, not from the module's code: the preview geometry that fixes
+the effect rectangle's size, the steps taken with double-precision cosine and sine (pi as
+3.14159265359), every row started at the middle of its pixels, each plane sampled one step further
+than the one before (the black plane of CMYK never), samples outside the image keeping the
+pixel's own byte, and the blend by strength. The host's mask only shapes the preview; the host
+applies the selection itself, so the output is the same with and without one.
+
+Also here: the memory the module holds against maxSpace, measured by the test host.
+"""
+
+import math
+import os
+import subprocess
+import tempfile
+
+import numpy as np
+import pytest
+
+from harness import NO_ERR, param_block, read_png, run_host
+
+PI = 3.14159265359
+HALF = 32768
+
+
+def wrap16(v):
+    return ((np.asarray(v, dtype=np.int64) + 0x8000) & 0xFFFF) - 0x8000
+
+
+def wrap32(v):
+    return ((np.asarray(v, dtype=np.int64) + 0x80000000) & 0xFFFFFFFF) - 0x80000000
+
+
+@pytest.fixture(scope="module")
+def control():
+    """The big preview control's size as Start measures it. A very wide image makes the preview
+    as wide as the control and a very tall one as tall (up to 512)."""
+    script = ["wait-dialog 15000", "sleep 400", "capture-control 100 big.png", "click 1",
+              "wait-closed 10000"]
+    wide = run_host(image=np.full((8, 1000, 3), 90, np.uint8), settings=dict(showDialog=1),
+                    script=script)
+    tall = run_host(image=np.full((1000, 8, 3), 90, np.uint8), settings=dict(showDialog=1),
+                    script=script)
+    return wide.captures["big.png"].shape[1], tall.captures["big.png"].shape[0]
+
+
+def preview_fit(work_w, work_h, control_w, control_h):
+    """(previewWidth, previewHeight, previewScale): the largest rectangle with the work image's
+    aspect ratio inside the control and 512 x 512; a side never shrinks to nothing."""
+    pw, ph = min(control_w, 512), min(control_h, 512)
+    x_ratio, y_ratio = work_w * 65536 // pw, work_h * 65536 // ph
+    if y_ratio < x_ratio:
+        return pw, max(1, work_h * pw // work_w), x_ratio
+    return max(1, work_w * ph // work_h), ph, y_ratio
+
+
+def work_size(w, h, step):
+    return (w, h) if step == 1 else (max(1, w // step), max(1, h // step))
+
+
+def saturating_product(a, b):
+    return max(-32767, min(32767, (a * b + 128) >> 8))
+
+
+def reference(image, settings, step, control):
+    """The filtered image the final pass must produce."""
+    img = (image if image.ndim == 3 else image[:, :, None]).astype(np.int64)
+    h, w, planes = img.shape
+    pw, ph, scale = preview_fit(*work_size(w, h, step), *control)
+    image_scale = int(wrap32(step * scale))
+    preview_max = max(pw, ph)
+
+    def half_extent(setting):
+        product = wrap32(saturating_product(setting, preview_max) * image_scale)
+        return int(wrap16(product >> 15))
+
+    half_w, half_h = half_extent(settings["width"]), half_extent(settings["height"])
+    angle = settings["angle"] * PI / 180
+    step_x = int(math.cos(angle) * settings["stretch"] * 25000)
+    step_y = int(math.sin(angle) * settings["stretch"] * 25000)
+    mix_effect = settings["strength"] * 256 // 100
+    mix_original = 256 - mix_effect
+
+    y, x = np.mgrid[0:h, 0:w].astype(np.int64)
+    dx, dy = wrap16(x - settings["centerX"]), wrap16(y - settings["centerY"])
+    inside = (-half_w < dx) & (dx < half_w) & (-half_h < dy) & (dy < half_h)
+    pos_x, pos_y = x * 65536 + HALF, y * 65536 + HALF
+    out = img.copy()
+    for k in range(planes):
+        pos_x, pos_y = wrap32(pos_x - step_x), wrap32(pos_y + step_y)
+        own = img[:, :, k]
+        if k == 3:
+            sample = own
+        else:
+            sx, sy = pos_x >> 16, pos_y >> 16
+            found = (sx >= 0) & (sx < w) & (sy >= 0) & (sy < h)
+            sample = np.where(found, img[np.clip(sy, 0, h - 1), np.clip(sx, 0, w - 1), k], own)
+        out[:, :, k] = np.where(inside, (own * mix_original + sample * mix_effect) >> 8, own)
+    out = out.astype(np.uint8)
+    return out if image.ndim == 3 else out[:, :, 0]
+
+
+def held_before_work(w, h, planes, step, mask, control):
+    """Everything the plan holds back from maxSpace besides the work image: the probe, the fixed
+    reserve, the preview strip and DIB buffer, two host rows once decimated, and with a mask one
+    host mask row and the mask blocks of the step's own preview."""
+    row = w * planes
+    held = (row + 1) * 32 + h + 2000 + (4352 if planes > 1 else 512) + 8192 + 6144
+    if step > 1:
+        held += 2 * row
+    if mask:
+        pw, ph, _ = preview_fit(*work_size(w, h, step), *control)
+        stride = 2 * ((pw + 15) >> 4)
+        held += w + 3 * (stride * ph + stride)
+    return held
+
+
+def max_space_for(step, w, h, planes, mask, control):
+    """The smallest maxSpace with which the plan takes this step."""
+    ww, wh = work_size(w, h, step)
+    return held_before_work(w, h, planes, step, mask, control) + ww * wh * planes + 1
+
+
+def chosen_step(report):
+    """The decimation the module chose: how far the first image-prepass call moved inRect."""
+    log = report["call_log"]
+    start = next(c for c in log if c["selector"] == "start")
+    top, _, bottom, _ = start["in"]
+    if bottom - top != 1:
+        return 1
+    moved = next(c for c in log if c["selector"] == "continue" and c["in"][0] != top)
+    return moved["in"][0] - top
+
+
+def rose(w, h, planes):
+    """The built-in photograph of ImageMagick, at the given size."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "rose.png")
+        subprocess.run(["convert", "rose:", "-resize", f"{w}x{h}!", path], check=True)
+        rgb = read_png(path, 3).astype(np.int64)
+    if planes == 1:
+        return ((rgb[:, :, 0] * 3 + rgb[:, :, 1] * 5 + rgb[:, :, 2] * 2) // 10).astype(np.uint8)
+    if planes == 4:
+        y, x = np.mgrid[0:h, 0:w]
+        return np.dstack([rgb, (x * 255) // w ^ (y * 3) % 64]).astype(np.uint8)
+    return rgb.astype(np.uint8)
+
+
+def pattern(w, h, planes):
+    """Stripes and gradients with noise, so that a sample one pixel off shows."""
+    rng = np.random.default_rng(w * 7 + planes)
+    y, x = np.mgrid[0:h, 0:w]
+    base = [(x * 9) % 256, (y * 13) % 256, ((x // 3 + y // 2) % 2) * 200, (x * y) % 251]
+    noisy = np.stack(base[:planes], -1) + rng.integers(0, 40, (h, w, planes))
+    image = np.clip(noisy, 0, 255).astype(np.uint8)
+    return image if planes > 1 else image[:, :, 0]
+
+
+def ellipse_mask(w, h):
+    y, x = np.mgrid[0:h, 0:w]
+    mask = np.zeros((h, w), np.uint8)
+    mask[((x - w / 2) / (w / 3)) ** 2 + ((y - h / 2) / (h / 3)) ** 2 < 1] = 255
+    mask[: h // 4, : w // 4] = 254  # partly selected: unselected
+    return mask
+
+
+# (image, planes, angle, stretch, strength, height, width, centre, sampleStep, mask)
+CASES = [
+    ("rose", 3, 0, 100, 100, 50, 50, "middle", 1, False),
+    ("rose", 3, 60, 1, 33, 30, 60, "left", 1, False),
+    ("rose", 3, 90, 100, 33, 100, 100, "top", 2, False),
+    ("rose", 3, 180, 100, 100, 50, 50, "right", 5, False),
+    ("rose", 3, 270, 1, 100, 100, 100, "bottom", 2, True),
+    ("rose", 3, 60, 100, 0, 100, 100, "middle", 5, True),
+    ("rose", 1, 90, 100, 100, 50, 50, "middle", 1, False),
+    ("rose", 1, 180, 1, 33, 20, 80, "left", 5, True),
+    ("rose", 4, 60, 100, 100, 100, 100, "middle", 2, False),
+    ("rose", 4, 270, 100, 33, 40, 40, "top", 1, True),
+    ("pattern", 3, 60, 100, 100, 60, 60, "middle", 1, False),
+    ("pattern", 3, 0, 1, 100, 100, 100, "right", 5, True),
+    ("pattern", 1, 270, 100, 100, 100, 100, "bottom", 2, False),
+    ("pattern", 4, 180, 1, 100, 100, 100, "left", 1, False),
+    ("pattern", 3, 90, 1, 33, 70, 30, "right", 1, True),
+    ("pattern", 4, 0, 100, 33, 60, 90, "bottom", 5, True),
+]
+
+SIZES = {"rose": (160, 120), "pattern": (150, 100)}
+
+
+def centre(where, w, h):
+    return {"middle": (w // 2, h // 2), "left": (2, h // 2), "right": (w - 3, h // 2),
+            "top": (w // 2, 2), "bottom": (w // 2, h - 3)}[where]
+
+
+def case_id(case):
+    kind, planes, angle, stretch, strength, _, _, where, step, mask = case
+    return (f"{kind}-{planes}p-a{angle}-s{stretch}-k{strength}-{where}-step{step}"
+            + ("-mask" if mask else ""))
+
+
+@pytest.mark.parametrize("case", CASES, ids=[case_id(c) for c in CASES])
+def test_final_pass_matches_the_model(case, control):
+    kind, planes, angle, stretch, strength, height, width, where, step, with_mask = case
+    w, h = SIZES[kind]
+    image = (rose if kind == "rose" else pattern)(w, h, planes)
+    cx, cy = centre(where, w, h)
+    settings = dict(angle=angle, stretch=stretch, strength=strength, height=height, width=width,
+                    centerX=cx, centerY=cy)
+    options = ["--log-calls", "--instrument", "--move-buffers", "--pad-rows", "3"]
+    if step > 1:
+        options += ["--max-space", str(max_space_for(step, w, h, planes, with_mask, control))]
+    r = run_host(*options, image=image, mask=ellipse_mask(w, h) if with_mask else None,
+                 settings=dict(settings, showDialog=0))
+
+    assert r.results() == {"prepare": 0, "start": 0, "continue": 0, "finish": 0}
+    assert chosen_step(r.report) == step
+    expected = reference(image, settings, step, control)
+    wrong = np.argwhere(np.any((r.output != expected).reshape(h, w, -1), axis=2))
+    assert len(wrong) == 0, f"{len(wrong)} pixels differ, first (y, x) {wrong[:8].tolist()}"
+    if strength == 0:
+        assert np.array_equal(r.output, image)
+    # One progress report per render call, counted from the top of the filter rectangle.
+    done = [p[1] for p in r.report["progress"]]
+    assert done[0] == 0 and done[-1] == h - 1 and done == sorted(done)
+    assert {p[2] for p in r.report["progress"]} == {h}
+    held = r.report["runs"][0]["instrument"]
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+
+
+def test_a_drawn_preview_does_not_change_the_output(control):
+    """The preview leaves the production position's fractions wherever its last pixel was; the
+    final pass starts every row at the middle of its pixels all the same."""
+    w, h = SIZES["rose"]
+    image = rose(w, h, 3)
+    script = ["wait-dialog 15000", "sleep 300", "click 102", "sleep 300", "click 1",
+              "wait-closed 10000"]
+    settings = dict(angle=30, stretch=3, strength=100, height=100, width=100)
+    r = run_host("--log-calls", image=image, script=script,
+                 params=param_block(centerX=w // 2, centerY=h // 2, showDialog=1, **settings))
+    assert r.results()["continue"] == NO_ERR
+    stored = [int(v) for v in np.frombuffer(r.params[:14], "<i2")]
+    settings = dict(zip(["centerX", "centerY", "angle", "stretch", "strength", "height", "width"],
+                        stored))
+    assert np.array_equal(r.output, reference(image, settings, 1, control))
+
+
+def smooth(w, h):
+    y, x = np.mgrid[0:h, 0:w]
+    return np.dstack([(x // 8) % 256, (y // 8) % 256, ((x + y) // 16) % 256]).astype(np.uint8)
+
+
+@pytest.mark.parametrize("w,h,max_space,step", [(2000, 1500, 4_000_000, 2),
+                                                (6000, 4000, 20_000_000, 2)])
+def test_memory_held_stays_within_max_space(w, h, max_space, step, control):
+    settings = dict(angle=45, stretch=100, strength=50, height=30, width=30, centerX=w // 2,
+                    centerY=h // 2, showDialog=0)
+    image = smooth(w, h)
+    r = run_host("--log-calls", "--instrument", "--quiet", "--max-space", str(max_space),
+                 image=image, settings=settings, timeout=600)
+    assert r.results() == {"prepare": 0, "start": 0, "continue": 0, "finish": 0}
+    assert chosen_step(r.report) == step
+    held = r.report["runs"][0]["instrument"]
+    print(f"{w} x {h}, maxSpace {max_space}: peak held {held['peak_live_bytes']} bytes, "
+          f"{r.report['runs'][0]['continue_calls']} Continue calls")
+    assert held["peak_live_bytes"] <= max_space
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0
+    if w == 2000:
+        assert np.array_equal(r.output, reference(image, settings, step, control))
