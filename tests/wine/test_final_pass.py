@@ -267,3 +267,23 @@ def test_memory_held_stays_within_max_space(w, h, max_space, step, control):
     assert held["live_blocks"] == 0 and held["live_gdi"] == 0
     if w == 2000:
         assert np.array_equal(r.output, reference(image, settings, step, control))
+
+
+def test_memory_failures_end_with_mem_full_and_nothing_held():
+    image = smooth(400, 300)
+    settings = dict(showDialog=0)
+    # Too little maxSpace for even the fifth of the image: Start fails.
+    r = run_host("--instrument", "--max-space", "60000", image=image, settings=settings)
+    assert r.results() == {"prepare": 0, "start": -108}
+    held = r.report["runs"][0]["instrument"]
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    # 400 x 100 decimated by 2 (maxSpace 150,000): the probe (40,532 bytes) and the work image
+    # (30,000) can be had, the row cache (at least 1201 x 35 + 100 = 42,135) cannot, so the
+    # Continue that ends the prepass fails.
+    r = run_host("--instrument", "--log-calls", "--max-space", "150000", "--fail-alloc-above",
+                 "41000", image=smooth(400, 100), settings=settings)
+    assert chosen_step(r.report) == 2
+    assert r.results()["continue"] == -108
+    assert r.report["runs"][0]["continue_calls"] == 50
+    held = r.report["runs"][0]["instrument"]
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
