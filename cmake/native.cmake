@@ -45,6 +45,7 @@ set(VEXEL_WINE_ENV
     WINEDEBUG=-all
     WINEDLLOVERRIDES=mscoree,mshtml=
     DISPLAY=:${VEXEL_DISPLAY}
+    LC_ALL=zh_CN.UTF-8
     PYTHONDONTWRITEBYTECODE=1)
 file(GLOB VEXEL_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/test_*.py)
 # The prefix (with the dialog's CJK font mapped) is made before the session starts using it.

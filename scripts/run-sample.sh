@@ -9,6 +9,8 @@ build="${VEXEL_BUILD_DIR:-$root/build}"
 bash "$root/scripts/build.sh" --target vexel_win32
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Code page 936, as the module expects (see setup.sh).
+export LC_ALL=zh_CN.UTF-8
 bash "$root/scripts/wine-prefix.sh"
 
 # Paths relative to the repository: Wine maps the working directory to a drive path.

@@ -7,7 +7,7 @@ packages=(
     cmake g++ g++-mingw-w64-i686
     wine wine32:i386 wine64 xvfb xauth
     libgtest-dev libbenchmark-dev libstb-dev
-    fonts-wqy-microhei imagemagick
+    fonts-wqy-microhei locales imagemagick
     python3 python3-numpy python3-pil python3-pytest python3-pefile
     clang-format
 )
@@ -24,7 +24,20 @@ done
 need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
+# Wine runs the module under a Chinese locale, so that the ANSI code page is 936 as on the
+# module's users' systems and the dialog's and about box's Chinese texts survive the ANSI calls.
+add_chinese_locale() {
+    if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "setup: locale zh_CN.UTF-8 missing; run this script as root" >&2
+            exit 1
+        fi
+        localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+    fi
+}
+
 if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
+    add_chinese_locale
     exit 0
 fi
 
@@ -40,3 +53,4 @@ fi
 echo "setup: installing ${missing[*]}"
 apt-get update -q </dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+add_chinese_locale
