@@ -21,7 +21,9 @@ def gradient_image():
 def open_dialog(script, params=None, **options):
     """Runs one filter whose dialog is driven by `script` (after waiting for it to show).
     Without params the host holds no block and the module creates one with the defaults."""
-    lines = ["wait-dialog 20000"] + list(script)
+    # The pause lets the mouse moves Wine makes up when windows appear or resize under the real
+    # pointer arrive before a scripted drag can take them up.
+    lines = ["wait-dialog 20000", "sleep 300"] + list(script)
     args = () if params is not None else ("--ask",)
     return run_host(*args, image=gradient_image(), params=params, script=lines, **options)
 
