@@ -30,10 +30,17 @@ std::int32_t cacheBlockBytes(std::int16_t slots) {
     return bytes > INT32_MAX ? -1 : static_cast<std::int32_t>(bytes);
 }
 
+// The host's budget caps the cache as it capped the prepass. The fewest slots are tried whatever
+// the budget: the plan already held back room for a cache of about that size.
+bool withinHostBudget(std::int16_t slots, std::int32_t bytes) {
+    if (slots == kFewestSlots || g.hostRecord == nullptr) return true;
+    return std::int64_t{bytes} + kReserveBytes <= filterRecord().maxSpace;
+}
+
 bool allocateLargestCache() {
     for (std::int16_t slots = kMostSlots; slots >= kFewestSlots; slots -= kSlotCountStep) {
         const std::int32_t bytes = cacheBlockBytes(slots);
-        if (bytes >= 0 && allocRunBuffer(g.rowCache, bytes)) {
+        if (bytes >= 0 && withinHostBudget(slots, bytes) && allocRunBuffer(g.rowCache, bytes)) {
             g.slotCount = slots;
             return true;
         }

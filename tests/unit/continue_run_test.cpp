@@ -398,6 +398,9 @@ TEST_F(ContinueRun, HeldMemoryStaysWithinMaxSpace) {
     // 6000 x 4000: P = 18,001 x 32 + 6000 = 582,032; need(2) 18,000,000 fits 20,000,000 less
     // P, 4352, 14,336 and two rows of 18,000. The cache takes 18,001 x 255 + 4000 = 4,594,255.
     expectRunWithinMaxSpace(6000, 4000, 20'000'000, 2);
+    // A tight budget: step 4 (562,500 bytes of work image), and a cache of 163 slots
+    // (6001 x 163 + 1500 + the 2000-byte reserve) instead of the 255 that memory would allow.
+    expectRunWithinMaxSpace(2000, 1500, 1'000'000, 4);
 }
 
 } // namespace
