@@ -386,6 +386,12 @@ bool execute(const ScriptLine& line, std::string& value, std::string& error) {
                        : cmd == "mouse-move" ? WM_MOUSEMOVE
                                              : WM_LBUTTONUP;
         WPARAM keys = cmd == "mouse-up" ? 0 : MK_LBUTTON; // the button is up once released
+        // Put the real pointer where the scripted one is: the window system sends mouse moves of
+        // its own at the real pointer position (when windows appear or resize under it), and
+        // one of those in the middle of a scripted drag would move the centre there.
+        POINT screen{a, b};
+        ClientToScreen(target, &screen);
+        SetCursorPos(screen.x, screen.y);
         return postWait(target, message, keys,
                         MAKELPARAM(static_cast<WORD>(a), static_cast<WORD>(b)), error);
     }
