@@ -158,6 +158,10 @@ int main(int argc, char** argv) {
                                             0x7E, 0x18, 0xFF, 0x24, 0xFF, 0x42, 0xE7, 0x00};
     g.markerBitmap = CreateBitmap(16, 8, 1, 1, marker);
     g.dialogWindow = makeWindows();
+    if (g.dialogWindow == nullptr) {
+        std::fprintf(stderr, "cannot create the preview windows (no display?)\n");
+        return 1;
+    }
 
     redrawPreview(); // first paint: sizes the windows, measures the display
     pumpMessages();
