@@ -2,12 +2,15 @@
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 set(VEXEL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
-add_library(Vexel SHARED ${VEXEL_PORTABLE_SOURCES} ${VEXEL_WIN32_SOURCES}
+# The module's code once, for the DLL and for the tools that link it directly.
+add_library(vexel_module_objects OBJECT ${VEXEL_PORTABLE_SOURCES} ${VEXEL_WIN32_SOURCES})
+target_include_directories(vexel_module_objects PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vexel_module_objects PRIVATE ${VEXEL_WARNINGS})
+target_compile_definitions(vexel_module_objects PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
+
+add_library(Vexel SHARED $<TARGET_OBJECTS:vexel_module_objects>
     resources/vexel.rc ${CMAKE_SOURCE_DIR}/resources/vexel.def)
 set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME "Vexel")
-target_include_directories(Vexel PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(Vexel PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VEXEL_WARNINGS}>)
-target_compile_definitions(Vexel PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,windows:3.10
     $<$<CONFIG:Release,MinSizeRel>:-s>)
 target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32)

@@ -2,15 +2,13 @@
 #include <windows.h>
 
 #include "host/platform.h"
+#include "host/windows_win32.h"
+#include "resources/resource_ids.h"
 #include "host/plugin_globals.h"
 
 namespace vexel {
 
 namespace {
-
-HWND ownerFrom(const PlatformData* platform) {
-    return platform != nullptr ? reinterpret_cast<HWND>(platform->hwnd) : nullptr;
-}
 
 HINSTANCE moduleInstance() {
     return static_cast<HINSTANCE>(g.moduleInstance);
@@ -19,17 +17,16 @@ HINSTANCE moduleInstance() {
 } // namespace
 
 void showWarning(const char* text) {
-    const PlatformData* platform = g.hostRecord != nullptr ? filterRecord().platformData : nullptr;
-    MessageBoxA(ownerFrom(platform), text, "Warning", MB_OK);
+    MessageBoxA(hostWindow(), text, "Warning", MB_OK);
 }
 
 void showAboutBox() {
-    char text[256] = {};
-    char caption[60] = {};
-    LoadStringA(moduleInstance(), 1, text, sizeof text);
-    LoadStringA(moduleInstance(), 2, caption, sizeof caption);
+    char text[res::kAboutTextBufferBytes] = {};
+    char caption[res::kAboutCaptionBufferBytes] = {};
+    LoadStringA(moduleInstance(), res::kAboutTextString, text, sizeof text);
+    LoadStringA(moduleInstance(), res::kAboutCaptionString, caption, sizeof caption);
     const auto* about = static_cast<const AboutRecord*>(g.hostRecord);
-    MessageBoxA(ownerFrom(about != nullptr ? about->platformData : nullptr), text, caption,
+    MessageBoxA(windowOf(about != nullptr ? about->platformData : nullptr), text, caption,
                 MB_OK | MB_ICONINFORMATION);
 }
 

@@ -71,6 +71,22 @@ void encodeParamBlock(const ParamBlock& block, std::span<std::uint8_t, kParamBlo
     writeInt32(bytes, kShowDialogOffset, block.showDialog);
 }
 
+void loadSettings(const ParamBlock& block) {
+    g.angle = block.angle;
+    g.stretch = block.stretch;
+    g.strength = block.strength;
+    g.height = block.height;
+    g.width = block.width;
+}
+
+void storeSettings(ParamBlock& block) {
+    block.angle = g.angle;
+    block.stretch = g.stretch;
+    block.strength = g.strength;
+    block.height = g.height;
+    block.width = g.width;
+}
+
 std::uint8_t* lockParamBlock() {
     HostHandle handle = hostParameters();
     if (!isUsableBlock(handle)) return nullptr;
@@ -130,11 +146,7 @@ void runDialogIfRequested() {
         unlockParamBlock();
         return;
     }
-    g.angle = block.angle;
-    g.stretch = block.stretch;
-    g.strength = block.strength;
-    g.height = block.height;
-    g.width = block.width;
+    loadSettings(block);
     g.previewEffect = 0;
     g.previewReady = 0;
 
@@ -142,11 +154,7 @@ void runDialogIfRequested() {
     if (dialogResult == 2 || dialogResult == -1) g.runResult = result::reported;
 
     if (g.runResult == result::noErr) {
-        block.angle = g.angle;
-        block.stretch = g.stretch;
-        block.strength = g.strength;
-        block.height = g.height;
-        block.width = g.width;
+        storeSettings(block);
         block.centerX = previewToImage(g.previewCenterX);
         block.centerY = previewToImage(g.previewCenterY);
     }

@@ -26,6 +26,10 @@ inline constexpr std::size_t kShowDialogOffset = 16;
 ParamBlock decodeParamBlock(std::span<const std::uint8_t, kParamBlockBytes> bytes);
 void encodeParamBlock(const ParamBlock& block, std::span<std::uint8_t, kParamBlockBytes> bytes);
 
+// The five settings between a block and the working values the dialog and the transform use.
+void loadSettings(const ParamBlock& block);
+void storeSettings(ParamBlock& block);
+
 void ensureParamBlock();
 void markShowDialog(std::uint8_t flag);
 std::int32_t readShowDialog();

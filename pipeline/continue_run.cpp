@@ -65,11 +65,7 @@ void deriveRowEffect(std::int16_t renderRow) {
             bytes, static_cast<std::size_t>(kParamBlockBytes)));
         unlockParamBlock();
     }
-    g.angle = stored.angle;
-    g.stretch = stored.stretch;
-    g.strength = stored.strength;
-    g.height = stored.height;
-    g.width = stored.width;
+    loadSettings(stored);
     g.gridCenterX = stored.centerX;
     g.gridCenterY = stored.centerY;
     deriveEffect(g.imageScale);

@@ -6,6 +6,7 @@
 #include "host/host_records.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "host/windows_win32.h"
 
 namespace vexel {
 
@@ -16,12 +17,6 @@ namespace {
 constexpr std::uint8_t kMarkerBits[16] = {
     0xE7, 0x00, 0xFF, 0x42, 0xFF, 0x24, 0x7E, 0x18, 0x7E, 0x18, 0xFF, 0x24, 0xFF, 0x42, 0xE7, 0x00,
 };
-
-HWND hostWindow() {
-    if (g.hostRecord == nullptr) return nullptr;
-    const PlatformData* platform = filterRecord().platformData;
-    return platform != nullptr ? reinterpret_cast<HWND>(platform->hwnd) : nullptr;
-}
 
 } // namespace
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/bench_clock_win32.h"
+
 #include "host/host_records.h"
 
 using namespace vexel;
@@ -32,14 +34,6 @@ struct Settings {
     std::int16_t height = 100;
     std::int16_t width = 100;
 };
-
-double nowMs() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::int32_t progressCalls = 0;
 void __cdecl onProgress(std::int32_t, std::int32_t) {

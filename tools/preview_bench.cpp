@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/bench_clock_win32.h"
+
 #include "effect/dispersion.h"
 #include "host/memory.h"
 #include "host/plugin_globals.h"
@@ -28,14 +30,6 @@ constexpr int kWorkSide = 1024;
 
 std::vector<std::uint8_t> hostRecord(kHostFilterRecordBytes);
 std::vector<std::uint8_t> workPixels;
-
-double nowMs() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void pumpMessages() {
     MSG message;

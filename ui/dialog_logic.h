@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "host/plugin_globals.h"
+#include "resources/resource_ids.h"
 
 namespace vexel {
 
@@ -24,11 +25,12 @@ struct ValueRow {
 
 // In the order the rows are initialised and validated: angle, stretch, strength, height, width.
 inline constexpr std::array<ValueRow, 5> kValueRows{{
-    {&PluginGlobals::angle, 0, 360, 153, 154, true, -1},
-    {&PluginGlobals::stretch, 1, 100, 441, 442, false, 0},
-    {&PluginGlobals::strength, 0, 100, 117, 122, false, 0},
-    {&PluginGlobals::height, 5, 100, 156, 157, true, -2},
-    {&PluginGlobals::width, 5, 100, 114, 119, true, -2},
+    {&PluginGlobals::angle, 0, 360, res::kAngleRow.edit, res::kAngleRow.scrollBar, true, -1},
+    {&PluginGlobals::stretch, 1, 100, res::kStretchRow.edit, res::kStretchRow.scrollBar, false, 0},
+    {&PluginGlobals::strength, 0, 100, res::kStrengthRow.edit, res::kStrengthRow.scrollBar, false,
+     0},
+    {&PluginGlobals::height, 5, 100, res::kHeightRow.edit, res::kHeightRow.scrollBar, true, -2},
+    {&PluginGlobals::width, 5, 100, res::kWidthRow.edit, res::kWidthRow.scrollBar, true, -2},
 }};
 
 const ValueRow* rowForEdit(int editId);

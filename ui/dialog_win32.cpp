@@ -8,6 +8,8 @@
 #include "host/param_block.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "host/windows_win32.h"
+#include "resources/resource_ids.h"
 #include "ui/dialog_logic.h"
 #include "ui/markers.h"
 #include "ui/outline.h"
@@ -18,42 +20,25 @@ extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, 
 namespace vexel {
 namespace {
 
-constexpr int kBigViewId = 100;
-constexpr int kPreviewButton = 102;
-constexpr int kRestoreButton = 103;
 constexpr UINT_PTR kOutlineTimer = 1;
-
-HWND dialogHandle() {
-    return static_cast<HWND>(g.dialogWindow);
-}
-HWND dialogItem(int id) {
-    return GetDlgItem(dialogHandle(), id);
-}
 
 bool selectionMaskInUse() {
     return g.maskFrame.holding == Holding::block;
-}
-
-HWND hostWindow() {
-    if (g.hostRecord == nullptr) return nullptr;
-    const PlatformData* platform = filterRecord().platformData;
-    if (platform == nullptr) return nullptr;
-    return reinterpret_cast<HWND>(platform->hwnd);
 }
 
 INT_PTR openDialogTemplate() {
     // A drag cannot outlive the dialog it started in.
     g.bigDragging = 0;
     g.smallDragging = 0;
-    return DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance), "FILTERDLG", hostWindow(),
-                           &FilterDlg, 0);
+    return DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance), res::kDialogTemplate,
+                           hostWindow(), &FilterDlg, 0);
 }
 
 // The measuring pass only records the client size of the big preview control; the dialog is
 // never shown, centred or filled.
 void measureAndClose(HWND dialog) {
     RECT client{};
-    GetClientRect(GetDlgItem(dialog, kBigViewId), &client);
+    GetClientRect(GetDlgItem(dialog, res::kBigView), &client);
     g.measuredWidth = static_cast<std::int16_t>(client.right);
     g.measuredHeight = static_cast<std::int16_t>(client.bottom);
     EndDialog(dialog, 0);
@@ -87,12 +72,13 @@ BarRange barRange(HWND bar) {
 }
 
 void initValueRow(std::int16_t value, std::int16_t min, std::int16_t max, int editId, int barId) {
-    HWND bar = dialogItem(barId);
+    HWND bar = dialogControl(barId);
     SetScrollRange(bar, SB_CTL, min, max, FALSE);
     setRowScrollPos(bar, value);
     // Setting the text notifies like typing, which reads the row back into its setting.
     SetDlgItemInt(dialogHandle(), editId, static_cast<UINT>(static_cast<int>(value)), FALSE);
-    SendMessageA(dialogItem(editId), EM_LIMITTEXT, static_cast<WPARAM>(editTextLimit(min, max)), 0);
+    SendMessageA(dialogControl(editId), EM_LIMITTEXT, static_cast<WPARAM>(editTextLimit(min, max)),
+                 0);
 }
 
 std::int16_t readValueRow(int editId, std::int16_t min, std::int16_t max) {
@@ -105,7 +91,7 @@ std::int16_t readValueRow(int editId, std::int16_t min, std::int16_t max) {
 // value and drawn again for the new one.
 void rereadRow(const ValueRow& row) {
     if (row.redraws) redrawAroundCenter(row.redrawScope);
-    HWND bar = dialogItem(row.barId);
+    HWND bar = dialogControl(row.barId);
     const BarRange range = barRange(bar);
     g.*row.setting = readValueRow(row.editId, range.min, range.max);
     if (row.redraws) drawMarkers(row.redrawScope);
@@ -113,7 +99,7 @@ void rereadRow(const ValueRow& row) {
 }
 
 void selectEditText(int editId) {
-    HWND edit = dialogItem(editId);
+    HWND edit = dialogControl(editId);
     SendMessageA(edit, EM_SETSEL, 0, -1);
     SetFocus(edit);
 }
@@ -152,7 +138,7 @@ void endDialog(INT_PTR result) {
 void moveScrollTo(int barId, std::int16_t proposed) {
     const ValueRow* row = rowForBar(barId);
     if (row == nullptr) return;
-    HWND bar = dialogItem(barId);
+    HWND bar = dialogControl(barId);
     const BarRange range = barRange(bar);
     const std::int16_t position = clampToRange(proposed, range.min, range.max);
     if (position == GetScrollPos(bar, SB_CTL)) return;
@@ -161,7 +147,7 @@ void moveScrollTo(int barId, std::int16_t proposed) {
 }
 
 void applyScrollCode(int barId, std::uint16_t code, std::int16_t thumb) {
-    HWND bar = dialogItem(barId);
+    HWND bar = dialogControl(barId);
     const BarRange range = barRange(bar);
     const auto current = static_cast<std::int16_t>(GetScrollPos(bar, SB_CTL));
     const auto proposed = proposedScrollPosition(code, current, thumb, range.min, range.max);
@@ -181,16 +167,16 @@ INT_PTR handleCommand(int id) {
         return TRUE;
     }
     switch (id) {
-    case kPreviewButton:
+    case res::kPreviewButton:
         if (allRowsValid()) showEffectInPreview();
         return TRUE;
-    case IDOK:
+    case res::kOkButton:
         if (allRowsValid()) endDialog(1);
         return TRUE;
-    case IDCANCEL:
+    case res::kCancelButton:
         endDialog(2);
         return TRUE;
-    case kRestoreButton:
+    case res::kRestoreButton:
         if (g.previewEffect == 1) {
             g.previewEffect = 0;
             redrawPreview();

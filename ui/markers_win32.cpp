@@ -7,21 +7,13 @@
 #include "effect/dispersion.h"
 #include "host/int_math.h"
 #include "host/plugin_globals.h"
+#include "host/windows_win32.h"
+#include "resources/resource_ids.h"
 #include "ui/markers.h"
 #include "ui/preview.h"
 
 namespace vexel {
 namespace {
-
-constexpr int kBigViewId = 100;
-constexpr int kOverviewId = 101;
-
-// A control of the running dialog, or null once the dialog is gone; a null window must never
-// reach GetDC, which would hand out the whole screen.
-HWND dialogControl(int id) {
-    if (g.dialogWindow == nullptr) return nullptr;
-    return GetDlgItem(static_cast<HWND>(g.dialogWindow), id);
-}
 
 // The decorations are defined in black on white; the defaults of a common DC are not relied on.
 void useMarkerColours(HDC dc) {
@@ -60,7 +52,7 @@ void drawMarkers(std::int16_t scope) {
 
 void drawOverview(std::int16_t x, std::int16_t y) {
     if (g.previewReady == 0 || g.angle < 0 || g.height < 0 || g.width < 0) return;
-    HWND overview = dialogControl(kOverviewId);
+    HWND overview = dialogControl(res::kSmallView);
     if (overview == nullptr) return;
     HDC dc = GetDC(overview);
     useMarkerColours(dc);
@@ -78,7 +70,7 @@ void drawOverview(std::int16_t x, std::int16_t y) {
 void showEffectFrame(std::int16_t state, std::int16_t x, std::int16_t y) {
     if (g.previewReady == 0 || state == g.effectFrameState || g.height < 0 || g.width < 0) return;
     g.effectFrameState = state;
-    HWND bigView = dialogControl(kBigViewId);
+    HWND bigView = dialogControl(res::kBigView);
     if (bigView == nullptr) return;
     HDC dc = GetDC(bigView);
     useMarkerColours(dc);
@@ -95,7 +87,7 @@ void drawCenterMarker(std::int16_t inOverview) {
         x >>= 1;
         y >>= 1;
     }
-    HWND window = dialogControl(inOverview != 0 ? kOverviewId : kBigViewId);
+    HWND window = dialogControl(inOverview != 0 ? res::kSmallView : res::kBigView);
     if (window == nullptr || g.markerBitmap == nullptr) return;
     HDC dc = GetDC(window);
     useMarkerColours(dc);

@@ -6,6 +6,8 @@
 #include <array>
 
 #include "host/plugin_globals.h"
+#include "host/windows_win32.h"
+#include "resources/resource_ids.h"
 #include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/outline_bits.h"
@@ -14,13 +16,9 @@ namespace vexel {
 
 namespace {
 
-constexpr int kBigPreviewId = 100;
 constexpr UINT_PTR kOutlineTimer = 1;
 constexpr UINT kOutlinePeriodMs = 100;
 
-HWND dialog() {
-    return static_cast<HWND>(g.dialogWindow);
-}
 HBITMAP outlineBitmap() {
     return static_cast<HBITMAP>(g.outlineBitmap);
 }
@@ -51,7 +49,7 @@ void whitenEdge(HDC dc, int x, int y, int width, int height) {
 void dropPendingTicks() {
     if (g.dialogWindow == nullptr) return; // a null window would take every window's timers
     MSG message;
-    while (PeekMessageA(&message, dialog(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
+    while (PeekMessageA(&message, dialogHandle(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
     }
 }
 
@@ -59,11 +57,11 @@ void dropPendingTicks() {
 
 void buildSelectionOutline() {
     if (!buildOutlineBits()) return;
-    SetTimer(dialog(), kOutlineTimer, kOutlinePeriodMs, nullptr);
+    SetTimer(dialogHandle(), kOutlineTimer, kOutlinePeriodMs, nullptr);
 }
 
 void outlineTick() {
-    const HWND preview = g.dialogWindow == nullptr ? nullptr : GetDlgItem(dialog(), kBigPreviewId);
+    const HWND preview = dialogControl(res::kBigView);
     if (preview != nullptr && outlineDrawable()) {
         const bool priming = g.outlinePrimed == 0 || g.outlinePattern == nullptr;
         // Whitening is not an inversion: under a drawn effect frame it would lose the frame's

@@ -8,6 +8,8 @@
 #include "host/memory.h"
 #include "host/param_block.h"
 #include "host/plugin_globals.h"
+#include "host/windows_win32.h"
+#include "resources/resource_ids.h"
 #include "ui/markers.h"
 #include "ui/outline_bits.h"
 #include "ui/preview.h"
@@ -16,19 +18,6 @@
 namespace vexel {
 
 namespace {
-
-constexpr int kBigPreviewId = 100;
-constexpr int kOverviewId = 101;
-
-HWND dialog() {
-    return static_cast<HWND>(g.dialogWindow);
-}
-
-// A control of the running dialog, or null: a null window must never reach GetDC, which would hand
-// out the whole screen.
-HWND dialogControl(int id) {
-    return g.dialogWindow == nullptr ? nullptr : GetDlgItem(dialog(), id);
-}
 
 bool hostDisplays() {
     return filterRecord().displayPixels != nullptr;
@@ -42,10 +31,10 @@ void setupDisplay() {
     }
     if (g.dibBuffer.holding == Holding::block && g.dibBuffer.address == nullptr) {
         g.dibBuffer.address = static_cast<std::uint8_t*>(lockBlock(g.dibBuffer.handle));
-        const HDC dc = GetDC(dialog());
+        const HDC dc = GetDC(dialogHandle());
         const int bits = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
         g.lowColor = bits <= 8 ? 1 : 0;
-        ReleaseDC(dialog(), dc);
+        ReleaseDC(dialogHandle(), dc);
     }
     setDibHeaderConstants();
 }
@@ -77,7 +66,7 @@ void sizeClientArea(HWND window, int width, int height) {
     GetWindowRect(window, &frame);
     GetClientRect(window, &client);
     POINT corner{frame.left, frame.top};
-    ScreenToClient(dialog(), &corner);
+    ScreenToClient(dialogHandle(), &corner);
     const int borderX = (frame.right - frame.left) - client.right;
     const int borderY = (frame.bottom - frame.top) - client.bottom;
     MoveWindow(window, corner.x, corner.y, width + borderX, height + borderY, TRUE);
@@ -110,8 +99,8 @@ void preparePreviewWindows(HWND preview, HWND overview) {
 } // namespace
 
 void redrawPreview() {
-    const HWND preview = dialogControl(kBigPreviewId);
-    const HWND overview = dialogControl(kOverviewId);
+    const HWND preview = dialogControl(res::kBigView);
+    const HWND overview = dialogControl(res::kSmallView);
     if (preview == nullptr || overview == nullptr) return;
     recordOverviewRect(overview);
     if (g.previewReady == 0) {
@@ -133,7 +122,7 @@ void redrawPreview() {
 }
 
 void redrawAroundCenter(std::int16_t scope) {
-    const HWND overview = dialogControl(kOverviewId);
+    const HWND overview = dialogControl(res::kSmallView);
     if (scope <= 0 && overview != nullptr) {
         recordOverviewRect(overview);
         const RECT area{g.overviewRect[0], g.overviewRect[1], g.overviewRect[2], g.overviewRect[3]};
@@ -150,7 +139,7 @@ void redrawAroundCenter(std::int16_t scope) {
     if (!renderBlock(block)) return;
     const auto width = static_cast<std::int16_t>(block.x1 - block.x0);
     const auto height = static_cast<std::int16_t>(block.y1 - block.y0);
-    const HWND preview = dialogControl(kBigPreviewId);
+    const HWND preview = dialogControl(res::kBigView);
     if (preview == nullptr) return;
     const HDC dc = GetDC(preview);
     showRows(dc, block.x0, block.y0, width, height);
