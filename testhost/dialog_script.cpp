@@ -53,23 +53,6 @@ LRESULT CALLBACK getMessageProc(int code, WPARAM removal, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, removal, lParam);
 }
 
-std::string quote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::wstring wideFromUtf8(const std::string& text) {
     int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
@@ -261,7 +244,7 @@ bool captureWindow(HWND window, const std::string& path, std::string& valueJson,
         return false;
     }
     if (!saveBgrPng(path, w, h, bits, rowBytes, error)) return false;
-    valueJson = "{\"file\":" + quote(path) + ",\"width\":" + std::to_string(w) +
+    valueJson = "{\"file\":" + jsonQuoted(path) + ",\"width\":" + std::to_string(w) +
                 ",\"height\":" + std::to_string(h) + "}";
     return true;
 }
@@ -272,9 +255,10 @@ std::string windowJson(HWND window) {
     GetWindowRect(window, &rc);
     if (dialog != nullptr) MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rc), 2);
     return "{\"id\":" + std::to_string(GetDlgCtrlID(window)) +
-           ",\"class\":" + quote(className(window)) + ",\"text\":" + quote(controlText(window)) +
-           ",\"rect\":[" + std::to_string(rc.left) + "," + std::to_string(rc.top) + "," +
-           std::to_string(rc.right) + "," + std::to_string(rc.bottom) +
+           ",\"class\":" + jsonQuoted(className(window)) +
+           ",\"text\":" + jsonQuoted(controlText(window)) + ",\"rect\":[" +
+           std::to_string(rc.left) + "," + std::to_string(rc.top) + "," + std::to_string(rc.right) +
+           "," + std::to_string(rc.bottom) +
            "],\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false") +
            ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + "}";
 }
@@ -292,7 +276,7 @@ bool execute(const ScriptLine& line, std::string& value, std::string& error) {
         }
         dialog = findVexelDialog();
         if (!sendWait(dialog, WM_NULL, 0, 0, error)) return false;
-        value = quote(controlText(dialog));
+        value = jsonQuoted(controlText(dialog));
         return true;
     }
     if (cmd == "sleep") {
@@ -404,7 +388,7 @@ bool execute(const ScriptLine& line, std::string& value, std::string& error) {
                postWait(target, WM_KEYUP, static_cast<WPARAM>(a), 0xC0000001, error);
     }
     if (cmd == "get-text") {
-        value = quote(controlText(target));
+        value = jsonQuoted(controlText(target));
         return true;
     }
     if (cmd == "enabled") {
@@ -466,7 +450,7 @@ DWORD WINAPI dialogAnswerMain(void*) {
         }
         std::string error;
         ScriptResult result{++count, "dialog-answer " + host.opt.dialogAnswer, false, "", ""};
-        result.valueJson = quote(controlText(found));
+        result.valueJson = jsonQuoted(controlText(found));
         result.ok = sendWait(found, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                              reinterpret_cast<LPARAM>(GetDlgItem(found, id)), error) &&
                     waitFor(kDefaultWaitMs,

@@ -4,9 +4,8 @@
 #include "testhost/testhost.h"
 
 namespace testhost {
-namespace {
 
-std::string quoted(const std::string& text) {
+std::string jsonQuoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
@@ -38,6 +37,8 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+namespace {
+
 std::string rectJson(const vexel::HostRect& r) {
     return std::string("[") + std::to_string(r.top) + std::string(",") + std::to_string(r.left) +
            "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + "]";
@@ -53,11 +54,11 @@ struct Obj {
     std::string text = "{";
     Obj& raw(const char* name, const std::string& json) {
         if (text.size() > 1) text += ",";
-        text += quoted(name) + ":" + json;
+        text += jsonQuoted(name) + ":" + json;
         return *this;
     }
     Obj& num(const char* name, long long value) { return raw(name, std::to_string(value)); }
-    Obj& str(const char* name, const std::string& value) { return raw(name, quoted(value)); }
+    Obj& str(const char* name, const std::string& value) { return raw(name, jsonQuoted(value)); }
     Obj& boolean(const char* name, bool value) { return raw(name, value ? "true" : "false"); }
     std::string done() { return text + "}"; }
 };
@@ -99,7 +100,7 @@ std::string allocJson(const AllocStats& a) {
 std::string buildReport() {
     Obj r;
     r.num("exit_status", host.exitStatus);
-    r.raw("error", host.error.empty() ? "null" : quoted(host.error));
+    r.raw("error", host.error.empty() ? "null" : jsonQuoted(host.error));
     r.str("plugin", host.opt.plugin);
     r.raw("image", Obj()
                        .num("width", host.source.width)
@@ -116,7 +117,7 @@ std::string buildReport() {
                         .num("height", GetDeviceCaps(screen, VERTRES))
                         .done());
     ReleaseDC(nullptr, screen);
-    r.raw("imports_patched", list(host.importsPatched, quoted));
+    r.raw("imports_patched", list(host.importsPatched, jsonQuoted));
     r.raw("calls", list(host.calls, [](const CallRecord& c) {
               return Obj()
                   .num("run", c.run)

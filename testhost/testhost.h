@@ -203,6 +203,8 @@ extern HostState host;
 vexel::FilterRecord& filterRecord();
 void protocolError(const std::string& what);
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
+// A JSON string literal of UTF-8 text.
+std::string jsonQuoted(const std::string& text);
 std::string utf8FromWide(const wchar_t* text);
 std::string utf8FromAnsi(const char* text);
 
