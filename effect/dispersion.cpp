@@ -21,12 +21,6 @@ namespace {
 // they truncate (60 degrees at stretch 100 gives 1249999, not 1250000).
 constexpr double kPi = 3.14159265359;
 constexpr double kStepPerStretch = 25000.0; // 16.16 grid pixels per plane and stretch unit
-constexpr int kMaxPlanes = 4;
-constexpr int kDisplacedPlanes = 3; // plane 3, the black plane of CMYK, keeps its own byte
-
-int pixelPlanes() {
-    return std::clamp<int>(g.planeCount, 0, kMaxPlanes);
-}
 
 // The 32-bit build computes in the x87's extended precision; a store through a volatile rounds each
 // intermediate to a double, as the steps are defined.
@@ -57,6 +51,10 @@ std::uint8_t blend(std::uint8_t original, std::uint8_t sample) {
 
 } // namespace
 
+int transformPlanes() {
+    return std::clamp<int>(g.planeCount, 0, kMaxPlanes);
+}
+
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b) {
     const std::int32_t rounded = (std::int32_t{a} * std::int32_t{b} + 128) >> 8;
     return static_cast<std::int16_t>(std::clamp(rounded, -32767, 32767));
@@ -80,7 +78,7 @@ void deriveEffect(std::int32_t scale) {
 std::int16_t transformPixel(std::uint8_t* destination) {
     const std::uint8_t* original = originalPixel();
     if (original == kPixelMissing) return wrap16(wholePart(g.posY));
-    const int planes = pixelPlanes();
+    const int planes = transformPlanes();
     const std::int16_t dx = wrap16(wholePart(g.posX) - g.gridCenterX);
     const std::int16_t dy = wrap16(wholePart(g.posY) - g.gridCenterY);
     if (!insideEffect(dx, dy)) {

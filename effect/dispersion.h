@@ -6,6 +6,12 @@
 
 namespace vexel {
 
+inline constexpr int kMaxPlanes = 4;
+inline constexpr int kDisplacedPlanes = 3; // plane 3, the black plane of CMYK, keeps its own byte
+
+// The planes the transform works on: planeCount, bounded to what a pixel can hold.
+int transformPlanes();
+
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b);
 void deriveEffect(std::int32_t scale);
 // Writes planeCount bytes and returns -1, or writes nothing and returns the missing row.

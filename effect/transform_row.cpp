@@ -19,8 +19,6 @@ namespace vexel {
 
 namespace {
 
-constexpr int kMaxPlanes = 4;
-constexpr int kDisplacedPlanes = 3;
 constexpr std::int64_t kWrap16 = 65536;
 
 // Columns [first, end) of the row; column c there corresponds to c + delta in the source row.
@@ -258,7 +256,7 @@ std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
     RowPlan plan;
     plan.original = originalPixel();
     if (plan.original == kPixelMissing) return wrap16(wholePart(g.posY));
-    plan.planes = std::clamp<int>(g.planeCount, 0, kMaxPlanes);
+    plan.planes = transformPlanes();
 
     const std::int16_t dy = wrap16(wholePart(g.posY) - g.gridCenterY);
     if (-g.halfHeight < dy && dy < g.halfHeight)

@@ -1,4 +1,4 @@
-// Selector dispatch and the Prepare selector.
+// Selector dispatch: what every call of the entry point does.
 #include "host/dispatch.h"
 
 #include "host/param_block.h"

@@ -7,8 +7,7 @@
 #include "host/plugin_globals.h"
 
 extern "C" void ENTRYPOINT1(std::int16_t selector, void* record,
-                                                  std::intptr_t* /*data: never used*/,
-                                                  std::int16_t* result) {
+                            std::intptr_t* /*data: never used*/, std::int16_t* result) {
     vexel::dispatchSelector(selector, record, result);
 }
 

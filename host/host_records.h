@@ -161,7 +161,8 @@ inline constexpr std::int16_t finish = 5;
 
 namespace result {
 inline constexpr std::int16_t noErr = 0;
-inline constexpr std::int16_t reported = 1; // cancelled, or the user was already told
+inline constexpr std::int16_t reported = 1;   // cancelled, or the user was already told
+inline constexpr std::int16_t paramErr = -50; // the host handed over unusable buffers
 inline constexpr std::int16_t memFullErr = -108;
 inline constexpr std::int16_t filterBadParameters = -30100;
 } // namespace result
@@ -171,7 +172,11 @@ inline constexpr std::int16_t bitmap = 0, grayScale = 1, indexed = 2, rgb = 3, c
                               multichannel = 7, duotone = 8, lab = 9;
 }
 
-inline bool isEmpty(const HostRect& r) { return !(r.left < r.right && r.top < r.bottom); }
-inline void emptyRect(HostRect& r) { r = HostRect{0, 0, 0, 0}; }
+inline bool isEmpty(const HostRect& r) {
+    return !(r.left < r.right && r.top < r.bottom);
+}
+inline void emptyRect(HostRect& r) {
+    r = HostRect{0, 0, 0, 0};
+}
 
 } // namespace vexel

@@ -16,7 +16,8 @@ void freeBlock(BlockHandle block);
 std::uint32_t blockSize(BlockHandle block); // 0 for a handle that is not a live block
 
 // Run-buffer helpers over the primitives: allocate-and-lock, and unlock-and-free of a buffer that
-// is a block of our own (the other holdings are left as they are).
+// is a block of our own (the other holdings are left as they are). A buffer whose address is none
+// is taken to be unlocked.
 bool allocRunBuffer(RunBuffer& buffer, std::int32_t size);
 void freeRunBuffer(RunBuffer& buffer);
 

@@ -10,11 +10,17 @@ BlockHandle allocBlock(std::int32_t size) {
     return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(size));
 }
 
-void* lockBlock(BlockHandle block) { return GlobalLock(block); }
+void* lockBlock(BlockHandle block) {
+    return GlobalLock(block);
+}
 
-void unlockBlock(BlockHandle block) { GlobalUnlock(block); }
+void unlockBlock(BlockHandle block) {
+    GlobalUnlock(block);
+}
 
-void freeBlock(BlockHandle block) { GlobalFree(block); }
+void freeBlock(BlockHandle block) {
+    GlobalFree(block);
+}
 
 std::uint32_t blockSize(BlockHandle block) {
     if (block == nullptr) return 0;

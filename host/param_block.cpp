@@ -149,9 +149,12 @@ void runDialogIfRequested() {
     loadSettings(block);
     g.previewEffect = 0;
     g.previewReady = 0;
+    g.effectFrameState = 0; // a new dialog's preview has no frame drawn yet
 
     const std::int16_t dialogResult = runParameterDialog();
-    if (dialogResult == 2 || dialogResult == -1) g.runResult = result::reported;
+    // Only OK keeps the settings: Cancel, a dialog that could not be made (-1), or any other
+    // ending the platform reports counts as cancelled.
+    if (dialogResult != kDialogOk) g.runResult = result::reported;
 
     if (g.runResult == result::noErr) {
         storeSettings(block);

@@ -49,6 +49,7 @@ struct PluginGlobals {
 
     // Geometry of the filter rectangle and of the work image. Pixel sizes are 16-bit; row byte
     // counts are 32-bit so rows wider than 32767 bytes work.
+    HostRect filterRect{}; // the host's filter rectangle as the run was planned for it
     std::int16_t planeCount = 0;
     std::int16_t imageWidth = 0;
     std::int16_t imageHeight = 0;
@@ -86,7 +87,9 @@ struct PluginGlobals {
     std::uint16_t mixEffect = 0;
     std::uint16_t mixOriginal = 0;
 
-    // Production state.
+    // Production state. runPlanned: Start planned a run whose buffers are in place, so Continue
+    // may work; cleared by every release.
+    bool runPlanned = false;
     std::int32_t posX = 0; // 16.16
     std::int32_t posY = 0; // 16.16
     std::uint8_t* currentRow = nullptr;
@@ -99,10 +102,10 @@ struct PluginGlobals {
     std::int32_t decimationSkip = 0;
 
     // Run buffers and objects.
-    RunBuffer workImage;   // block, heldByHost (address = inData) or none
+    RunBuffer workImage; // block, heldByHost (address = inData) or none
     RunBuffer previewStrip;
     RunBuffer dibBuffer;
-    RunBuffer maskFrame;   // block, notUsed or none; address = start of the first guard row
+    RunBuffer maskFrame; // block, notUsed or none; address = start of the first guard row
     RunBuffer outlineWork;
     RunBuffer maskBits;
     RunBuffer rowCache;
@@ -141,6 +144,8 @@ struct PluginGlobals {
 
 extern PluginGlobals g;
 
-inline FilterRecord& filterRecord() { return *static_cast<FilterRecord*>(g.hostRecord); }
+inline FilterRecord& filterRecord() {
+    return *static_cast<FilterRecord*>(g.hostRecord);
+}
 
 } // namespace vexel

@@ -6,6 +6,7 @@
 #include "host/param_block.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "pipeline/run_plan.h"
 
 namespace vexel {
 
@@ -34,16 +35,25 @@ std::int16_t planeCountForMode(std::int16_t mode) {
 } // namespace
 
 void prepareGeometry() {
+    // A new run begins: whatever a host left of an earlier one (no Finish, an abandoned
+    // prepass) goes, so no later Continue can mistake it for this run's.
+    if (g.runPlanned) releaseRunResources();
     FilterRecord& record = filterRecord();
-    g.planeCount = planeCountForMode(record.imageMode);
+    record.bufferSpace = 0;
     if (record.imageMode == imagemode::lab && readShowDialog() != 0) showWarning(kLabWarning);
+    readFilterGeometry();
+}
 
+bool readFilterGeometry() {
+    const FilterRecord& record = filterRecord();
+    g.planeCount = planeCountForMode(record.imageMode);
+    g.filterRect = record.filterRect;
     // The host's coordinates are 16-bit, so a rectangle can span up to 65535 pixels; sizes are
     // taken in 32 bits and anything past 16-bit pixel counts is refused instead of wrapping.
-    const std::int32_t width = std::int32_t{record.filterRect.right} - record.filterRect.left;
-    const std::int32_t height = std::int32_t{record.filterRect.bottom} - record.filterRect.top;
-    record.bufferSpace = 0;
-    if (width > INT16_MAX || height > INT16_MAX) {
+    const std::int32_t width = std::int32_t{g.filterRect.right} - g.filterRect.left;
+    const std::int32_t height = std::int32_t{g.filterRect.bottom} - g.filterRect.top;
+    const bool fits = width <= INT16_MAX && height <= INT16_MAX;
+    if (!fits) {
         showWarning(kTooLargeWarning);
         g.runResult = result::reported;
         g.imageWidth = g.imageHeight = 0;
@@ -56,6 +66,7 @@ void prepareGeometry() {
     g.workWidth = g.imageWidth;
     g.workHeight = g.imageHeight;
     g.workRowBytes = g.imageRowBytes;
+    return fits;
 }
 
 } // namespace vexel

@@ -12,12 +12,18 @@ bool allocRunBuffer(RunBuffer& buffer, std::int32_t size) {
     buffer.holding = Holding::block;
     buffer.handle = block;
     buffer.address = static_cast<std::uint8_t*>(lockBlock(block));
+    if (buffer.address == nullptr) { // a block we cannot address is no buffer at all
+        freeBlock(block);
+        buffer = RunBuffer{};
+        return false;
+    }
     return true;
 }
 
 void freeRunBuffer(RunBuffer& buffer) {
     if (buffer.holding != Holding::block) return;
-    unlockBlock(buffer.handle);
+    // A buffer may be kept unlocked until first use (the DIB buffer is); only a lock is undone.
+    if (buffer.address != nullptr) unlockBlock(buffer.handle);
     freeBlock(buffer.handle);
     buffer = RunBuffer{};
 }

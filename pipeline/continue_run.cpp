@@ -26,12 +26,12 @@ namespace {
 constexpr std::int32_t kHalfPixel = 0x8000;
 
 std::int16_t rowBelowTop(std::int16_t hostRow) {
-    return wrap16(std::int32_t{hostRow} - filterRecord().filterRect.top);
+    return wrap16(std::int32_t{hostRow} - g.filterRect.top);
 }
 
 // One row of the filter rectangle, given in host coordinates.
 HostRect filterRow(std::int32_t top) {
-    const HostRect& filter = filterRecord().filterRect;
+    const HostRect& filter = g.filterRect;
     return HostRect{wrap16(top), filter.left, wrap16(top + 1), filter.right};
 }
 
@@ -44,15 +44,27 @@ void endWithoutOutput(FilterRecord& record) {
 
 // A Continue can only do sound work inside a run that Start planned: the prepass needs the
 // buffers Start allocated, the final pass an output row and, with a decimated work image, the
-// row cache. Anything else (a Continue after a failed Start, after Finish, or after the last row)
-// ends the run without touching the host's buffers.
+// row cache. Anything else (a Continue after a failed Start, after Finish, after the last row, or
+// after a new Prepare) ends the run without touching the host's buffers.
 bool canContinue(const FilterRecord& record) {
+    if (!g.runPlanned) return false;
     if (g.runPhase == RunPhase::prepass) {
         if (g.previewStrip.holding != Holding::block) return false;
         return g.sampleStep == 1 || g.workImage.holding == Holding::block;
     }
     if (isEmpty(record.outRect)) return false;
     return g.sampleStep == 1 || g.cacheActive != 0;
+}
+
+// The host's buffers for this call, checked before anything reads or writes them: input for the
+// request, rows at least as long as the module reads when the host holds the whole rectangle,
+// and in the final pass an output buffer for a row inside the rectangle.
+bool hostBuffersUsable(const FilterRecord& record) {
+    if (record.inData == nullptr) return false;
+    if (g.sampleStep == 1 && record.inRowBytes < g.imageRowBytes) return false;
+    if (g.runPhase == RunPhase::prepass) return true;
+    const std::int32_t renderRow = std::int32_t{record.outRect.top} - g.filterRect.top;
+    return record.outData != nullptr && renderRow >= 0 && renderRow < g.imageHeight;
 }
 
 // The settings of every row come from the parameter block, so the final pass does not depend on
@@ -77,7 +89,7 @@ void finishCall(FilterRecord& record) {
         cacheInsert();
         record.inRect = record.outRect;
     }
-    if (record.filterRect.bottom <= record.outRect.top) {
+    if (g.filterRect.bottom <= record.outRect.top) {
         emptyRect(record.inRect);
         emptyRect(record.outRect);
         // Nothing reads the row cache any more; a host that never sends Finish loses nothing.
@@ -93,6 +105,7 @@ bool endPrepass() {
     releaseRunResources();
     if (g.runResult != result::noErr) return false;
     if (setupRowCache() != 0) return false;
+    g.runPlanned = true; // the release above ended the prepass; the final pass goes on
     g.currentRow = nullptr;
     return true;
 }
@@ -132,7 +145,7 @@ void renderStep(FilterRecord& record) {
         transformRow(static_cast<std::uint8_t*>(record.outData), g.imageWidth);
     if (missing >= 0) {
         cacheInsert();
-        record.inRect = filterRow(std::int32_t{record.filterRect.top} + missing);
+        record.inRect = filterRow(std::int32_t{g.filterRect.top} + missing);
         g.runPhase = RunPhase::fetchPending;
         return;
     }
@@ -152,6 +165,12 @@ void continueRun() {
         readMaskRow();
         return;
     }
+    if (!hostBuffersUsable(record)) {
+        releaseRunResources();
+        endWithoutOutput(record);
+        g.runResult = result::paramErr;
+        return;
+    }
     auto* input = static_cast<std::uint8_t*>(record.inData);
     g.currentRow = input;
     if (g.workImage.holding != Holding::block) g.workImage.address = input;
@@ -167,9 +186,8 @@ void readMaskRow() {
     if (g.maskFrame.holding != Holding::block) return;
     maskRowToBits(static_cast<const std::uint8_t*>(record.maskData));
     ++g.maskRowsDone;
-    const std::int32_t nextTop =
-        std::int32_t{record.filterRect.top} + previewToImage(g.maskRowsDone);
-    if (g.maskRowsDone >= g.previewHeight || nextTop + 1 > record.filterRect.bottom) {
+    const std::int32_t nextTop = std::int32_t{g.filterRect.top} + previewToImage(g.maskRowsDone);
+    if (g.maskRowsDone >= g.previewHeight || nextTop + 1 > g.filterRect.bottom) {
         g.maskRowsDone = g.previewHeight;
         emptyRect(record.maskRect);
         return;

@@ -20,27 +20,19 @@ constexpr std::uint8_t kNotCached = 255;
 constexpr std::int16_t kMostSlots = 255; // a map entry is one byte and 255 means "not cached"
 constexpr std::int16_t kFewestSlots = 35;
 constexpr std::int16_t kSlotCountStep = 4;
-// Held while the cache block is tried, so that a cache which only just fits does not leave the
-// rest of the run without memory.
-constexpr std::int32_t kReserveBytes = 2000;
-
-// Size of a cache block with the given slot count, or -1 when it cannot be expressed.
-std::int32_t cacheBlockBytes(std::int16_t slots) {
-    const std::int64_t bytes = (std::int64_t{g.imageRowBytes} + 1) * slots + g.imageHeight;
-    return bytes > INT32_MAX ? -1 : static_cast<std::int32_t>(bytes);
-}
 
 // The host's budget caps the cache as it capped the prepass. The fewest slots are tried whatever
 // the budget: the plan already held back room for a cache of about that size.
-bool withinHostBudget(std::int16_t slots, std::int32_t bytes) {
+bool withinHostBudget(std::int16_t slots, std::int64_t bytes) {
     if (slots == kFewestSlots || g.hostRecord == nullptr) return true;
-    return std::int64_t{bytes} + kReserveBytes <= filterRecord().maxSpace;
+    return bytes + kCacheReserveBytes <= filterRecord().maxSpace;
 }
 
 bool allocateLargestCache() {
     for (std::int16_t slots = kMostSlots; slots >= kFewestSlots; slots -= kSlotCountStep) {
-        const std::int32_t bytes = cacheBlockBytes(slots);
-        if (bytes >= 0 && withinHostBudget(slots, bytes) && allocRunBuffer(g.rowCache, bytes)) {
+        const std::int64_t bytes = cacheBlockBytes(slots);
+        if (bytes <= INT32_MAX && withinHostBudget(slots, bytes) &&
+            allocRunBuffer(g.rowCache, static_cast<std::int32_t>(bytes))) {
             g.slotCount = slots;
             return true;
         }
@@ -71,9 +63,13 @@ std::uint8_t chooseVictimSlot() {
 
 } // namespace
 
+std::int64_t cacheBlockBytes(std::int32_t slots) {
+    return (std::int64_t{g.imageRowBytes} + 1) * slots + g.imageHeight;
+}
+
 std::int16_t setupRowCache() {
     if (g.sampleStep == 1) return 0;
-    BlockHandle reserve = allocBlock(kReserveBytes);
+    BlockHandle reserve = allocBlock(kCacheReserveBytes);
     bool cacheBuilt = false;
     if (reserve != nullptr) {
         freeRunBuffer(g.rowCache);

@@ -9,6 +9,12 @@ namespace vexel {
 inline std::uint8_t* const kPixelMissing = reinterpret_cast<std::uint8_t*>(std::intptr_t{-1});
 inline constexpr std::uint8_t* kPixelOutside = nullptr;
 
+// Held while the cache block is tried, so a cache that only just fits leaves the run some memory.
+inline constexpr std::int32_t kCacheReserveBytes = 2000;
+// Bytes of a cache block with the given slot count (row map, stamps, slots); 64-bit, since the
+// start plan also sizes hypothetical caches of rows wider than 32-bit products allow.
+std::int64_t cacheBlockBytes(std::int32_t slots);
+
 std::int16_t setupRowCache();
 void cacheInsert();
 std::uint8_t* cacheLookup(std::int32_t offset, std::int16_t row);

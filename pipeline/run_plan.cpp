@@ -9,11 +9,13 @@
 
 #include <cstdint>
 
+#include "host/dispatch.h"
 #include "host/host_records.h"
 #include "host/int_math.h"
 #include "host/memory.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "pipeline/row_cache.h"
 
 namespace vexel {
 
@@ -23,7 +25,6 @@ constexpr std::int16_t kLargestPreview = 512;
 constexpr std::int16_t kLargestSampleStep = 5;
 constexpr std::int16_t kNoMaskRows = 9999; // exceeds any previewHeight: no mask prepass
 constexpr std::int32_t kProbeSlots = 32;
-constexpr std::int32_t kCacheReserveBytes = 2000;
 
 // The preview that fits a control: the largest rectangle with the work image's aspect ratio
 // inside the control and inside 512 x 512.
@@ -109,16 +110,12 @@ void freeRunBuffersAndObjects() {
     g.rowSlotMap = nullptr;
     g.slotStamps = nullptr;
     g.slotData = nullptr;
-    if (g.dibBuffer.holding == Holding::block) {
-        if (g.dibBuffer.address != nullptr) unlockBlock(g.dibBuffer.handle);
-        freeBlock(g.dibBuffer.handle);
-    }
-    g.dibBuffer = RunBuffer{};
+    freeRunBuffer(g.dibBuffer);
     releaseGdiObjects();
 }
 
 void setFirstRequest(FilterRecord& record) {
-    const HostRect& filter = record.filterRect;
+    const HostRect& filter = g.filterRect;
     const HostRect firstRow{filter.top, filter.left, wrap16(filter.top + 1), filter.right};
     const auto lastPlane = static_cast<std::int16_t>(g.planeCount - 1);
     record.inRect = firstRow;
@@ -143,7 +140,7 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
     setWorkSize(1);
     if (workImageBytes() + maskMemoryForCurrentStep(withMask) < budget) {
         g.workImage.holding = Holding::heldByHost;
-        record.inRect.bottom = record.filterRect.bottom;
+        record.inRect.bottom = g.filterRect.bottom;
         g.workRowsDone = g.workHeight; // nothing to copy
         return true;
     }
@@ -165,8 +162,8 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
 // The mask blocks and the outline bitmap follow the final preview geometry, so every row the mask
 // prepass and the outline touch lies inside them.
 void allocateMaskMemory() {
-    g.maskRowWords = static_cast<std::int16_t>((std::int32_t{g.previewWidth} + 15) >> 4);
-    g.maskStride = static_cast<std::int16_t>(2 * g.maskRowWords);
+    g.maskStride = static_cast<std::int16_t>(maskStrideFor(g.previewWidth));
+    g.maskRowWords = static_cast<std::int16_t>(g.maskStride / 2);
     g.maskBitmapBytes = std::int32_t{g.maskStride} * g.previewHeight;
     const std::int32_t stride = g.maskStride;
     const std::int32_t bitmapBytes = g.maskBitmapBytes;
@@ -188,8 +185,7 @@ void allocateMaskMemory() {
 // reserve, a fixed reserve, the preview strip and DIB buffer, and with a host mask the mask
 // memory of the step's own preview geometry plus one host mask row.
 bool allocateRunMemory(FilterRecord& record) {
-    const std::int64_t probeBytes =
-        (std::int64_t{g.imageRowBytes} + 1) * kProbeSlots + g.imageHeight + kCacheReserveBytes;
+    const std::int64_t probeBytes = cacheBlockBytes(kProbeSlots) + kCacheReserveBytes;
     BlockHandle probe =
         probeBytes <= INT32_MAX ? allocBlock(static_cast<std::int32_t>(probeBytes)) : nullptr;
     if (probe == nullptr) return false;
@@ -257,12 +253,18 @@ void planRun() {
     FilterRecord& record = filterRecord();
     // A host that never sent Finish for the last run still holds nothing of it after this.
     freeRunBuffersAndObjects();
+    g.runPlanned = false;
     g.sampleStep = 1;
     g.workImage = RunBuffer{};
     g.maskFrame = RunBuffer{Holding::notUsed};
     g.cacheActive = 0;
     g.currentRow = nullptr;
 
+    // The rectangle as it is now: a host may change it after Prepare, or skip Prepare.
+    if (!readFilterGeometry()) {
+        releaseRunResources();
+        return;
+    }
     if (g.imageWidth <= 0 || g.imageHeight <= 0) {
         planEmptyRun(record);
         return;
@@ -282,6 +284,7 @@ void planRun() {
         g.runResult = result::memFullErr;
     }
     settleRun();
+    g.runPlanned = g.runResult == result::noErr;
 }
 
 void computePreviewGeometry(std::int16_t width, std::int16_t height) {
@@ -296,6 +299,7 @@ void computePreviewGeometry(std::int16_t width, std::int16_t height) {
 }
 
 void releaseRunResources() {
+    g.runPlanned = false;
     freeRunBuffersAndObjects();
     unregisterViewClasses();
     g.cacheActive = 0;

@@ -393,6 +393,84 @@ void expectRunWithinMaxSpace(std::int16_t width, std::int16_t height, std::int32
     EXPECT_EQ(memoryFake.liveBlocks, 1);
 }
 
+// Hosts that call out of order or hand over unusable buffers: nothing is read or written through
+// them, nothing stays held, and the next well-behaved run works.
+TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
+    {
+        // Finish mid-run, then a new run's Prepare and a Continue before Start, with no buffers.
+        FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
+        host.setSettings(fanDownSettings(0));
+        ASSERT_EQ(host.call(selector::prepare), 0);
+        ASSERT_EQ(host.call(selector::start), 0);
+        for (int i = 0; i < 4; ++i)
+            ASSERT_EQ(host.continueOnce(), 0);
+        host.call(selector::finish);
+        ASSERT_EQ(host.call(selector::prepare), 0);
+        host.record.inData = host.record.outData = nullptr;
+        EXPECT_EQ(host.call(selector::continueRun), 0);
+        EXPECT_FALSE(host.pending());
+    }
+    {
+        // A decimated run abandoned in its prepass, then Prepare of a much larger rectangle and
+        // a Continue: the old work image must not be filled with the new rows.
+        FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+        host.setSettings(fanDownSettings(0));
+        ASSERT_EQ(host.call(selector::prepare), 0);
+        ASSERT_EQ(host.call(selector::start), 0);
+        ASSERT_EQ(g.sampleStep, 2);
+        host.finishOnDestroy = false;
+        host.record.filterRect.bottom = static_cast<std::int16_t>(host.record.filterRect.top + 10);
+        std::vector<std::uint8_t> wide(200 * 3, 7);
+        host.record.filterRect.right = static_cast<std::int16_t>(host.record.filterRect.left + 200);
+        ASSERT_EQ(host.call(selector::prepare), 0);
+        host.record.inData = wide.data();
+        host.record.inRowBytes = 600;
+        EXPECT_EQ(host.call(selector::continueRun), 0);
+        EXPECT_EQ(memoryFake.liveBlocks, 1); // the parameter block only
+    }
+    // Broken buffers inside a planned run end it with paramErr and release everything.
+    enum class Fault { noInput, shortInputRows, noOutput, outputRowOutside };
+    for (Fault fault :
+         {Fault::noInput, Fault::shortInputRows, Fault::noOutput, Fault::outputRowOutside}) {
+        testing::resetModuleState();
+        FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
+        host.setSettings(fanDownSettings(0));
+        ASSERT_EQ(host.call(selector::prepare), 0);
+        ASSERT_EQ(host.call(selector::start), 0);
+        ASSERT_EQ(host.continueOnce(), 0); // the prepass, ending without a dialog
+        host.record.inData =
+            host.fill(host.inBuffer, host.record.inRect, host.source, 3, host.record.inRowBytes);
+        host.record.outData =
+            host.fill(host.outBuffer, host.record.outRect, host.output, 3, host.record.outRowBytes);
+        switch (fault) {
+        case Fault::noInput:
+            host.record.inData = nullptr;
+            break;
+        case Fault::shortInputRows:
+            host.record.inRowBytes = 4;
+            break;
+        case Fault::noOutput:
+            host.record.outData = nullptr;
+            break;
+        case Fault::outputRowOutside:
+            host.record.outRect.top -= 40;
+            break;
+        }
+        EXPECT_EQ(host.call(selector::continueRun), result::paramErr);
+        EXPECT_FALSE(host.pending());
+        EXPECT_EQ(memoryFake.liveBlocks, 1);
+    }
+    // A Start without Prepare plans for the rectangle the host shows now.
+    testing::resetModuleState();
+    FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
+    host.setSettings(fanDownSettings(0));
+    ASSERT_EQ(host.call(selector::prepare), 0);
+    host.record.filterRect.right = static_cast<std::int16_t>(host.record.filterRect.right - 4);
+    ASSERT_EQ(host.call(selector::start), 0);
+    EXPECT_EQ(g.imageWidth, kSmallWidth - 4);
+    EXPECT_EQ(g.imageRowBytes, (kSmallWidth - 4) * 3);
+}
+
 TEST_F(ContinueRun, HeldMemoryStaysWithinMaxSpace) {
     expectRunWithinMaxSpace(2000, 1500, 4'000'000, 2);
     // 6000 x 4000: P = 18,001 x 32 + 6000 = 582,032; need(2) 18,000,000 fits 20,000,000 less

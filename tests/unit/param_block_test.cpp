@@ -115,7 +115,7 @@ TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
     runDialogIfRequested();
     EXPECT_EQ(testing::platformFake.dialogsRun, 1);
 
-    for (std::int16_t cancelled : {std::int16_t{2}, std::int16_t{-1}}) {
+    for (std::int16_t cancelled : {std::int16_t{2}, std::int16_t{-1}, std::int16_t{0}}) {
         markShowDialog(1);
         g.runResult = 0;
         testing::platformFake.dialog = [cancelled] {
