@@ -129,7 +129,6 @@ struct PluginGlobals {
     std::int16_t previewEffect = 0;
     std::int16_t previewReady = 0;
     std::int16_t lowColor = 0;
-    std::int32_t overviewRect[4] = {0, 0, 0, 0}; // left, top, right, bottom
     PSPixelMap pixelMap{};
     DibHeader dibHeader{};
     std::int16_t effectFrameState = 0;

@@ -57,6 +57,15 @@ std::int16_t clampToRange(std::int16_t value, std::int16_t min, std::int16_t max
     return min16(max16(value, min), max);
 }
 
+PreviewPoint startingPreviewCenter(PreviewPoint saved, std::int16_t previewWidth,
+                                   std::int16_t previewHeight) {
+    PreviewPoint center = saved;
+    if (center.x == 0) center = {wrap16(previewWidth / 2), wrap16(previewHeight / 2)};
+    const auto lastColumn = max16(wrap16(previewWidth - 1), 0);
+    const auto lastRow = max16(wrap16(previewHeight - 1), 0);
+    return {clampToRange(center.x, 0, lastColumn), clampToRange(center.y, 0, lastRow)};
+}
+
 std::int16_t centredOrigin(std::int32_t screenSize, std::int32_t windowSize) {
     const std::int16_t origin = wrap16(wrap16(std::int64_t{screenSize} - windowSize) / 2);
     return origin > 0 ? origin : std::int16_t{0};

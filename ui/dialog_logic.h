@@ -6,31 +6,33 @@
 #include <cstdint>
 #include <optional>
 
+#include "host/param_block.h"
 #include "host/plugin_globals.h"
 #include "resources/resource_ids.h"
 
 namespace vexel {
 
 // One value row: the setting it edits, its range and its controls. A row whose markers depend on
-// the value removes and redraws them around each re-read with redrawScope.
+// the value has a redraw scope: its markers are removed and drawn again with that scope around
+// each re-read.
 struct ValueRow {
     std::int16_t PluginGlobals::*setting;
     std::int16_t min;
     std::int16_t max;
     int editId;
     int barId;
-    bool redraws;
-    std::int16_t redrawScope;
+    std::optional<std::int16_t> redrawScope;
 };
 
 // In the order the rows are initialised and validated: angle, stretch, strength, height, width.
+// Angle moves only the overview's direction line (-1); height and width also resize the effect
+// frame (-2); stretch and strength are drawn nowhere before Preview.
 inline constexpr std::array<ValueRow, 5> kValueRows{{
-    {&PluginGlobals::angle, 0, 360, res::kAngleRow.edit, res::kAngleRow.scrollBar, true, -1},
-    {&PluginGlobals::stretch, 1, 100, res::kStretchRow.edit, res::kStretchRow.scrollBar, false, 0},
-    {&PluginGlobals::strength, 0, 100, res::kStrengthRow.edit, res::kStrengthRow.scrollBar, false,
-     0},
-    {&PluginGlobals::height, 5, 100, res::kHeightRow.edit, res::kHeightRow.scrollBar, true, -2},
-    {&PluginGlobals::width, 5, 100, res::kWidthRow.edit, res::kWidthRow.scrollBar, true, -2},
+    {&PluginGlobals::angle, 0, 360, res::kAngleRow.edit, res::kAngleRow.scrollBar, -1},
+    {&PluginGlobals::stretch, 1, 100, res::kStretchRow.edit, res::kStretchRow.scrollBar, {}},
+    {&PluginGlobals::strength, 0, 100, res::kStrengthRow.edit, res::kStrengthRow.scrollBar, {}},
+    {&PluginGlobals::height, 5, 100, res::kHeightRow.edit, res::kHeightRow.scrollBar, -2},
+    {&PluginGlobals::width, 5, 100, res::kWidthRow.edit, res::kWidthRow.scrollBar, -2},
 }};
 
 const ValueRow* rowForEdit(int editId);
@@ -50,6 +52,11 @@ std::optional<std::int16_t> proposedScrollPosition(std::uint16_t code, std::int1
                                                    std::int16_t thumb, std::int16_t min,
                                                    std::int16_t max);
 std::int16_t clampToRange(std::int16_t value, std::int16_t min, std::int16_t max);
+
+// The centre the dialog starts with, in preview pixels: the saved one, where x 0 counts as no
+// centre (the middle of the preview is taken, whatever the saved y), kept inside the preview.
+PreviewPoint startingPreviewCenter(PreviewPoint saved, std::int16_t previewWidth,
+                                   std::int16_t previewHeight);
 
 // Left or top edge that centres a window of the given size on the screen, never off its start.
 std::int16_t centredOrigin(std::int32_t screenSize, std::int32_t windowSize);

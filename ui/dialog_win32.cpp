@@ -14,24 +14,23 @@
 #include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/preview.h"
+#include "ui/run_state.h"
 
 extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace vexel {
 namespace {
 
-constexpr UINT_PTR kOutlineTimer = 1;
-
-bool selectionMaskInUse() {
-    return g.maskFrame.holding == Holding::block;
-}
-
 INT_PTR openDialogTemplate() {
     // A drag cannot outlive the dialog it started in.
     g.bigDragging = 0;
     g.smallDragging = 0;
-    return DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance), res::kDialogTemplate,
-                           hostWindow(), &FilterDlg, 0);
+    const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance),
+                                           res::kDialogTemplate, hostWindow(), &FilterDlg, 0);
+    // The window is gone: between dialogs the control look-ups must find nothing rather than
+    // reach a stale handle.
+    g.dialogWindow = nullptr;
+    return result;
 }
 
 // The measuring pass only records the client size of the big preview control; the dialog is
@@ -90,11 +89,11 @@ std::int16_t readValueRow(int editId, std::int16_t min, std::int16_t max) {
 // Re-reads a row after any notification of its edit, with its markers taken off for the old
 // value and drawn again for the new one.
 void rereadRow(const ValueRow& row) {
-    if (row.redraws) redrawAroundCenter(row.redrawScope);
+    if (row.redrawScope) redrawAroundCenter(*row.redrawScope);
     HWND bar = dialogControl(row.barId);
     const BarRange range = barRange(bar);
     g.*row.setting = readValueRow(row.editId, range.min, range.max);
-    if (row.redraws) drawMarkers(row.redrawScope);
+    if (row.redrawScope) drawMarkers(*row.redrawScope);
     setRowScrollPos(bar, g.*row.setting);
 }
 
@@ -154,7 +153,17 @@ void applyScrollCode(int barId, std::uint16_t code, std::int16_t thumb) {
     if (proposed) moveScrollTo(barId, *proposed);
 }
 
+// The saved centre is in force from the start, so that OK or Preview pressed before the first
+// paint already use it.
+void loadPreviewCenter() {
+    const PreviewPoint center =
+        startingPreviewCenter(readPreviewCenter(), g.previewWidth, g.previewHeight);
+    g.previewCenterX = center.x;
+    g.previewCenterY = center.y;
+}
+
 void initDialog(HWND dialog) {
+    loadPreviewCenter();
     centerDialog(dialog);
     for (const ValueRow& row : kValueRows)
         initValueRow(g.*row.setting, row.min, row.max, row.editId, row.barId);

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "host/memory.h"
 #include "host/plugin_globals.h"
+#include "ui/run_state.h"
 
 namespace vexel {
 
@@ -48,10 +48,6 @@ constexpr std::uint16_t kSecondPixel = 0x0040;
 constexpr std::uint16_t kSecondToLastPixel = 0x0200;
 constexpr std::uint16_t kLastPixel = 0x0100;
 
-std::uint32_t capacity(const RunBuffer& buffer) {
-    return buffer.address == nullptr ? 0 : blockSize(buffer.handle);
-}
-
 bool tileHasBits(std::int16_t x0, std::int16_t y0, std::int16_t rows) {
     const std::int32_t first = x0 / 8;
     const std::int32_t last = std::min<std::int32_t>(first + kOutlineTile / 8, g.maskStride);
@@ -75,7 +71,7 @@ std::uint8_t* outlineWorkRow(std::int32_t i) {
 }
 
 bool outlineBuffersFit() {
-    if (g.maskFrame.holding != Holding::block || g.maskFrame.address == nullptr ||
+    if (!selectionMaskInUse() || g.maskFrame.address == nullptr ||
         g.outlineWork.address == nullptr || g.maskBits.address == nullptr) {
         return false;
     }
@@ -83,8 +79,8 @@ bool outlineBuffersFit() {
     if (g.maskStride != 2 * g.maskRowWords || g.maskRowWords * 16 < g.previewWidth) return false;
     const std::int64_t bytes = std::int64_t{g.maskStride} * g.previewHeight;
     if (g.maskBitmapBytes != bytes) return false;
-    return capacity(g.maskFrame) >= bytes + 2 * g.maskStride && capacity(g.outlineWork) >= bytes &&
-           capacity(g.maskBits) >= bytes;
+    return lockedCapacity(g.maskFrame) >= bytes + 2 * g.maskStride &&
+           lockedCapacity(g.outlineWork) >= bytes && lockedCapacity(g.maskBits) >= bytes;
 }
 
 void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {

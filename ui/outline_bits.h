@@ -49,9 +49,4 @@ struct BlitRect {
 };
 std::vector<BlitRect> outlineTileRuns();
 
-// Win32 side (outline_win32.cpp): puts the outline back over a block of the big preview that was
-// just drawn again, at the dash phase the rest of the edge shows. dc is the preview's HDC.
-void restoreOutlineInBlock(void* dc, std::int16_t x, std::int16_t y, std::int16_t width,
-                           std::int16_t height);
-
 } // namespace vexel

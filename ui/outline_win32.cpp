@@ -16,7 +16,6 @@ namespace vexel {
 
 namespace {
 
-constexpr UINT_PTR kOutlineTimer = 1;
 constexpr UINT kOutlinePeriodMs = 100;
 
 HBITMAP outlineBitmap() {

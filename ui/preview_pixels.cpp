@@ -8,9 +8,9 @@
 
 #include "effect/dispersion.h"
 #include "host/int_math.h"
-#include "host/memory.h"
 #include "host/plugin_globals.h"
 #include "ui/preview.h"
+#include "ui/run_state.h"
 
 namespace vexel {
 
@@ -32,15 +32,6 @@ std::int16_t countSampled(std::int16_t previewSide, std::int16_t workSide) {
 
 std::uint8_t* workRowAddress(std::int32_t row) {
     return g.workImage.address + static_cast<std::ptrdiff_t>(row) * g.workRowBytes;
-}
-
-std::uint32_t capacity(const RunBuffer& buffer) {
-    if (buffer.address == nullptr) return 0;
-    return blockSize(buffer.handle);
-}
-
-bool hostDisplays() {
-    return g.hostRecord != nullptr && filterRecord().displayPixels != nullptr;
 }
 
 // Computes preview row i (work row `workRow`) into `slot`, copying repeated work columns.
@@ -69,10 +60,6 @@ void copyBytes(const void* source, void* destination, std::uint16_t n) {
     if (n != 0) std::memmove(destination, source, n);
 }
 
-bool maskInUse() {
-    return g.maskFrame.holding == Holding::block && g.maskBits.address != nullptr;
-}
-
 std::uint8_t maskBit(std::int16_t x, std::int16_t y) {
     if (g.maskBits.address == nullptr || g.previewWidth <= 0 || g.previewHeight <= 0) return 0;
     // Callers only go past the right and bottom edges; the lower clamp keeps a stray negative
@@ -87,7 +74,7 @@ std::uint8_t maskBit(std::int16_t x, std::int16_t y) {
 void previewPixel(std::int16_t x, std::int16_t y, std::uint8_t* destination) {
     const std::int16_t planes = g.planeCount;
     const std::uint8_t* original = g.currentRow + std::ptrdiff_t{wholePart(g.posX)} * planes;
-    const bool selected = !maskInUse() || maskBit(x, y) != 0;
+    const bool selected = !selectionMaskInUse() || maskBit(x, y) != 0;
     if (!selected && filterRecord().isFloating != 0) {
         std::memset(destination, 255, static_cast<std::size_t>(planes));
     } else if (selected && g.previewEffect == 1) {
@@ -208,9 +195,9 @@ std::int32_t dibRowBytes(std::int16_t count) {
 bool rowsFitBuffers(std::int16_t count, std::int16_t lines) {
     if (count < 0 || lines < 0 || g.planeCount <= 0) return false;
     const std::int64_t stripBytes = std::int64_t{count} * lines * g.planeCount;
-    if (stripBytes > capacity(g.previewStrip)) return false;
+    if (stripBytes > lockedCapacity(g.previewStrip)) return false;
     if (hostDisplays()) return true;
-    return std::int64_t{lines} * dibRowBytes(count) <= capacity(g.dibBuffer);
+    return std::int64_t{lines} * dibRowBytes(count) <= lockedCapacity(g.dibBuffer);
 }
 
 void setPixelMapConstants() {

@@ -11,8 +11,6 @@ namespace vexel {
 // preview.
 inline constexpr std::int16_t kStripRows = 4;
 
-// True while the host's selection is shown (the mask buffers exist).
-bool maskInUse();
 // Nonzero when preview pixel (x, y) is selected; coordinates are clamped into the preview.
 std::uint8_t maskBit(std::int16_t x, std::int16_t y);
 // Writes the pixel shown at preview (x, y) for the current posX/posY/currentRow, then advances

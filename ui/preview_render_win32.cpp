@@ -6,22 +6,18 @@
 #include <algorithm>
 
 #include "host/memory.h"
-#include "host/param_block.h"
 #include "host/plugin_globals.h"
 #include "host/windows_win32.h"
 #include "resources/resource_ids.h"
 #include "ui/markers.h"
-#include "ui/outline_bits.h"
+#include "ui/outline.h"
 #include "ui/preview.h"
 #include "ui/preview_pixels.h"
+#include "ui/run_state.h"
 
 namespace vexel {
 
 namespace {
-
-bool hostDisplays() {
-    return filterRecord().displayPixels != nullptr;
-}
 
 // Chooses the display path and fills the record fields that stay the same for the whole dialog.
 void setupDisplay() {
@@ -72,28 +68,17 @@ void sizeClientArea(HWND window, int width, int height) {
     MoveWindow(window, corner.x, corner.y, width + borderX, height + borderY, TRUE);
 }
 
-void recordOverviewRect(HWND overview) {
-    RECT client;
-    GetClientRect(overview, &client);
-    g.overviewRect[0] = client.left;
-    g.overviewRect[1] = client.top;
-    g.overviewRect[2] = client.right;
-    g.overviewRect[3] = client.bottom;
-}
-
-// First paint since the dialog opened: place the centre, fit both windows to the preview.
+// First paint since the dialog opened: fit both windows to the preview. The centre was placed
+// when the dialog was initialised.
 void preparePreviewWindows(HWND preview, HWND overview) {
-    const PreviewPoint saved = readPreviewCenter();
-    g.previewCenterX = saved.x;
-    g.previewCenterY = saved.y;
-    if (g.previewCenterX == 0) {
-        g.previewCenterX = static_cast<std::int16_t>(g.previewWidth / 2);
-        g.previewCenterY = static_cast<std::int16_t>(g.previewHeight / 2);
-    }
     sizeClientArea(preview, g.previewWidth, g.previewHeight);
     sizeClientArea(overview, g.previewWidth / 2, g.previewHeight / 2);
     setupDisplay();
     g.previewReady = 1;
+    // A move to the size a window already has asks for no repaint (a preview exactly the
+    // control's size), so the paints that draw both windows are asked for here.
+    InvalidateRect(preview, nullptr, FALSE);
+    InvalidateRect(overview, nullptr, TRUE);
 }
 
 } // namespace
@@ -102,9 +87,8 @@ void redrawPreview() {
     const HWND preview = dialogControl(res::kBigView);
     const HWND overview = dialogControl(res::kSmallView);
     if (preview == nullptr || overview == nullptr) return;
-    recordOverviewRect(overview);
     if (g.previewReady == 0) {
-        // Nothing is drawn now: the moves ask for the repaint that draws the preview.
+        // Nothing is drawn now: the repaint asked for draws the preview.
         preparePreviewWindows(preview, overview);
         return;
     }
@@ -124,8 +108,8 @@ void redrawPreview() {
 void redrawAroundCenter(std::int16_t scope) {
     const HWND overview = dialogControl(res::kSmallView);
     if (scope <= 0 && overview != nullptr) {
-        recordOverviewRect(overview);
-        const RECT area{g.overviewRect[0], g.overviewRect[1], g.overviewRect[2], g.overviewRect[3]};
+        RECT area{};
+        GetClientRect(overview, &area);
         const HDC dc = GetDC(overview);
         FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
         ReleaseDC(overview, dc);
@@ -143,7 +127,7 @@ void redrawAroundCenter(std::int16_t scope) {
     if (preview == nullptr) return;
     const HDC dc = GetDC(preview);
     showRows(dc, block.x0, block.y0, width, height);
-    if (maskInUse()) restoreOutlineInBlock(dc, block.x0, block.y0, width, height);
+    if (selectionMaskInUse()) restoreOutlineInBlock(dc, block.x0, block.y0, width, height);
     ReleaseDC(preview, dc);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <utility>
 
 #include "host/plugin_globals.h"
 #include "tests/unit/test_support.h"
@@ -88,6 +89,24 @@ TEST(CenterDialog, CentresAndNeverStartsOffScreen) {
     EXPECT_EQ(centredOrigin(1025, 700), 162);
     EXPECT_EQ(centredOrigin(600, 700), 0);
     EXPECT_EQ(centredOrigin(700, 700), 0);
+}
+
+TEST(StartingCenter, UnsetXTakesTheMiddleAndEverySavedCentreStaysInside) {
+    auto starts = [](PreviewPoint saved, std::int16_t w, std::int16_t h) {
+        const PreviewPoint p = startingPreviewCenter(saved, w, h);
+        return std::pair<int, int>{p.x, p.y};
+    };
+    using P = std::pair<int, int>;
+    // x 0 means no saved centre, whatever y holds; the middle truncates.
+    EXPECT_EQ(starts({0, 0}, 270, 162), P(135, 81));
+    EXPECT_EQ(starts({0, 17}, 271, 163), P(135, 81));
+    EXPECT_EQ(starts({40, 0}, 270, 162), P(40, 0));
+    EXPECT_EQ(starts({269, 161}, 270, 162), P(269, 161));
+    // A centre saved for a larger preview, or below zero, lands on the nearest edge pixel.
+    EXPECT_EQ(starts({270, 162}, 270, 162), P(269, 161));
+    EXPECT_EQ(starts({-3, -8}, 270, 162), P(0, 0));
+    EXPECT_EQ(starts({1, 30000}, 1, 1), P(0, 0));
+    EXPECT_EQ(starts({0, 5}, 0, 0), P(0, 0));
 }
 
 class CenterMoves : public ::testing::Test {

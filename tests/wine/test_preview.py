@@ -1,7 +1,8 @@
 """The big preview as the real module draws it under Wine, compared with an independent model:
-the work image at preview scale, the effect after Preview, the original after Restore, the effect
-only inside the host's selection, white outside a floating selection, what the host's
-displayPixels is asked to draw, and the dithered bitmap on an 8-bit display."""
+the work image at preview scale, also when it already fills its control, the effect after
+Preview, the original after Restore, the effect only inside the host's selection, white outside a
+floating selection, what the host's displayPixels is asked to draw, and the dithered bitmap on an
+8-bit display."""
 
 import os
 import sys
@@ -69,6 +70,27 @@ def test_preview_shows_the_effect_after_preview_and_the_original_after_restore()
     assert_same(r.captures["before.png"], original, covered, "before Preview")
     assert_same(r.captures["effect.png"], effect, covered, "after Preview")
     assert_same(r.captures["restored.png"], original, covered, "after Restore")
+
+
+@pytest.mark.parametrize("side", [400, 1], ids=["larger", "one-pixel"])
+def test_square_preview_is_drawn_when_it_already_fills_the_control(side):
+    """A square image gives a preview exactly the size of the square control, so sizing the
+    windows at the first paint changes nothing; the preview must be drawn all the same, without
+    pressing Preview."""
+    image = make_image(side, side, seed=13)
+    r = run_host("--log-calls", image=image, settings=dict(SETTINGS, showDialog=1),
+                 script=dialog_script("capture-control 100 first.png"))
+    shot = r.captures["first.png"]
+    ph, pw = shot.shape[:2]
+    assert pw == ph, "the control is square"
+    if side == 1:
+        # Only the columns and rows that sample the one work pixel are drawn; the first ten are
+        # among them at any scale, and the marker and the effect frame lie far from them.
+        assert np.all(shot[:10, :10] == image[0, 0]), "the corner of the preview is not drawn"
+        return
+    geom = captured_geometry(image, r, "first.png")
+    center = geom.default_center()
+    assert_same(shot, geom.shown(), decorations(geom, center, SETTINGS), "first paint")
 
 
 def test_decimated_work_image_is_previewed_at_its_own_scale():
