@@ -162,18 +162,9 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
 // The mask blocks and the outline bitmap follow the final preview geometry, so every row the mask
 // prepass and the outline touch lies inside them.
 void allocateMaskMemory() {
-    g.maskStride = static_cast<std::int16_t>(maskStrideFor(g.previewWidth));
-    g.maskRowWords = static_cast<std::int16_t>(g.maskStride / 2);
-    g.maskBitmapBytes = std::int32_t{g.maskStride} * g.previewHeight;
-    const std::int32_t stride = g.maskStride;
-    const std::int32_t bitmapBytes = g.maskBitmapBytes;
-    if (!createOutlineBitmap(stride * 8, g.previewHeight)) return;
-    if (!allocRunBuffer(g.maskBits, bitmapBytes)) return;
-    if (!allocRunBuffer(g.outlineWork, bitmapBytes + stride)) {
-        freeRunBuffer(g.maskBits);
-        return;
-    }
-    if (!allocRunBuffer(g.maskFrame, bitmapBytes + 2 * stride)) {
+    if (!allocateMaskBuffers()) return;
+    if (!createOutlineBitmap(std::int32_t{g.maskStride} * 8, g.previewHeight)) {
+        freeRunBuffer(g.maskFrame);
         freeRunBuffer(g.outlineWork);
         freeRunBuffer(g.maskBits);
     }
@@ -285,6 +276,25 @@ void planRun() {
     }
     settleRun();
     g.runPlanned = g.runResult == result::noErr;
+}
+
+bool allocateMaskBuffers() {
+    g.maskStride = static_cast<std::int16_t>(maskStrideFor(g.previewWidth));
+    g.maskRowWords = static_cast<std::int16_t>(g.maskStride / 2);
+    g.maskBitmapBytes = std::int32_t{g.maskStride} * g.previewHeight;
+    const std::int32_t stride = g.maskStride;
+    const std::int32_t bitmapBytes = g.maskBitmapBytes;
+    if (!allocRunBuffer(g.maskBits, bitmapBytes)) return false;
+    if (!allocRunBuffer(g.outlineWork, bitmapBytes + stride)) {
+        freeRunBuffer(g.maskBits);
+        return false;
+    }
+    if (!allocRunBuffer(g.maskFrame, bitmapBytes + 2 * stride)) {
+        freeRunBuffer(g.outlineWork);
+        freeRunBuffer(g.maskBits);
+        return false;
+    }
+    return true;
 }
 
 void computePreviewGeometry(std::int16_t width, std::int16_t height) {

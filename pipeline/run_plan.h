@@ -14,6 +14,10 @@ static_assert(kPreviewStripBytes == 8192 && kDibBufferBytes == 6144);
 
 void planRun();
 void computePreviewGeometry(std::int16_t width, std::int16_t height);
+// The mask geometry of the current preview size and its three blocks (selection bits, outline
+// scratch with one extra row, and the mask rows between two guard rows). False, with none of
+// them held, when a block cannot be had.
+bool allocateMaskBuffers();
 void releaseRunResources();
 
 } // namespace vexel

@@ -17,6 +17,7 @@
 #include "effect/dispersion.h"
 #include "host/memory.h"
 #include "host/plugin_globals.h"
+#include "pipeline/run_plan.h"
 #include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/preview.h"
@@ -113,18 +114,13 @@ bool complexSelection(int x, int y) {
 }
 
 void setUpBuffers(bool withMask) {
-    allocRunBuffer(g.previewStrip, 8192);
-    allocRunBuffer(g.dibBuffer, 6144);
+    allocRunBuffer(g.previewStrip, kPreviewStripBytes);
+    allocRunBuffer(g.dibBuffer, kDibBufferBytes);
     unlockBlock(g.dibBuffer.handle);
     g.dibBuffer.address = nullptr; // locked (and the display measured) by the first redraw
     g.maskFrame.holding = Holding::notUsed;
     if (!withMask) return;
-    g.maskRowWords = static_cast<std::int16_t>((kSide + 15) >> 4);
-    g.maskStride = static_cast<std::int16_t>(2 * g.maskRowWords);
-    g.maskBitmapBytes = g.maskStride * kSide;
-    allocRunBuffer(g.maskFrame, g.maskBitmapBytes + 2 * g.maskStride);
-    allocRunBuffer(g.outlineWork, g.maskBitmapBytes + g.maskStride);
-    allocRunBuffer(g.maskBits, g.maskBitmapBytes);
+    allocateMaskBuffers();
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x)
             if (complexSelection(x, y))

@@ -114,12 +114,17 @@ void expectSmallMaskBits(const FakeHost& host) {
     EXPECT_EQ(frame[14] | frame[15], 0); // trailing guard row
 }
 
-TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
-    FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+// The worked small run: the pattern mask, fan-down settings, and the 8 x 8 control above.
+void setUpSmallMaskedRun(FakeHost& host, std::int32_t showDialog) {
     host.setMask(patternMask(kSmallWidth, kSmallHeight));
-    host.setSettings(fanDownSettings(1));
+    host.setSettings(fanDownSettings(showDialog));
     platformFake.measuredWidth = 8;
     platformFake.measuredHeight = 8;
+}
+
+TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
+    FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
+    setUpSmallMaskedRun(host, 1);
     platformFake.dialog = [&host] {
         EXPECT_EQ(g.sampleStep, 2);
         expectSmallMaskBits(host);
@@ -172,11 +177,8 @@ TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
 
 TEST_F(ContinueRun, WholeRectangleRunHasOnePrepassCallAndOneCallPerRow) {
     FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
-    host.setMask(patternMask(kSmallWidth, kSmallHeight));
-    host.setSettings(fanDownSettings(0));
+    setUpSmallMaskedRun(host, 0);
     host.record.progressProc = nullptr;
-    platformFake.measuredWidth = 8;
-    platformFake.measuredHeight = 8;
     ASSERT_EQ(host.run(), 0);
     EXPECT_EQ(platformFake.dialogsRun, 0);
 
@@ -265,10 +267,7 @@ TEST_F(ContinueRun, MaskMemoryCoversTheFinalGeometryWithDecimation) {
 
 TEST_F(ContinueRun, CancelledDialogEndsWithOneAndNothingHeld) {
     FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
-    host.setMask(patternMask(kSmallWidth, kSmallHeight));
-    host.setSettings(fanDownSettings(1));
-    platformFake.measuredWidth = 8;
-    platformFake.measuredHeight = 8;
+    setUpSmallMaskedRun(host, 1);
     platformFake.dialog = [] { return std::int16_t{2}; };
     EXPECT_EQ(host.run(), 1);
     EXPECT_EQ(memoryFake.liveBlocks, 1);

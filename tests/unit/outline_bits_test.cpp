@@ -8,6 +8,7 @@
 
 #include "host/memory.h"
 #include "host/plugin_globals.h"
+#include "pipeline/run_plan.h"
 #include "tests/unit/test_support.h"
 #include "ui/outline_bits.h"
 
@@ -25,12 +26,7 @@ class OutlineTest : public ::testing::Test {
     void makeBuffers(std::int16_t width, std::int16_t height) {
         g.previewWidth = width;
         g.previewHeight = height;
-        g.maskRowWords = static_cast<std::int16_t>((width + 15) >> 4);
-        g.maskStride = static_cast<std::int16_t>(2 * g.maskRowWords);
-        g.maskBitmapBytes = g.maskStride * height;
-        allocRunBuffer(g.maskFrame, g.maskBitmapBytes + 2 * g.maskStride);
-        allocRunBuffer(g.outlineWork, g.maskBitmapBytes + g.maskStride);
-        allocRunBuffer(g.maskBits, g.maskBitmapBytes);
+        allocateMaskBuffers();
     }
     int storedWidth() const { return g.maskRowWords * 16; }
 
