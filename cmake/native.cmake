@@ -18,15 +18,26 @@ target_link_libraries(vexel_unit_tests PRIVATE vexel_portable GTest::gtest GTest
 include(GoogleTest)
 gtest_discover_tests(vexel_unit_tests DISCOVERY_TIMEOUT 60)
 
-# The Windows module and test host, built with the mingw toolchain.
+# The Windows modules and test hosts, built with the mingw toolchains: build/win32 holds the 32-bit
+# Vexel.8bf, build/win64 the 64-bit Vexel64.8bf, each with its own test host and tools.
 set(VEXEL_WIN_BUILD ${CMAKE_BINARY_DIR}/win32)
-ExternalProject_Add(vexel_win32
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}
-    BINARY_DIR ${VEXEL_WIN_BUILD}
-    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
-               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON)
+set(VEXEL_WIN64_BUILD ${CMAKE_BINARY_DIR}/win64)
+foreach(arch i686 x86_64)
+    if(arch STREQUAL i686)
+        set(target vexel_win32)
+        set(binary_dir ${VEXEL_WIN_BUILD})
+    else()
+        set(target vexel_win64)
+        set(binary_dir ${VEXEL_WIN64_BUILD})
+    endif()
+    ExternalProject_Add(${target}
+        SOURCE_DIR ${CMAKE_SOURCE_DIR}
+        BINARY_DIR ${binary_dir}
+        CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
+                   -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+        INSTALL_COMMAND ""
+        BUILD_ALWAYS ON)
+endforeach()
 
 # Tests that load the real DLL under Wine (Python, one ctest entry per file).
 set(VEXEL_DISPLAY 97 CACHE STRING "X display number the Wine tests use")
@@ -37,8 +48,10 @@ if(EXISTS /usr/bin/python3)
 endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(VEXEL_WINE_ENV
-    VEXEL_PLUGIN=${VEXEL_WIN_BUILD}/Vexel.8bf
-    VEXEL_TESTHOST=${VEXEL_WIN_BUILD}/vexel_testhost.exe
+    VEXEL_PLUGIN32=${VEXEL_WIN_BUILD}/Vexel.8bf
+    VEXEL_TESTHOST32=${VEXEL_WIN_BUILD}/vexel_testhost.exe
+    VEXEL_PLUGIN64=${VEXEL_WIN64_BUILD}/Vexel64.8bf
+    VEXEL_TESTHOST64=${VEXEL_WIN64_BUILD}/vexel_testhost.exe
     VEXEL_BUILD=${CMAKE_BINARY_DIR}
     VEXEL_SOURCE=${CMAKE_SOURCE_DIR}
     WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
@@ -47,8 +60,16 @@ set(VEXEL_WINE_ENV
     DISPLAY=:${VEXEL_DISPLAY}
     LC_ALL=zh_CN.UTF-8
     PYTHONDONTWRITEBYTECODE=1)
+# Each build runs every Wine test with its own test host; a test about one build only skips on the
+# other (harness.ARCH).
+set(VEXEL_WINE_ENV_x86 ${VEXEL_WINE_ENV} VEXEL_ARCH=x86
+    VEXEL_PLUGIN=${VEXEL_WIN_BUILD}/Vexel.8bf VEXEL_TESTHOST=${VEXEL_WIN_BUILD}/vexel_testhost.exe)
+set(VEXEL_WINE_ENV_x64 ${VEXEL_WINE_ENV} VEXEL_ARCH=x64
+    VEXEL_PLUGIN=${VEXEL_WIN64_BUILD}/Vexel64.8bf
+    VEXEL_TESTHOST=${VEXEL_WIN64_BUILD}/vexel_testhost.exe)
 file(GLOB VEXEL_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/test_*.py)
-# The prefix (with the dialog's CJK font mapped) is made before the session starts using it.
+# The prefix (64-bit, so it runs both builds, with the dialog's CJK font mapped) is made before the
+# session starts using it.
 add_test(NAME wine_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh)
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix
     ENVIRONMENT "${VEXEL_WINE_ENV}" TIMEOUT 300)
@@ -59,12 +80,14 @@ add_test(NAME wine_session_stop
 set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine FIXTURES_REQUIRED wine_prefix
     ENVIRONMENT "${VEXEL_WINE_ENV}")
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${VEXEL_WINE_ENV}")
-foreach(test_file ${VEXEL_WINE_TESTS})
-    get_filename_component(test_name ${test_file} NAME_WE)
-    add_test(NAME wine_${test_name}
-        COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
-    set_tests_properties(wine_${test_name} PROPERTIES
-        FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV}" TIMEOUT 900)
+foreach(arch x86 x64)
+    foreach(test_file ${VEXEL_WINE_TESTS})
+        get_filename_component(test_name ${test_file} NAME_WE)
+        add_test(NAME wine_${arch}_${test_name}
+            COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
+        set_tests_properties(wine_${arch}_${test_name} PROPERTIES
+            FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV_${arch}}" TIMEOUT 900)
+    endforeach()
 endforeach()
 
 # Tests that read the built module image natively (resources, exports, imports); no Wine needed.
@@ -74,7 +97,7 @@ foreach(test_file ${VEXEL_PE_TESTS})
     add_test(NAME pe_${test_name}
         COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
     set_tests_properties(pe_${test_name} PROPERTIES
-        ENVIRONMENT "VEXEL_PLUGIN=${VEXEL_WIN_BUILD}/Vexel.8bf;PYTHONDONTWRITEBYTECODE=1")
+        ENVIRONMENT "VEXEL_PLUGIN32=${VEXEL_WIN_BUILD}/Vexel.8bf;VEXEL_PLUGIN64=${VEXEL_WIN64_BUILD}/Vexel64.8bf;PYTHONDONTWRITEBYTECODE=1")
 endforeach()
 
 # Native tools (benchmarks) and further test groups register themselves here when present.

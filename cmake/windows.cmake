@@ -1,5 +1,19 @@
-# The real module (Vexel.8bf), the test host and the Windows-side tools, cross-compiled.
+# The real module (Vexel.8bf for i686, Vexel64.8bf for x86-64), the test host and the Windows-side
+# tools, cross-compiled.
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VEXEL_MODULE_NAME Vexel64)
+    # No stdcall decorations on x86-64; the resource script picks the 64-bit code property.
+    set(VEXEL_DEF_FILE ${CMAKE_SOURCE_DIR}/resources/vexel64.def)
+    set(VEXEL_RC_DEFINES VEXEL_X64)
+    # 5.02 is the first Windows version that ran x86-64 images.
+    set(VEXEL_SUBSYSTEM windows:5.02)
+else()
+    set(VEXEL_MODULE_NAME Vexel)
+    set(VEXEL_DEF_FILE ${CMAKE_SOURCE_DIR}/resources/vexel.def)
+    set(VEXEL_RC_DEFINES)
+    set(VEXEL_SUBSYSTEM windows:3.10)
+endif()
 set(VEXEL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 # The module's code once, for the DLL and for the tools that link it directly.
@@ -9,9 +23,10 @@ target_compile_options(vexel_module_objects PRIVATE ${VEXEL_WARNINGS})
 target_compile_definitions(vexel_module_objects PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 
 add_library(Vexel SHARED $<TARGET_OBJECTS:vexel_module_objects>
-    resources/vexel.rc ${CMAKE_SOURCE_DIR}/resources/vexel.def)
-set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME "Vexel")
-target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,windows:3.10
+    resources/vexel.rc ${VEXEL_DEF_FILE})
+set_source_files_properties(resources/vexel.rc PROPERTIES COMPILE_DEFINITIONS "${VEXEL_RC_DEFINES}")
+set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME ${VEXEL_MODULE_NAME})
+target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,${VEXEL_SUBSYSTEM}
     $<$<CONFIG:Release,MinSizeRel>:-s>)
 target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32)
 

@@ -12,10 +12,10 @@ using OSType = std::uint32_t;
 using HostBoolean = std::uint8_t;
 using HostHandle = void*;
 
-#if INTPTR_MAX == INT32_MAX
-#define VEXEL_RECORDS_32BIT 1
+// The host's headers pack the records to 4 bytes on every Windows target. On i686 that is natural
+// alignment; on x86-64 it leaves 8-byte pointers on 4-byte boundaries (progressProc at 12). The
+// native test build packs the same way, so it has the x86-64 layout and checks it too.
 #pragma pack(push, 4)
-#endif
 
 struct HostPoint {
     std::int16_t v;
@@ -40,6 +40,9 @@ struct PlatformData {
     std::intptr_t hwnd; // the host window that owns our windows; may be 0
 };
 
+#pragma pack(pop)
+
+// The pixel map is declared outside the packed region of the host's headers: natural alignment.
 struct PSPixelMap {
     std::int32_t version;
     HostVRect bounds;
@@ -49,6 +52,8 @@ struct PSPixelMap {
     std::int32_t planeBytes;
     void* baseAddr;
 };
+
+#pragma pack(push, 4)
 
 using AbortProc = HostBoolean (*)();
 using ProgressProc = void (*)(std::int32_t done, std::int32_t total);
@@ -109,19 +114,23 @@ struct FilterRecord {
 
 struct AboutRecord {
     PlatformData* platformData;
-    std::uint8_t reserved[252];
+    std::uint8_t reserved[sizeof(void*) == 4 ? 252 : 264];
 };
 
-#ifdef VEXEL_RECORDS_32BIT
 #pragma pack(pop)
 
-// The i686 layout every host expects.
 static_assert(sizeof(HostRect) == 8 && sizeof(HostVRect) == 16 && sizeof(HostPoint) == 4);
-static_assert(sizeof(PSPixelMap) == 40);
+static_assert(sizeof(PlugInMonitor) == 40);
 static_assert(offsetof(PSPixelMap, bounds) == 4 && offsetof(PSPixelMap, imageMode) == 20);
 static_assert(offsetof(PSPixelMap, rowBytes) == 24 && offsetof(PSPixelMap, colBytes) == 28);
-static_assert(offsetof(PSPixelMap, planeBytes) == 32 && offsetof(PSPixelMap, baseAddr) == 36);
-static_assert(sizeof(AboutRecord) == 256 && offsetof(AboutRecord, platformData) == 0);
+static_assert(offsetof(PSPixelMap, planeBytes) == 32);
+static_assert(offsetof(AboutRecord, platformData) == 0);
+static_assert(offsetof(FilterRecord, serialNumber) == 0 && offsetof(FilterRecord, abortProc) == 4);
+
+#if INTPTR_MAX == INT32_MAX
+// The i686 layout every 32-bit host expects.
+static_assert(sizeof(PSPixelMap) == 40 && offsetof(PSPixelMap, baseAddr) == 36);
+static_assert(sizeof(PlatformData) == 4 && sizeof(AboutRecord) == 256);
 static_assert(offsetof(FilterRecord, progressProc) == 8);
 static_assert(offsetof(FilterRecord, parameters) == 12);
 static_assert(offsetof(FilterRecord, imageSize) == 16);
@@ -145,6 +154,42 @@ static_assert(offsetof(FilterRecord, platformData) == 188);
 static_assert(offsetof(FilterRecord, displayPixels) == 204);
 static_assert(offsetof(FilterRecord, handleProcs) == 208);
 static_assert(sizeof(FilterRecord) == 212);
+#else
+// The x86-64 layout of 64-bit hosts: 8-byte pointers, 4-byte packing.
+static_assert(sizeof(PSPixelMap) == 48 && offsetof(PSPixelMap, baseAddr) == 40);
+static_assert(sizeof(PlatformData) == 8 && sizeof(AboutRecord) == 272);
+static_assert(offsetof(FilterRecord, progressProc) == 12);
+static_assert(offsetof(FilterRecord, parameters) == 20);
+static_assert(offsetof(FilterRecord, imageSize) == 28);
+static_assert(offsetof(FilterRecord, planes) == 32);
+static_assert(offsetof(FilterRecord, filterRect) == 34);
+static_assert(offsetof(FilterRecord, background) == 42 && offsetof(FilterRecord, foreground) == 48);
+static_assert(offsetof(FilterRecord, maxSpace) == 56);
+static_assert(offsetof(FilterRecord, bufferSpace) == 60);
+static_assert(offsetof(FilterRecord, inRect) == 64);
+static_assert(offsetof(FilterRecord, inLoPlane) == 72 && offsetof(FilterRecord, inHiPlane) == 74);
+static_assert(offsetof(FilterRecord, outRect) == 76);
+static_assert(offsetof(FilterRecord, outLoPlane) == 84 && offsetof(FilterRecord, outHiPlane) == 86);
+static_assert(offsetof(FilterRecord, inData) == 88 && offsetof(FilterRecord, inRowBytes) == 96);
+static_assert(offsetof(FilterRecord, outData) == 100 && offsetof(FilterRecord, outRowBytes) == 108);
+static_assert(offsetof(FilterRecord, isFloating) == 112 && offsetof(FilterRecord, haveMask) == 113);
+static_assert(offsetof(FilterRecord, autoMask) == 114);
+static_assert(offsetof(FilterRecord, maskRect) == 116 && offsetof(FilterRecord, maskData) == 124);
+static_assert(offsetof(FilterRecord, maskRowBytes) == 132);
+static_assert(offsetof(FilterRecord, backColor) == 136 && offsetof(FilterRecord, foreColor) == 140);
+static_assert(offsetof(FilterRecord, hostSig) == 144 && offsetof(FilterRecord, hostProc) == 148);
+static_assert(offsetof(FilterRecord, imageMode) == 156);
+static_assert(offsetof(FilterRecord, imageHRes) == 160 && offsetof(FilterRecord, imageVRes) == 164);
+static_assert(offsetof(FilterRecord, floatCoord) == 168 &&
+              offsetof(FilterRecord, wholeSize) == 172);
+static_assert(offsetof(FilterRecord, monitor) == 176);
+static_assert(offsetof(FilterRecord, platformData) == 216);
+static_assert(offsetof(FilterRecord, bufferProcs) == 224);
+static_assert(offsetof(FilterRecord, resourceProcs) == 232);
+static_assert(offsetof(FilterRecord, processEvent) == 240);
+static_assert(offsetof(FilterRecord, displayPixels) == 248);
+static_assert(offsetof(FilterRecord, handleProcs) == 256);
+static_assert(sizeof(FilterRecord) == 264);
 #endif
 
 // Smallest record a host allocates; test hosts hand over at least this much.

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ g++-mingw-w64-i686
+    cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine wine32:i386 wine64 xvfb xauth
     libgtest-dev libbenchmark-dev libstb-dev
     fonts-wqy-microhei locales imagemagick

@@ -1,6 +1,7 @@
 // Drives the module through a run as image editors do: the FilterRecord, the host window, the
 // callbacks, and the Continue loop that delivers and takes back the rectangles the module asks for.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -23,8 +24,14 @@ constexpr long long kMaxBufferBytes = 512LL * 1024 * 1024;
 // Bytes of the record the module may write: parameters, bufferSpace, inRect to outHiPlane,
 // maskRect. A write anywhere else is reported.
 bool moduleMayWrite(std::size_t offset) {
-    return (offset >= 12 && offset < 16) || (offset >= 48 && offset < 52) ||
-           (offset >= 52 && offset < 76) || (offset >= 96 && offset < 104);
+    using vexel::FilterRecord;
+    auto within = [offset](std::size_t first, std::size_t end) {
+        return offset >= first && offset < end;
+    };
+    return within(offsetof(FilterRecord, parameters),
+                  offsetof(FilterRecord, parameters) + sizeof(vexel::HostHandle)) ||
+           within(offsetof(FilterRecord, bufferSpace), offsetof(FilterRecord, inData)) ||
+           within(offsetof(FilterRecord, maskRect), offsetof(FilterRecord, maskData));
 }
 
 std::string rectText(const vexel::HostRect& r) {

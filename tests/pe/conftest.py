@@ -1,4 +1,5 @@
-"""Shared fixtures of the module-image tests: the built Vexel.8bf, parsed natively (no Wine)."""
+"""Shared fixtures of the module-image tests: the built Vexel.8bf (x86) and Vexel64.8bf (x64),
+parsed natively (no Wine). Every test that takes `image` or `resources` runs once per build."""
 
 import os
 
@@ -6,15 +7,27 @@ import pefile
 import pytest
 
 
+MODULE_VARIABLES = {"x86": "VEXEL_PLUGIN32", "x64": "VEXEL_PLUGIN64"}
+
+
+@pytest.fixture(scope="session", params=sorted(MODULE_VARIABLES))
+def arch(request):
+    return request.param
+
+
 @pytest.fixture(scope="session")
-def image():
-    path = os.environ.get("VEXEL_PLUGIN")
-    assert path, "VEXEL_PLUGIN must name the built module"
+def image(arch):
+    path = os.environ.get(MODULE_VARIABLES[arch])
+    assert path, f"{MODULE_VARIABLES[arch]} must name the built module"
     return pefile.PE(path)
 
 
 @pytest.fixture(scope="session")
 def resources(image):
+    return read_resources(image)
+
+
+def read_resources(image):
     """{(type, name): {language: bytes}}; types and names are ints or upper-case strings."""
     found = {}
     for type_entry in image.DIRECTORY_ENTRY_RESOURCE.entries:

@@ -3,7 +3,11 @@
 Expected bytes are assembled here from the published layouts, not read from the resource script.
 """
 
+import os
 import struct
+
+import pefile
+from conftest import MODULE_VARIABLES, read_resources
 
 RT_STRING = 6
 RT_DIALOG = 5
@@ -26,22 +30,28 @@ def filter_case(input_handling, output_handling, flags1, flags2=0):
 STRAIGHT_DATA, FILL_MASK, BACKGROUND_ZAP = 1, 9, 10
 DONT_COPY_SOURCE, WORKS_WITH_BLANK_DATA = 1, 2
 
-EXPECTED_PIPL = (
-    struct.pack("<hii", 1, 0, 7)
-    + pipl_property(b"kind", four_cc(b"8BFM"))
-    + pipl_property(b"name", bytes([8]) + b"Vexel..." + bytes(3))
-    + pipl_property(b"catg", bytes([9]) + b"Nolvarine" + bytes(2))
-    + pipl_property(b"vers", struct.pack("<I", (4 << 16) | 0))
-    # grayscale, RGB, CMYK, multichannel | duotone, read from the most significant bit
-    + pipl_property(b"mode", bytes([0b01011001, 0b10000000, 0, 0]))
-    + pipl_property(b"wx86", b"ENTRYPOINT1\0")
-    + pipl_property(
-        b"fici",
-        filter_case(STRAIGHT_DATA, STRAIGHT_DATA, DONT_COPY_SOURCE) * 3
-        + filter_case(BACKGROUND_ZAP, FILL_MASK, DONT_COPY_SOURCE | WORKS_WITH_BLANK_DATA) * 2
-        + filter_case(BACKGROUND_ZAP, STRAIGHT_DATA, DONT_COPY_SOURCE) * 2,
+
+def expected_pipl(code_property):
+    """The property list with the code property of one build: 'wx86' (i686) or '8664' (x86-64)."""
+    return (
+        struct.pack("<hii", 1, 0, 7)
+        + pipl_property(b"kind", four_cc(b"8BFM"))
+        + pipl_property(b"name", bytes([8]) + b"Vexel..." + bytes(3))
+        + pipl_property(b"catg", bytes([9]) + b"Nolvarine" + bytes(2))
+        + pipl_property(b"vers", struct.pack("<I", (4 << 16) | 0))
+        # grayscale, RGB, CMYK, multichannel | duotone, read from the most significant bit
+        + pipl_property(b"mode", bytes([0b01011001, 0b10000000, 0, 0]))
+        + pipl_property(code_property, b"ENTRYPOINT1\0")
+        + pipl_property(
+            b"fici",
+            filter_case(STRAIGHT_DATA, STRAIGHT_DATA, DONT_COPY_SOURCE) * 3
+            + filter_case(BACKGROUND_ZAP, FILL_MASK, DONT_COPY_SOURCE | WORKS_WITH_BLANK_DATA) * 2
+            + filter_case(BACKGROUND_ZAP, STRAIGHT_DATA, DONT_COPY_SOURCE) * 2,
+        )
     )
-)
+
+
+EXPECTED_PIPL = {"x86": expected_pipl(b"wx86"), "x64": expected_pipl(b"8664")}
 
 EXPECTED_PIMI = (
     struct.pack("<h", 3)
@@ -76,16 +86,29 @@ def test_module_carries_exactly_the_expected_resources(resources):
         only_english(resources, key)
 
 
-def test_property_list_bytes(resources):
+def test_property_list_bytes(resources, arch):
     pipl = only_english(resources, ("PIPL", 1))
-    assert len(EXPECTED_PIPL) == 198
-    assert pipl == EXPECTED_PIPL
+    assert len(EXPECTED_PIPL[arch]) == 198
+    assert pipl == EXPECTED_PIPL[arch]
     # Each property starts where the previous one's data ends.
+    code_key = {"x86": b"68xw", "x64": b"4668"}[arch]
     for offset, key in [
         (10, b"dnik"), (30, b"eman"), (58, b"gtac"), (86, b"srev"),
-        (106, b"edom"), (126, b"68xw"), (154, b"icif"),
+        (106, b"edom"), (126, code_key), (154, b"icif"),
     ]:
         assert pipl[offset : offset + 8] == b"MIB8" + key
+
+
+def test_builds_differ_only_in_the_code_property():
+    x86, x64 = (read_resources(pefile.PE(os.environ[MODULE_VARIABLES[a]])) for a in ("x86", "x64"))
+    assert set(x86) == set(x64)
+    differing = {key for key in x86 if x86[key] != x64[key]}
+    assert differing == {("PIPL", 1)}
+    code_at = slice(126, 154)
+    assert x86[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB868xw"
+    assert x64[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB84668"
+    unchanged = lambda pipl: pipl[:126] + pipl[154:]  # noqa: E731
+    assert unchanged(x86[("PIPL", 1)][ENGLISH_US]) == unchanged(x64[("PIPL", 1)][ENGLISH_US])
 
 
 def test_older_plugin_resources_bytes(resources):

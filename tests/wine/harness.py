@@ -1,6 +1,9 @@
 """Runs the real module through vexel_testhost.exe under Wine, for the tests in this folder.
 
-ctest sets VEXEL_TESTHOST, VEXEL_PLUGIN, WINEPREFIX, DISPLAY (and WINEDEBUG, WINEDLLOVERRIDES).
+ctest runs every test file once per build: VEXEL_ARCH is "x86" (Vexel.8bf) or "x64" (Vexel64.8bf),
+and VEXEL_TESTHOST and VEXEL_PLUGIN name that build's test host and module; VEXEL_PLUGIN32/64 and
+VEXEL_TESTHOST32/64 name both builds. It also sets WINEPREFIX, DISPLAY, WINEDEBUG and
+WINEDLLOVERRIDES.
 
     from harness import run_host, param_block
     r = run_host("--log-calls", image=np.zeros((40, 50, 3), np.uint8),
@@ -38,6 +41,11 @@ CHINESE_LOCALE = "zh_CN.UTF-8"
 NO_ERR, REPORTED, MEM_FULL_ERR, FILTER_BAD_PARAMETERS = 0, 1, -108, -30100
 
 
+# The build under test, and the mingw compiler prefix that targets it.
+ARCH = os.environ.get("VEXEL_ARCH", "x86")
+MINGW_PREFIX = {"x86": "i686-w64-mingw32", "x64": "x86_64-w64-mingw32"}[ARCH]
+
+
 def _env(name):
     value = os.environ.get(name)
     if not value:
@@ -51,6 +59,12 @@ def testhost_path():
 
 def plugin_path():
     return _env("VEXEL_PLUGIN")
+
+
+def build_paths(arch):
+    """(test host, module) of one build, whichever build this run tests."""
+    suffix = {"x86": "32", "x64": "64"}[arch]
+    return _env("VEXEL_TESTHOST" + suffix), _env("VEXEL_PLUGIN" + suffix)
 
 
 def winpath(path):
@@ -133,7 +147,7 @@ def _planes_of(image):
 
 
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
-             script=None, plugin=None, low_colour=False, auto_answer=True, timeout=300,
+             script=None, plugin=None, testhost=None, low_colour=False, auto_answer=True, timeout=300,
              expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
              lang=CHINESE_LOCALE):
     """Runs the test host once and returns a Result.
@@ -144,6 +158,7 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
     params: bytes of a parameter block (--params-in); settings: dict for --settings.
     script: dialog script lines (a string or a list); relative capture files come back in
         Result.captures by name.
+    plugin, testhost: another module or test host than this run's build (see build_paths).
     low_colour: run on a private 8-bit Xvfb screen (xvfb-run).
     lang: LANG and LC_ALL for Wine (the ANSI code page); None keeps the environment's.
     expect_exit: the exit status to insist on, or None.
@@ -189,7 +204,7 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             # The host gives up (and still writes its report) before we would kill it.
             args += ["--timeout", str(max(10, timeout - 30))]
 
-        command = ["wine", testhost_path()] + args
+        command = ["wine", testhost or testhost_path()] + args
         env = dict(os.environ)
         if lang is not None:
             env["LANG"] = env["LC_ALL"] = lang

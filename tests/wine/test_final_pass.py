@@ -18,7 +18,7 @@ import tempfile
 import numpy as np
 import pytest
 
-from harness import NO_ERR, param_block, read_png, run_host
+from harness import ARCH, NO_ERR, build_paths, param_block, read_png, run_host
 
 PI = 3.14159265359
 HALF = 32768
@@ -226,6 +226,35 @@ def test_final_pass_matches_the_model(case, control):
     assert {p[2] for p in r.report["progress"]} == {h}
     held = r.report["runs"][0]["instrument"]
     assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+
+
+BOTH_BUILDS_CASES = [(planes, step, mask) for planes in (1, 3, 4) for step in (1, 2)
+                     for mask in (False, True)]
+
+
+@pytest.mark.skipif(ARCH != "x64", reason="compares both builds; runs once, with the 64-bit tests")
+@pytest.mark.parametrize("planes,step,with_mask", BOTH_BUILDS_CASES,
+                         ids=[f"{p}p-step{s}" + ("-mask" if m else "")
+                              for p, s, m in BOTH_BUILDS_CASES])
+def test_both_builds_write_the_same_bytes(planes, step, with_mask, control):
+    w, h = SIZES["pattern"]
+    image = pattern(w, h, planes)
+    settings = dict(angle=60, stretch=100, strength=33, height=70, width=60, centerX=w // 3,
+                    centerY=h // 2, showDialog=0)
+    options = ["--log-calls", "--pad-rows", "3"]
+    if step > 1:
+        options += ["--max-space", str(max_space_for(step, w, h, planes, with_mask, control))]
+    mask = ellipse_mask(w, h) if with_mask else None
+    outputs = []
+    for arch in ("x86", "x64"):
+        testhost, plugin = build_paths(arch)
+        r = run_host(*options, image=image, mask=mask, settings=settings, testhost=testhost,
+                     plugin=plugin)
+        assert r.results() == {"prepare": 0, "start": 0, "continue": 0, "finish": 0}, arch
+        assert chosen_step(r.report) == step, arch
+        outputs.append(r.output)
+    assert outputs[0].tobytes() == outputs[1].tobytes()
+    assert not np.array_equal(outputs[0], image)  # the effect did something
 
 
 def test_a_drawn_preview_does_not_change_the_output(control):

@@ -8,7 +8,8 @@ import subprocess
 import numpy as np
 import pytest
 
-from harness import EXIT_CRASH, EXIT_MAX_CALLS, FILTER_BAD_PARAMETERS, MEM_FULL_ERR, run_host
+from harness import (ARCH, EXIT_CRASH, EXIT_MAX_CALLS, FILTER_BAD_PARAMETERS, MEM_FULL_ERR, MINGW_PREFIX,
+                     run_host)
 
 FIXTURES = os.path.join(os.path.dirname(__file__), "fixtures")
 SOURCE = os.environ.get("VEXEL_SOURCE") or os.path.dirname(os.path.dirname(FIXTURES))
@@ -16,14 +17,14 @@ SOURCE = os.environ.get("VEXEL_SOURCE") or os.path.dirname(os.path.dirname(FIXTU
 
 @pytest.fixture(scope="module")
 def standin(tmp_path_factory):
-    if shutil.which("i686-w64-mingw32-g++") is None:
+    if shutil.which(MINGW_PREFIX + "-g++") is None:
         pytest.skip("no mingw compiler")
     out = tmp_path_factory.mktemp("standin")
     res = out / "standin.o"
-    subprocess.run(["i686-w64-mingw32-windres", os.path.join(FIXTURES, "standin_filter.rc"),
+    subprocess.run([MINGW_PREFIX + "-windres", os.path.join(FIXTURES, "standin_filter.rc"),
                     "-O", "coff", "-o", str(res)], check=True)
     dll = out / "standin.8bf"
-    subprocess.run(["i686-w64-mingw32-g++", "-std=c++20", "-O1", "-Wall", "-Wextra", "-Werror",
+    subprocess.run([MINGW_PREFIX + "-g++", "-std=c++20", "-O1", "-Wall", "-Wextra", "-Werror",
                     "-shared", "-static", "-I" + SOURCE,
                     os.path.join(FIXTURES, "standin_filter.cpp"), str(res), "-o", str(dll),
                     "-luser32", "-lgdi32"], check=True)
@@ -70,7 +71,9 @@ def test_mask_rows_come_with_the_image_rows(standin):
 
 def test_protocol_faults_are_reported(standin):
     bad = run_host(params=mode("badwrite"), plugin=standin, allow_protocol_errors=True)
-    assert any("record byte 44 written" in e["what"] for e in bad.report["protocol_errors"])
+    max_space_at = {"x86": 44, "x64": 56}[ARCH]  # the stand-in writes maxSpace
+    assert any(f"record byte {max_space_at} written" in e["what"]
+               for e in bad.report["protocol_errors"])
     over = run_host(params=mode("overrun"), plugin=standin, allow_protocol_errors=True)
     assert [e["what"] for e in over.report["protocol_errors"]] == ["outData written past its end"]
     endless = run_host("--max-calls", "7", params=mode("forever"), plugin=standin,
