@@ -345,11 +345,27 @@ HGLOBAL globalFromBytes(const std::uint8_t* bytes, std::size_t count) {
     return handle;
 }
 
+// Room for `bytes` that end exactly where a no-access page begins, so that reading one byte past
+// them faults. Never freed: the process ends soon after.
+std::uint8_t* allocateBeforeNoAccessPage(std::size_t bytes) {
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    const std::size_t page = info.dwPageSize;
+    const std::size_t span = (bytes + page - 1) / page * page;
+    auto* base = static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    if (base == nullptr || !VirtualProtect(base + span, page, PAGE_NOACCESS, &old)) return nullptr;
+    return base + span - bytes;
+}
+
 void initRecord() {
     const Options& o = host.opt;
     host.recordBytes.assign(static_cast<std::size_t>(o.recordSize) + kGuardBytes, 0);
     std::fill(host.recordBytes.begin() + o.recordSize, host.recordBytes.end(), kGuardByte);
     new (host.recordBytes.data()) vexel::FilterRecord{};
+    if (o.recordGuardPage && host.guardedRecord == nullptr)
+        host.guardedRecord = allocateBeforeNoAccessPage(static_cast<std::size_t>(o.recordSize));
     vexel::FilterRecord& fr = filterRecord();
     fr.abortProc = abortProc;
     fr.progressProc = o.noProgress ? nullptr : progressProc;
@@ -441,7 +457,16 @@ std::int16_t callEntry(std::int16_t code, const std::string& name) {
             protocolError("the AboutRecord was written");
     } else {
         std::vector<std::uint8_t> before = host.recordBytes;
-        host.entry(code, host.recordBytes.data(), &host.dataSlot, &result);
+        if (host.guardedRecord == nullptr) {
+            host.entry(code, host.recordBytes.data(), &host.dataSlot, &result);
+        } else {
+            // The module gets a copy that ends at a no-access page; the checks below see what it
+            // wrote there. The host's callbacks never read the record, so the copy is enough.
+            const auto size = static_cast<std::size_t>(host.opt.recordSize);
+            std::memcpy(host.guardedRecord, host.recordBytes.data(), size);
+            host.entry(code, host.guardedRecord, &host.dataSlot, &result);
+            std::memcpy(host.recordBytes.data(), host.guardedRecord, size);
+        }
         for (std::size_t i = 0; i < before.size(); ++i) {
             if (before[i] != host.recordBytes[i] && !moduleMayWrite(i)) {
                 protocolError(std::string("record byte ") + std::to_string(i) + " written (" +

@@ -32,6 +32,7 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--display-pixels", "", "offer displayPixels (records and draws every call)"},
     {"--max-display-records", "N", "displayPixels calls kept in the report (default 2000)"},
     {"--record-size", "N", "bytes of the zeroed FilterRecord buffer (default 452)"},
+    {"--record-guard-page", "", "end the record at a no-access page (a read past it crashes)"},
     {"--pad-rows", "N", "extra bytes after every row of inData, outData, maskData"},
     {"--in-from-current", "", "fill inData from the image as written so far"},
     {"--move-buffers", "", "new inData and maskData for every call, old ones poisoned"},
@@ -235,6 +236,8 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         opt.nullWindow = true;
     else if (name == "--no-progress")
         opt.noProgress = true;
+    else if (name == "--record-guard-page")
+        opt.recordGuardPage = true;
     else if (name == "--display-pixels")
         opt.displayPixels = true;
     else if (name == "--max-display-records")

@@ -65,6 +65,7 @@ struct Options {
     bool haveRect = false;
     vexel::HostRect rect{};
     bool floating = false, nullWindow = false, noProgress = false, displayPixels = false;
+    bool recordGuardPage = false;
     bool ask = false, autoAnswer = false, instrument = false, logCalls = false, quiet = false;
     bool registerBigViewFirst = false, keepGoing = false, chain = false, freshParams = false;
     bool inFromCurrent = false, moveBuffers = false, noFinish = false, endOnInRightZero = false;
@@ -173,6 +174,7 @@ struct HostState {
     DWORD mainThread = 0;
     vexel::PlatformData platform{};
     std::vector<std::uint8_t> recordBytes; // the FilterRecord, with a guard tail
+    std::uint8_t* guardedRecord = nullptr; // with --record-guard-page: the copy the module gets
     HGLOBAL parameters = nullptr;          // mirror of the record's field between calls
     std::intptr_t dataSlot = 0;
     Image source;  // the pixels the host delivers in inData

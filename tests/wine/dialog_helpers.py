@@ -18,13 +18,14 @@ def gradient_image():
     return image
 
 
-def open_dialog(script, params=None, **options):
-    """Runs one filter whose dialog is driven by `script` (after waiting for it to show).
-    Without params the host holds no block and the module creates one with the defaults."""
+def open_dialog(script, *host_options, params=None, **options):
+    """Runs one filter whose dialog is driven by `script` (after waiting for it to show), with
+    further test-host options. Without params the host holds no block and the module creates
+    one with the defaults."""
     # The pause lets the mouse moves Wine makes up when windows appear or resize under the real
     # pointer arrive before a scripted drag can take them up.
     lines = ["wait-dialog 20000", "sleep 300"] + list(script)
-    args = () if params is not None else ("--ask",)
+    args = host_options if params is not None else ("--ask",) + host_options
     return run_host(*args, image=gradient_image(), params=params, script=lines, **options)
 
 

@@ -3,7 +3,8 @@ counts and Lab warning, and the window-class registration at Start."""
 
 import numpy as np
 
-from harness import FILTER_BAD_PARAMETERS, run_host
+from dialog_helpers import open_dialog
+from harness import ARCH, FILTER_BAD_PARAMETERS, NO_ERR, run_host
 
 STRING_1_START = "Vexel Filter. \u7248\u672c 1.6\n"
 STRING_2_START = "***** Vexel *****  "
@@ -88,3 +89,16 @@ def test_failed_registration_warns_once_and_gives_1():
     assert [(b["caption"], b["text"]) for b in boxes] == [
         ("Warning", "Error while registering big class. Restart host.")]
     assert boxes[0]["owner_is_host_window"]
+
+
+def test_nothing_is_read_past_handle_procs_of_the_smallest_record():
+    # The record ends where a no-access page begins: a read of any later field would crash.
+    smallest = ("--record-size", str({"x86": 212, "x64": 264}[ARCH]), "--record-guard-page")
+    mask = np.full((48, 64), 255, np.uint8)
+    mask[:, :20] = 0
+    run = open_dialog(["click 102", "sleep 300", "click 1", "wait-closed 5000"], *smallest,
+                      "--display-pixels", "--log-calls", mask=mask)
+    assert run.results() == {"parameters": 0, "prepare": 0, "start": 0, "continue": NO_ERR,
+                             "finish": 0}
+    about = run_host("--selectors", "about,parameters", *smallest)
+    assert [result for _, result in about.calls()] == [0, 0]

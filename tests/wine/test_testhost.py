@@ -11,6 +11,8 @@ import pytest
 from harness import (ARCH, EXIT_CRASH, EXIT_MAX_CALLS, FILTER_BAD_PARAMETERS, MEM_FULL_ERR, MINGW_PREFIX,
                      run_host)
 
+# The record up to handleProcs, all a module may read of the smallest record a host allocates.
+RECORD_BYTES = {"x86": 212, "x64": 264}
 FIXTURES = os.path.join(os.path.dirname(__file__), "fixtures")
 SOURCE = os.environ.get("VEXEL_SOURCE") or os.path.dirname(os.path.dirname(FIXTURES))
 
@@ -82,6 +84,12 @@ def test_protocol_faults_are_reported(standin):
     assert endless.calls()[-1] == ("finish", 0)  # the module still gets to clean up
     crash = run_host(params=mode("crash"), plugin=standin, expect_exit=EXIT_CRASH)
     assert crash.report["error"].startswith("exception 0xc0000005")
+    # A read past the smallest record faults only when the record ends at a no-access page.
+    smallest = ("--record-size", str(RECORD_BYTES[ARCH]))
+    assert run_host(*smallest, params=mode("readpast"), plugin=standin).results()["finish"] == 0
+    past = run_host(*smallest, "--record-guard-page", params=mode("readpast"), plugin=standin,
+                    expect_exit=EXIT_CRASH)
+    assert past.report["error"].startswith("exception 0xc0000005")
 
 
 def test_counts_blocks_and_objects_the_module_keeps(standin):
