@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Set-up and build, then runs the real module through the test host under Wine on
-# samples/sample.png and writes out/sample-vexel.png. The test host prints one line per selector
-# call with its result.
+# Set-up and build, then runs both real modules through their test hosts under Wine on
+# samples/sample.png: the 32-bit Vexel.8bf writes out/sample-vexel.png and the 64-bit Vexel64.8bf
+# out/sample-vexel64.png, which must be the same image. The test host prints one line per
+# selector call with its result.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${VEXEL_BUILD_DIR:-$root/build}"
 
-bash "$root/scripts/build.sh" --target vexel_win32
+bash "$root/scripts/build.sh" --target vexel_win32 vexel_win64
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Code page 936, as the module expects (see setup.sh).
@@ -28,13 +29,24 @@ collapse_repeats() {
          END { flush() }'
 }
 
-echo "Running ${build#"$root"/}/win32/Vexel.8bf on samples/sample.png (${width}x${height}), $settings"
-# Wine's helper processes are waited for inside the X session, so none outlives the display.
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
-    wine "$@"; status=$?
-    timeout 10 wineserver -w || true
-    exit $status' run-sample \
-    "${build#"$root"/}/win32/vexel_testhost.exe" "${build#"$root"/}/win32/Vexel.8bf" \
-    --input samples/sample.png --output out/sample-vexel.png --auto-answer --settings "$settings" \
-    </dev/null | collapse_repeats
-echo "Wrote out/sample-vexel.png"
+run_module() { # build folder, module, output
+    echo "Running ${build#"$root"/}/$1/$2 on samples/sample.png (${width}x${height}), $settings"
+    # Wine's helper processes are waited for inside the X session, so none outlives the display.
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
+        wine "$@"; status=$?
+        timeout 10 wineserver -w || true
+        exit $status' run-sample \
+        "${build#"$root"/}/$1/vexel_testhost.exe" "${build#"$root"/}/$1/$2" \
+        --input samples/sample.png --output "$3" --auto-answer --settings "$settings" \
+        </dev/null | collapse_repeats
+    echo "Wrote $3"
+}
+
+run_module win32 Vexel.8bf out/sample-vexel.png
+run_module win64 Vexel64.8bf out/sample-vexel64.png
+if [ "$(identify -format '%#' out/sample-vexel.png)" = "$(identify -format '%#' out/sample-vexel64.png)" ]; then
+    echo "Vexel.8bf (32-bit) and Vexel64.8bf (64-bit) wrote the same pixels"
+else
+    echo "Vexel.8bf and Vexel64.8bf wrote different pixels" >&2
+    exit 1
+fi
