@@ -5,6 +5,8 @@
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# A 64-bit prefix runs the 64-bit module and test host and, through its WoW64 part, the 32-bit ones.
+export WINEARCH=win64
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 cjk_font="WenQuanYi Micro Hei" # from fonts-wqy-microhei

@@ -14,7 +14,7 @@ start)
         for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display_number" ] && break; sleep 0.1; done
     fi
     if ! [ -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1 || true
+        WINEARCH=win64 wineboot -i >/dev/null 2>&1 || true
     fi
     wineserver -p >/dev/null 2>&1 || true
     # Start the prefix's background services now, detached from any test's output pipes: started
