@@ -165,8 +165,11 @@ std::array<std::uint8_t, 8> shownOutlinePattern() {
     return shown;
 }
 
-std::vector<BlitRect> outlineTileRuns() {
-    std::vector<BlitRect> runs;
+OutlineRuns outlineTileRuns() {
+    OutlineRuns runs;
+    auto add = [&runs](const BlitRect& run) {
+        if (runs.count < runs.runs.size()) runs.runs[runs.count++] = run;
+    };
     const std::int16_t width = g.previewWidth;
     for (std::int16_t y0 = 0; y0 < g.previewHeight;
          y0 = static_cast<std::int16_t>(y0 + kOutlineTile)) {
@@ -177,11 +180,11 @@ std::vector<BlitRect> outlineTileRuns() {
             if (tileHasBits(x0, y0, rows)) {
                 if (open < 0) open = x0;
             } else if (open >= 0) {
-                runs.push_back({open, y0, static_cast<std::int16_t>(x0 - open), rows});
+                add({open, y0, static_cast<std::int16_t>(x0 - open), rows});
                 open = -1;
             }
         }
-        if (open >= 0) runs.push_back({open, y0, static_cast<std::int16_t>(width - open), rows});
+        if (open >= 0) add({open, y0, static_cast<std::int16_t>(width - open), rows});
     }
     return runs;
 }

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <vector>
+#include <cstddef>
 
 namespace vexel {
 
@@ -47,6 +47,16 @@ std::array<std::uint8_t, 8> shownOutlinePattern();
 struct BlitRect {
     std::int16_t x, y, width, height;
 };
-std::vector<BlitRect> outlineTileRuns();
+// Fixed storage, since the timer path must not allocate: a band of a preview at most 512 wide
+// has 16 tiles, so at most 8 runs, and there are at most 16 bands.
+inline constexpr std::size_t kMaxOutlineRuns = 16 * 8;
+struct OutlineRuns {
+    std::array<BlitRect, kMaxOutlineRuns> runs{};
+    std::size_t count = 0;
+
+    const BlitRect* begin() const { return runs.data(); }
+    const BlitRect* end() const { return runs.data() + count; }
+};
+OutlineRuns outlineTileRuns();
 
 } // namespace vexel

@@ -172,7 +172,8 @@ TEST_F(OutlineTest, TileRunsMergeNeighboursAndEndAtThePreviewWidth) {
     mark(10, 40);
     mark(70, 63); // tiles 0 and 2 of band 1: two blits
     mark(99, 65); // last tile of the last band, 70 mod 32 = 6 rows high
-    const std::vector<BlitRect> runs = outlineTileRuns();
+    const OutlineRuns found = outlineTileRuns();
+    const std::vector<BlitRect> runs(found.begin(), found.end());
     const std::vector<std::array<int, 4>> expected = {
         {0, 0, 64, 32}, {0, 32, 32, 32}, {64, 32, 32, 32}, {96, 64, 4, 6}};
     ASSERT_EQ(runs.size(), expected.size());
@@ -185,6 +186,19 @@ TEST_F(OutlineTest, TileRunsMergeNeighboursAndEndAtThePreviewWidth) {
 // A model of the screen's edge pixels under the ticks: priming whitens the edge, then every tick
 // inverts the pixels of its pattern. After n ticks following the priming one, row r shows
 // Start[(r - n) mod 8]: black where that byte has a 1.
+TEST_F(OutlineTest, EveryOtherTileOfTheLargestPreviewFitsTheFixedRunStorage) {
+    makeBuffers(512, 512);
+    for (int band = 0; band < 16; ++band)
+        for (int tile = band & 1; tile < 16; tile += 2)
+            setBit(outlineWorkRow(band * 32 + 7), tile * 32 + 3);
+    const OutlineRuns found = outlineTileRuns();
+    ASSERT_EQ(found.count, kMaxOutlineRuns);
+    for (const BlitRect& run : found) {
+        EXPECT_EQ(run.width, 32);
+        EXPECT_EQ((run.x / 32 + run.y / 32) % 2, 0);
+    }
+}
+
 TEST_F(OutlineTest, DashesMoveOnePixelPerTickAndRestartAfterAFullRedraw) {
     makeBuffers(50, 30);
     std::mt19937 random(3);
