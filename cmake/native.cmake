@@ -2,6 +2,7 @@
 # GoogleTest, plus the cross build of the real module (as an external project) and the tests that
 # drive it under Wine. One ctest run covers both.
 include(CTest)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON) # for the lint test
 include(ExternalProject)
 
 set(VEXEL_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
@@ -100,6 +101,11 @@ foreach(test_file ${VEXEL_PE_TESTS})
     set_tests_properties(pe_${test_name} PROPERTIES
         ENVIRONMENT "VEXEL_PLUGIN32=${VEXEL_WIN_BUILD}/Vexel.8bf;VEXEL_PLUGIN64=${VEXEL_WIN64_BUILD}/Vexel64.8bf;PYTHONDONTWRITEBYTECODE=1")
 endforeach()
+
+# Style: formatting of every C++ source, and lint of the platform-free module sources.
+add_test(NAME style_format COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-format.sh)
+add_test(NAME style_lint COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-lint.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(style_lint PROPERTIES TIMEOUT 600)
 
 # Native tools (benchmarks) and further test groups register themselves here when present.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/native.cmake)

@@ -5,7 +5,9 @@
 
 namespace vexel {
 
-// The fetch contract's answers besides an address.
+// The fetch contract's answers besides an address. Missing is a sentinel that is compared, never
+// dereferenced, so the cast from an integer costs nothing.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
 inline std::uint8_t* const kPixelMissing = reinterpret_cast<std::uint8_t*>(std::intptr_t{-1});
 inline constexpr std::uint8_t* kPixelOutside = nullptr;
 

@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libbenchmark-dev libstb-dev
     fonts-wqy-microhei locales imagemagick
     python3 python3-numpy python3-pil python3-pytest python3-pefile
-    clang-format
+    clang-format clang-tidy
 )
 
 is_installed() {

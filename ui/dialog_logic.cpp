@@ -38,10 +38,10 @@ std::optional<std::int16_t> proposedScrollPosition(std::uint16_t code, std::int1
     case 1:
         return wrap16(current + 1); // SB_LINERIGHT
     case 2:
-        return wrap16((wrap16(current - 1) / 10) * 10); // SB_PAGELEFT, truncating
+        return wrap16(std::int64_t{wrap16(current - 1) / 10} * 10); // SB_PAGELEFT, truncating
     case 3:
-        return wrap16((current / 10 + 1) * 10); // SB_PAGERIGHT
-    case 4:                                     // SB_THUMBPOSITION
+        return wrap16(std::int64_t{current / 10 + 1} * 10); // SB_PAGERIGHT
+    case 4:                                                 // SB_THUMBPOSITION
     case 5:
         return thumb; // SB_THUMBTRACK
     case 6:

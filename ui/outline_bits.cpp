@@ -79,7 +79,7 @@ bool outlineBuffersFit() {
     if (g.maskStride != 2 * g.maskRowWords || g.maskRowWords * 16 < g.previewWidth) return false;
     const std::int64_t bytes = std::int64_t{g.maskStride} * g.previewHeight;
     if (g.maskBitmapBytes != bytes) return false;
-    return lockedCapacity(g.maskFrame) >= bytes + 2 * g.maskStride &&
+    return lockedCapacity(g.maskFrame) >= bytes + std::int64_t{2} * g.maskStride &&
            lockedCapacity(g.outlineWork) >= bytes && lockedCapacity(g.maskBits) >= bytes;
 }
 
@@ -87,7 +87,7 @@ void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {
     std::uint16_t previous = 0;
     std::uint16_t current = words > 0 ? loadWord(row) : 0;
     for (std::int16_t k = 0; k < words; ++k) {
-        const std::uint16_t next = k + 1 < words ? loadWord(row + 2 * (k + 1)) : 0;
+        const std::uint16_t next = k + 1 < words ? loadWord(row + std::ptrdiff_t{2} * (k + 1)) : 0;
         // Both neighbours of the 14 inner pixels at once; the word's first and last pixel need
         // the neighbouring words.
         std::uint16_t keep =
@@ -95,7 +95,7 @@ void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {
         const bool leftOfFirst = k == 0 || (previous & kLastPixel) != 0;
         if (leftOfFirst && (current & kSecondPixel) != 0) keep |= kFirstPixel;
         if ((current & kSecondToLastPixel) != 0 && (next & kFirstPixel) != 0) keep |= kLastPixel;
-        storeWord(row + 2 * k, static_cast<std::uint16_t>(current & keep));
+        storeWord(row + std::ptrdiff_t{2} * k, static_cast<std::uint16_t>(current & keep));
         previous = current;
         current = next;
     }

@@ -49,7 +49,7 @@ struct BlitRect {
 };
 // Fixed storage, since the timer path must not allocate: a band of a preview at most 512 wide
 // has 16 tiles, so at most 8 runs, and there are at most 16 bands.
-inline constexpr std::size_t kMaxOutlineRuns = 16 * 8;
+inline constexpr std::size_t kMaxOutlineRuns = std::size_t{16} * 8;
 struct OutlineRuns {
     std::array<BlitRect, kMaxOutlineRuns> runs{};
     std::size_t count = 0;

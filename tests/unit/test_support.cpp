@@ -27,7 +27,9 @@ struct BlockHeader {
     std::uint64_t magic;
 };
 constexpr std::uint64_t kMagic = 0x5645584542304c4bULL;
-BlockHeader* header(BlockHandle block) { return static_cast<BlockHeader*>(block); }
+BlockHeader* header(BlockHandle block) {
+    return static_cast<BlockHeader*>(block);
+}
 } // namespace
 
 } // namespace vexel::testing
@@ -82,8 +84,12 @@ std::uint32_t blockSize(BlockHandle block) {
     return testing::header(block)->size;
 }
 
-void showWarning(const char* text) { platformFake.warnings.emplace_back(text); }
-void showAboutBox() { ++platformFake.aboutBoxes; }
+void showWarning(const char* text) {
+    platformFake.warnings.emplace_back(text);
+}
+void showAboutBox() {
+    ++platformFake.aboutBoxes;
+}
 
 void registerViewClasses() {
     if (!g.classesRegistered) {
