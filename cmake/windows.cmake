@@ -25,7 +25,7 @@ target_compile_options(vexel_module_objects PRIVATE ${VEXEL_WARNINGS} -fno-excep
 target_compile_definitions(vexel_module_objects PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 
 add_library(Vexel SHARED $<TARGET_OBJECTS:vexel_module_objects>
-    resources/vexel.rc ${VEXEL_DEF_FILE})
+    resources/vexel.rc resources/version.rc ${VEXEL_DEF_FILE})
 set_source_files_properties(resources/vexel.rc PROPERTIES COMPILE_DEFINITIONS "${VEXEL_RC_DEFINES}")
 set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME ${VEXEL_MODULE_NAME})
 target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,${VEXEL_SUBSYSTEM}

@@ -11,6 +11,7 @@ from conftest import MODULE_VARIABLES, read_resources
 
 RT_STRING = 6
 RT_DIALOG = 5
+RT_VERSION = 16
 ENGLISH_US = 1033
 
 
@@ -81,6 +82,7 @@ def test_module_carries_exactly_the_expected_resources(resources):
         ("_8BFM", 1),
         (RT_STRING, 1),
         (RT_DIALOG, "FILTERDLG"),
+        (RT_VERSION, 1),
     }
     for key in resources:
         only_english(resources, key)
