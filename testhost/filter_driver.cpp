@@ -39,6 +39,37 @@ std::string rectText(const vexel::HostRect& r) {
            "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + ")";
 }
 
+// Buffer memory: plain heap with a guard tail, or with --guard-pages whole pages placed so that
+// the byte after the data is a no-access page (a read past the end faults at once).
+struct BufferFree {
+    void* pages = nullptr; // the VirtualAlloc base of a guarded buffer
+    void operator()(std::uint8_t* p) const {
+        if (pages != nullptr)
+            VirtualFree(pages, 0, MEM_RELEASE);
+        else
+            delete[] p;
+    }
+};
+using BufferBytes = std::unique_ptr<std::uint8_t[], BufferFree>;
+
+BufferBytes allocBuffer(std::size_t dataBytes, bool guarded) {
+    if (!guarded) {
+        BufferBytes bytes(new std::uint8_t[dataBytes + kGuardBytes]);
+        std::fill_n(bytes.get() + dataBytes, kGuardBytes, kGuardByte);
+        return bytes;
+    }
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    const std::size_t page = info.dwPageSize;
+    const std::size_t span = (dataBytes + page - 1) / page * page;
+    auto* base = static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (base == nullptr) throw std::bad_alloc();
+    DWORD old = 0;
+    VirtualProtect(base + span, page, PAGE_NOACCESS, &old);
+    return BufferBytes(base + span - dataBytes, BufferFree{base});
+}
+
 // One buffer handed to the module for one call: the pixels of a rectangle, planes lo..hi
 // interleaved, rows rowBytes apart, followed by guard bytes. Buffers are made afresh for every
 // call (they may move between calls) and left uninitialised where they are filled anyway, since
@@ -49,10 +80,11 @@ struct Delivery {
     int lo = 0, hi = -1;
     std::int32_t rowBytes = 0;
     std::size_t dataBytes = 0;
-    std::unique_ptr<std::uint8_t[]> bytes;
+    BufferBytes bytes;
     std::unique_ptr<std::uint8_t[]> copy; // what was delivered, for buffers the module only reads
     bool present = false;
-    bool intact = false; // the module left it as delivered
+    bool guarded = false; // followed by a no-access page instead of guard bytes
+    bool intact = false;  // the module left it as delivered
 };
 
 int pixelBytes(const Delivery& d) {
@@ -70,8 +102,10 @@ bool rowIsPlain(const Delivery& d, const Image& image, long long y) {
            d.lo == 0 && d.hi == image.planes - 1;
 }
 
+// declaredRowBytes < 0: rows of the rectangle's width plus --pad-rows; otherwise rows that far
+// apart, each cut to that many bytes (a host that declares shorter rows than it was asked for).
 bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect, int lo, int hi,
-                     const Image& image, bool keepCopy) {
+                     const Image& image, bool keepCopy, long long declaredRowBytes = -1) {
     d.name = name;
     d.rect = rect;
     d.lo = lo;
@@ -89,16 +123,18 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
     if (rect.top < 0 || rect.left < 0 || rect.bottom > image.height || rect.right > image.width)
         protocolError(std::string(name) + " " + rectText(rect) + " reaches outside the image");
     long long rows = rect.bottom - rect.top, cols = rect.right - rect.left;
-    long long rowBytes = cols * pixelBytes(d) + host.opt.padRows;
+    long long rowBytes =
+        declaredRowBytes >= 0 ? declaredRowBytes : cols * pixelBytes(d) + host.opt.padRows;
     if (rows * rowBytes > kMaxBufferBytes) {
         protocolError(std::string(name) + " " + rectText(rect) + " is too large to deliver");
         return false;
     }
     d.rowBytes = static_cast<std::int32_t>(rowBytes);
     d.dataBytes = static_cast<std::size_t>(rows * rowBytes);
-    d.bytes.reset(new std::uint8_t[d.dataBytes + kGuardBytes]);
-    std::fill_n(d.bytes.get() + d.dataBytes, kGuardBytes, kGuardByte);
-    std::size_t used = static_cast<std::size_t>(cols * pixelBytes(d));
+    d.guarded = host.opt.guardPages;
+    d.bytes = allocBuffer(d.dataBytes, d.guarded);
+    const long long rowUsed = std::min<long long>(cols * pixelBytes(d), rowBytes);
+    const std::size_t used = static_cast<std::size_t>(rowUsed);
     for (long long y = 0; y < rows; ++y) {
         std::uint8_t* row = d.bytes.get() + y * rowBytes;
         std::fill(row + used, row + rowBytes, kPadByte);
@@ -107,7 +143,7 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
             std::memcpy(row, &image.pixels[pixelOffset(image, iy, rect.left)], used);
             continue;
         }
-        for (long long x = 0; x < cols; ++x) {
+        for (long long x = 0; (x + 1) * pixelBytes(d) <= rowUsed; ++x) {
             long long ix = rect.left + x;
             bool inside = iy >= 0 && iy < image.height && ix >= 0 && ix < image.width;
             for (int p = lo; p <= hi; ++p) {
@@ -126,7 +162,7 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
 }
 
 void checkGuard(const Delivery& d) {
-    if (!d.present) return;
+    if (!d.present || d.guarded) return;
     for (std::size_t i = 0; i < kGuardBytes; ++i) {
         if (d.bytes[d.dataBytes + i] != kGuardByte) {
             protocolError(std::string(d.name) + " written past its end");
@@ -157,10 +193,10 @@ void releaseDelivery(Delivery& d) {
 }
 
 bool deliverReadOnly(Delivery& kept, const char* name, const vexel::HostRect& rect, int lo, int hi,
-                     const Image& image, bool imageChanges) {
+                     const Image& image, bool imageChanges, long long declaredRowBytes = -1) {
     if (!host.opt.moveBuffers && !imageChanges && sameRequest(kept, rect, lo, hi)) return true;
     Delivery fresh;
-    if (!prepareDelivery(fresh, name, rect, lo, hi, image, true)) return false;
+    if (!prepareDelivery(fresh, name, rect, lo, hi, image, true, declaredRowBytes)) return false;
     releaseDelivery(kept);
     kept = std::move(fresh);
     return true;
@@ -170,7 +206,7 @@ bool deliverReadOnly(Delivery& kept, const char* name, const vexel::HostRect& re
 void takeBack(const Delivery& d, Image& image) {
     if (!d.present) return;
     long long rows = d.rect.bottom - d.rect.top, cols = d.rect.right - d.rect.left;
-    std::size_t used = static_cast<std::size_t>(cols * pixelBytes(d));
+    const std::size_t used = static_cast<std::size_t>(cols * pixelBytes(d));
     bool padWritten = false;
     for (long long y = 0; y < rows; ++y) {
         const std::uint8_t* row = d.bytes.get() + y * d.rowBytes;
@@ -377,6 +413,10 @@ void initRecord() {
                         ? o.rect
                         : vexel::HostRect{0, 0, static_cast<std::int16_t>(host.source.height),
                                           static_cast<std::int16_t>(host.source.width)};
+    if (o.loseLastRowColumn && !o.haveRect) {
+        fr.filterRect.bottom = static_cast<std::int16_t>(std::max(0, host.source.height - 1));
+        fr.filterRect.right = static_cast<std::int16_t>(std::max(0, host.source.width - 1));
+    }
     for (int i = 0; i < 3; ++i) {
         fr.background[i] = 0xFFFF;
         fr.foreground[i] = 0;
@@ -387,7 +427,7 @@ void initRecord() {
     fr.haveMask = o.mask.empty() ? 0 : 1;
     fr.hostSig = o.hostSig;
     fr.imageMode = static_cast<std::int16_t>(o.mode);
-    fr.imageHRes = fr.imageVRes = 72 << 16;
+    fr.imageHRes = fr.imageVRes = o.dpi << 16;
     fr.monitor.gamma = (22 << 16) / 10;
     host.platform.hwnd = o.nullWindow ? 0 : reinterpret_cast<std::intptr_t>(host.window);
     fr.platformData = &host.platform;
@@ -500,9 +540,10 @@ bool callContinue(const std::string& name, std::int16_t& result) {
               prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane, fr.outHiPlane,
                               host.current, false);
     if (ok && fr.haveMask)
-        ok = deliverReadOnly(keptMask, "maskData", fr.maskRect, 0, 0, host.mask, false);
+        ok = deliverReadOnly(keptMask, "maskData", fr.maskRect, 0, 0, host.mask, false,
+                             host.opt.maskRowBytes);
     if (!ok) return false;
-    bool haveMaskBuffer = fr.haveMask && keptMask.present;
+    bool haveMaskBuffer = fr.haveMask && keptMask.present && !host.opt.nullMaskData;
     fr.inData = keptIn.present ? keptIn.bytes.get() : nullptr;
     fr.inRowBytes = keptIn.present ? keptIn.rowBytes : 0;
     fr.outData = out.present ? out.bytes.get() : nullptr;
@@ -568,9 +609,33 @@ std::int16_t continueLoop() {
     return result;
 }
 
+// A host's "repeat last filter" that keeps only what the parameters handle held right after
+// Parameters: a copy of it then, or nothing when there was no block yet.
+HGLOBAL savedParams = nullptr;
+
+HGLOBAL copyOfBlock(HGLOBAL block) {
+    if (block == nullptr) return nullptr;
+    const SIZE_T size = GlobalSize(block);
+    const void* p = GlobalLock(block);
+    if (p == nullptr) return nullptr;
+    HGLOBAL copy = globalFromBytes(static_cast<const std::uint8_t*>(p), size);
+    GlobalUnlock(block);
+    return copy;
+}
+
+void saveParamsAfterParameters() {
+    if (!host.opt.saveParamsAfterParameters) return;
+    if (savedParams != nullptr) GlobalFree(savedParams);
+    savedParams = copyOfBlock(static_cast<HGLOBAL>(filterRecord().parameters));
+}
+
+bool askThisRun() {
+    return host.opt.ask || (host.opt.askFirst && host.run == 0);
+}
+
 std::vector<SelectorStep> defaultSteps() {
     std::vector<SelectorStep> steps;
-    if (host.opt.ask) steps.push_back({"parameters", 1, false});
+    if (askThisRun()) steps.push_back({"parameters", 1, false});
     steps.push_back({"prepare", 2, false});
     steps.push_back({"start", 3, false});
     steps.push_back({"continue", 4, false});
@@ -580,7 +645,7 @@ std::vector<SelectorStep> defaultSteps() {
 
 void runOnce() {
     std::vector<SelectorStep> steps = host.opt.haveSelectors ? host.opt.selectors : defaultSteps();
-    if (host.opt.ask && host.opt.haveSelectors)
+    if (askThisRun() && host.opt.haveSelectors)
         steps.insert(steps.begin(), SelectorStep{"parameters", 1, false});
     bool startListed = false;
     for (const SelectorStep& s : steps)
@@ -604,7 +669,8 @@ void runOnce() {
             callSimple(step.code, step.name);
         } else if (step.name == "finish") {
             // Careful hosts call Finish only after a successful Start, failed run or not.
-            bool skipped = host.opt.noFinish && !stopped && host.exitStatus == kExitOk;
+            bool skipped = (host.opt.noFinish && !stopped && host.exitStatus == kExitOk) ||
+                           (host.opt.finishAfterSuccessOnly && stopped);
             if ((started || !startListed || host.opt.keepGoing) && !skipped) {
                 callSimple(step.code, step.name);
                 host.runs.back().finished = true;
@@ -613,6 +679,7 @@ void runOnce() {
             if (stopped && !host.opt.keepGoing) continue;
             std::int16_t result =
                 step.name == "continue" ? continueLoop() : callSimple(step.code, step.name);
+            if (step.name == "parameters") saveParamsAfterParameters();
             if (step.name == "start" && result == 0) started = true;
             if (result != 0) stopped = true;
         }
@@ -632,6 +699,17 @@ bool setUpHost(std::string& error) {
         host.source = rampImage(o.planes);
     else if (!loadImage(o.input, o.planes, host.source, error))
         return false;
+    if (o.alphaPlane && host.source.planes == 3) {
+        // Held as a 4-plane record (the fourth plane opaque); the image mode stays RGB.
+        Image held{host.source.width, host.source.height, 4, {}};
+        held.pixels.reserve(host.source.pixels.size() / 3 * 4);
+        for (std::size_t i = 0; i < host.source.pixels.size(); i += 3) {
+            held.pixels.insert(held.pixels.end(), host.source.pixels.begin() + i,
+                               host.source.pixels.begin() + i + 3);
+            held.pixels.push_back(255);
+        }
+        host.source = std::move(held);
+    }
     host.current = host.source;
     if (!o.mask.empty()) {
         if (!loadImage(o.mask, 1, host.mask, error)) return false;
@@ -701,6 +779,15 @@ void runAll() {
         if (host.opt.freshParams) {
             if (host.parameters != nullptr) GlobalFree(host.parameters);
             host.parameters = nullptr;
+        } else if (host.opt.saveParamsAfterParameters) {
+            // The first run starts from the block given (the user's earlier choice); later ones
+            // from a copy of what the handle held after the last Parameters (none if nothing).
+            if (run == 0) {
+                savedParams = copyOfBlock(host.parameters);
+            } else {
+                if (host.parameters != nullptr) GlobalFree(host.parameters);
+                host.parameters = copyOfBlock(savedParams);
+            }
         }
         vexel::FilterRecord& fr = filterRecord();
         fr.parameters = host.parameters;

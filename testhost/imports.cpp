@@ -271,6 +271,20 @@ BOOL WINAPI countingMessageBeep(UINT type) {
     return realMessageBeep(type);
 }
 
+// A session in which the module's dialogs cannot be created (no window station, no display):
+// DialogBoxParamA fails as it does there, from the --fail-dialogs-th call on.
+INT_PTR(WINAPI* realDialogBoxParamA)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
+long long dialogCalls = 0;
+
+INT_PTR WINAPI failingDialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC proc,
+                                      LPARAM param) {
+    if (++dialogCalls >= host.opt.failDialogsFrom) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    return realDialogBoxParamA(instance, name, owner, proc, param);
+}
+
 int WINAPI recordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     return recordedMessageBox(owner, text, caption, style, realMessageBoxA);
 }
@@ -289,7 +303,7 @@ Redirect redirect(const char* dll, const char* name, F wrapper, F* real, bool co
 }
 
 std::vector<Redirect> redirects() {
-    return {
+    std::vector<Redirect> list{
         redirect("kernel32.dll", "GlobalAlloc", countingGlobalAlloc, &realGlobalAlloc, true),
         redirect("kernel32.dll", "GlobalReAlloc", countingGlobalReAlloc, &realGlobalReAlloc, true),
         redirect("kernel32.dll", "GlobalFree", countingGlobalFree, &realGlobalFree, true),
@@ -326,6 +340,10 @@ std::vector<Redirect> redirects() {
         redirect("user32.dll", "MessageBeep", countingMessageBeep, &realMessageBeep, false),
         redirect("user32.dll", "MessageBoxA", recordingMessageBoxA, &realMessageBoxA, false),
     };
+    if (host.opt.failDialogsFrom > 0)
+        list.push_back(redirect("user32.dll", "DialogBoxParamA", failingDialogBoxParamA,
+                                &realDialogBoxParamA, false));
+    return list;
 }
 
 // Rewrites the module's import slot for dll!name, if it has one.

@@ -75,7 +75,10 @@ int recordedMessageBox(HWND owner, const char* text, const char* caption, UINT s
     if (owner != nullptr && !IsWindow(owner)) protocolError("message box owner is not a window");
 
     int answer = 0;
-    if (host.opt.autoAnswer) {
+    if (host.opt.failMessageBoxes) {
+        // As when no box can be created: nothing shown, 0 returned.
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } else if (host.opt.autoAnswer) {
         BoxInProgress saved = current;
         current = {&rec, nullptr};
         HHOOK hook =

@@ -61,6 +61,19 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--register-big-view-first", "", "register class big_view under the module's instance"},
     {"--script", "FILE", "dialog script run by a second thread (see below)"},
     {"--dialog-answer", "ok|cancel", "press OK or Cancel on every Vexel dialog that opens"},
+    {"--profile", "NAME", "behave as one kind of host does (see the list below)"},
+    {"--ask-first", "", "call Parameters before the first run only"},
+    {"--finish-after-success-only", "", "skip Finish after a failed or cancelled run"},
+    {"--save-params-after-parameters", "",
+     "every run gets a copy of the block as it was right after the last Parameters"},
+    {"--alpha-plane", "", "hold an RGB image as 4 planes (alpha 255), imageMode stays RGB"},
+    {"--lose-last-row-column", "", "filterRect leaves out the image's last row and column"},
+    {"--resolution", "DPI", "imageHRes and imageVRes (default 72)"},
+    {"--guard-pages", "", "a no-access page right after every inData, outData, maskData"},
+    {"--mask-row-bytes", "N", "declare maskRowBytes N: mask rows N bytes apart, cut to N"},
+    {"--null-mask-data", "", "haveMask set but maskData null"},
+    {"--fail-dialogs", "K", "the module's dialogs fail from the K-th (from 1) on"},
+    {"--fail-message-boxes", "", "the module's message boxes fail (return 0, nothing shown)"},
     {"--timeout", "S", "give up after S seconds (default 300)"},
     {"--report", "FILE.json", "machine-readable report of everything"},
     {"--quiet", "", "do not print one line per call"},
@@ -85,6 +98,32 @@ constexpr const char* kScriptHelp =
     "  (control ID 0 is the dialog itself)\n"
     "  wait-closed [MS]            wait until the dialog is gone\n"
     "Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script failed.\n";
+
+// Host kinds as they were seen driving the module, each a set of the options above.
+struct Profile {
+    const char* name;
+    const char* help;
+    const char* options[12];
+};
+
+constexpr Profile kProfiles[] = {
+    {"original",
+     "the default: Parameters on request, the handle kept, Finish after every started run",
+     {}},
+    {"library",
+     "an editor's host library: Parameters every run with a null handle, maxSpace 2.1e9, "
+     "4 planes for RGB, 96 dpi, Finish only after success",
+     {"--ask", "--fresh-params", "--max-space=2100000000", "--host-sig=spHO", "--alpha-plane",
+      "--resolution=96", "--finish-after-success-only"}},
+    {"filter-host",
+     "a filter-host plug-in: host window 0, new buffers every call, maxSpace 100,000,000, no "
+     "Finish after success, the block saved right after Parameters",
+     {"--null-window", "--move-buffers", "--max-space=100000000", "--host-sig=GIMP", "--no-finish",
+      "--save-params-after-parameters"}},
+    {"short-rect",
+     "a host whose filterRect leaves out the last row and column",
+     {"--lose-last-row-column"}},
+};
 
 bool parseLong(const std::string& text, long long& value) {
     if (text.empty()) return false;
@@ -203,6 +242,8 @@ bool known(const char* name) {
     return false;
 }
 
+bool applyProfile(const std::string& name, Options& opt);
+
 bool applyOption(const std::string& name, const std::string& value, Options& opt) {
     long long n = 0;
     if (name == "--plugin")
@@ -293,6 +334,30 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         opt.registerBigViewFirst = true;
     else if (name == "--script")
         opt.script = value;
+    else if (name == "--profile")
+        return applyProfile(value, opt);
+    else if (name == "--ask-first")
+        opt.askFirst = true;
+    else if (name == "--finish-after-success-only")
+        opt.finishAfterSuccessOnly = true;
+    else if (name == "--save-params-after-parameters")
+        opt.saveParamsAfterParameters = true;
+    else if (name == "--alpha-plane")
+        opt.alphaPlane = true;
+    else if (name == "--lose-last-row-column")
+        opt.loseLastRowColumn = true;
+    else if (name == "--resolution")
+        return parseInt(value, opt.dpi, 1, 32767);
+    else if (name == "--guard-pages")
+        opt.guardPages = true;
+    else if (name == "--mask-row-bytes")
+        return parseInt(value, opt.maskRowBytes, 0, 1 << 20);
+    else if (name == "--null-mask-data")
+        opt.nullMaskData = true;
+    else if (name == "--fail-dialogs")
+        return parseInt(value, opt.failDialogsFrom, 1, 1000000);
+    else if (name == "--fail-message-boxes")
+        opt.failMessageBoxes = true;
     else if (name == "--timeout")
         return parseInt(value, opt.timeoutSeconds, 1, 86400);
     else if (name == "--report")
@@ -304,6 +369,24 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
     return true;
 }
 
+// A profile's options, applied where --profile stands: later options still override them.
+bool applyProfile(const std::string& name, Options& opt) {
+    for (const Profile& profile : kProfiles) {
+        if (name != profile.name) continue;
+        opt.profile = name;
+        for (const char* option : profile.options) {
+            if (option == nullptr) break;
+            const std::string text = option;
+            const std::size_t eq = text.find('=');
+            const std::string optionName = text.substr(0, eq);
+            const std::string value = eq == std::string::npos ? "" : text.substr(eq + 1);
+            if (!applyOption(optionName, value, opt)) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void printHelp() {
@@ -313,6 +396,16 @@ void printHelp() {
     for (const OptionHelp& o : kOptionHelp) {
         std::string left = std::string(o.name) + (o.arg[0] ? " " : "") + o.arg;
         std::printf("  %-28s %s\n", left.c_str(), o.help);
+    }
+    std::printf("\nProfiles (--profile NAME):\n");
+    for (const Profile& p : kProfiles) {
+        std::printf("  %-13s %s\n", p.name, p.help);
+        std::string set;
+        for (const char* option : p.options) {
+            if (option == nullptr) break;
+            set += std::string(set.empty() ? "" : " ") + option;
+        }
+        if (!set.empty()) std::printf("  %-13s = %s\n", "", set.c_str());
     }
     std::printf("%s", kScriptHelp);
 }

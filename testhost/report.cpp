@@ -102,6 +102,7 @@ std::string buildReport() {
     r.num("exit_status", host.exitStatus);
     r.raw("error", host.error.empty() ? "null" : jsonQuoted(host.error));
     r.str("plugin", host.opt.plugin);
+    r.str("profile", host.opt.profile);
     r.raw("image", Obj()
                        .num("width", host.source.width)
                        .num("height", host.source.height)

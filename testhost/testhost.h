@@ -70,6 +70,18 @@ struct Options {
     bool registerBigViewFirst = false, keepGoing = false, chain = false, freshParams = false;
     bool inFromCurrent = false, moveBuffers = false, noFinish = false, endOnInRightZero = false;
     bool haveSettings = false;
+    std::string profile;   // the host kind whose behaviour the options below were set from
+    bool askFirst = false; // Parameters before the first run only
+    bool finishAfterSuccessOnly = false;    // no Finish after a failed or cancelled run
+    bool saveParamsAfterParameters = false; // each run gets the block as it was after Parameters
+    bool alphaPlane = false;                // an RGB image held as 4 planes (mode stays RGB)
+    bool loseLastRowColumn = false;         // filterRect without the image's last row and column
+    bool guardPages = false;                // a no-access page right after every buffer
+    bool nullMaskData = false;              // haveMask set, maskData null
+    int maskRowBytes = -1;                  // maskRowBytes to declare (rows that far apart)
+    int dpi = 72;
+    int failDialogsFrom = 0;       // the module's dialogs fail from this one on (1 = all)
+    bool failMessageBoxes = false; // the module's message boxes cannot be shown
     std::array<std::uint8_t, 20> settings{};
     std::int32_t maxSpace = 100000000;
     std::uint32_t hostSig = 0x3842494D; // '8BIM'

@@ -46,6 +46,24 @@ ARCH = os.environ.get("VEXEL_ARCH", "x86")
 MINGW_PREFIX = {"x86": "i686-w64-mingw32", "x64": "x86_64-w64-mingw32"}[ARCH]
 
 
+@dataclass(frozen=True)
+class Profile:
+    """What a test needs to know of a host kind the test host imitates (--profile)."""
+    name: str
+    null_handle: bool = False        # Parameters every run with a null handle: the dialog shows
+    finish_after_success: bool = True
+    finish_after_failure: bool = True
+    edge_lost: bool = False          # filterRect without the last row and column
+
+
+PROFILES = [
+    Profile("original"),
+    Profile("library", null_handle=True, finish_after_failure=False),
+    Profile("filter-host", finish_after_success=False),
+    Profile("short-rect", edge_lost=True),
+]
+
+
 def _env(name):
     value = os.environ.get(name)
     if not value:
@@ -149,7 +167,7 @@ def _planes_of(image):
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
              script=None, plugin=None, testhost=None, low_colour=False, auto_answer=True, timeout=300,
              expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
-             lang=CHINESE_LOCALE):
+             lang=CHINESE_LOCALE, profile=None):
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
@@ -163,11 +181,15 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
     lang: LANG and LC_ALL for Wine (the ANSI code page); None keeps the environment's.
     expect_exit: the exit status to insist on, or None.
     keep_dir: a folder to keep the files in (otherwise a temporary one is removed).
+    profile: a host kind (a Profile or its name) whose behaviour the test host takes on; the
+        other options still override it.
     """
     workdir = keep_dir or tempfile.mkdtemp(prefix="vexel-")
     os.makedirs(workdir, exist_ok=True)
     try:
         args = [winpath(plugin or plugin_path())]
+        if profile is not None:
+            args += ["--profile", getattr(profile, "name", profile)]
         if auto_answer:
             args.append("--auto-answer")
         if image is not None:
