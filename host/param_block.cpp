@@ -155,6 +155,7 @@ void runDialogIfRequested() {
     // Only OK keeps the settings: Cancel, a dialog that could not be made (-1), or any other
     // ending the platform reports counts as cancelled.
     if (dialogResult != kDialogOk) g.runResult = result::reported;
+    if (dialogResult == kDialogFailed) showWarning(kDialogUnavailableWarning);
 
     if (g.runResult == result::noErr) {
         storeSettings(block);

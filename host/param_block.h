@@ -40,6 +40,7 @@ struct PreviewPoint {
 PreviewPoint readPreviewCenter();
 // The dialog result of OK; every other result of the parameter dialog is a cancel.
 inline constexpr std::int16_t kDialogOk = 1;
+inline constexpr std::int16_t kDialogFailed = -1; // the dialog could not be created
 void runDialogIfRequested();
 // Locks the host's block and returns its 20 bytes, or nullptr when the host holds none or hands
 // back a block too small to be ours. Pair with unlockParamBlock.

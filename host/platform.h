@@ -6,8 +6,13 @@
 
 namespace vexel {
 
-// Modal message box owned by the host window, caption "Warning", MB_OK.
+// Modal message box owned by the host window, caption "Warning", MB_OK. When even the box
+// cannot be shown there is nothing more to do: the caller's result stands.
 void showWarning(const char* text);
+// What the user reads when the filter's dialog cannot be created at all (no window station, no
+// display, no memory for windows).
+inline constexpr const char* kDialogUnavailableWarning =
+    "The filter's dialog could not be opened, so the filter cannot run. The image is unchanged.";
 // The about box from string table entries 1 and 2.
 void showAboutBox();
 // First half of Start: registers big_view and small_view (once per release), then ensures the

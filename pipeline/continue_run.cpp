@@ -67,6 +67,18 @@ bool hostBuffersUsable(const FilterRecord& record) {
     return record.outData != nullptr && renderRow >= 0 && renderRow < g.imageHeight;
 }
 
+// The host's mask row for this call: the module reads one byte per pixel of the filter row.
+bool hostMaskUsable(const FilterRecord& record) {
+    return record.maskData != nullptr && record.maskRowBytes >= g.imageWidth;
+}
+
+// Buffers the module cannot use end the run before anything reads or writes them.
+void refuseHostBuffers(FilterRecord& record) {
+    releaseRunResources();
+    endWithoutOutput(record);
+    g.runResult = result::paramErr;
+}
+
 // The settings of every row come from the parameter block, so the final pass does not depend on
 // the dialog's working values. A block we cannot read counts as the defaults.
 void deriveRowEffect(std::int16_t renderRow) {
@@ -162,13 +174,14 @@ void continueRun() {
         return;
     }
     if (g.maskRowsDone < g.previewHeight) {
-        readMaskRow();
+        if (hostMaskUsable(record))
+            readMaskRow();
+        else
+            refuseHostBuffers(record);
         return;
     }
     if (!hostBuffersUsable(record)) {
-        releaseRunResources();
-        endWithoutOutput(record);
-        g.runResult = result::paramErr;
+        refuseHostBuffers(record);
         return;
     }
     auto* input = static_cast<std::uint8_t*>(record.inData);

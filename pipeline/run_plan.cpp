@@ -261,9 +261,10 @@ void planRun() {
         return;
     }
     if (!measurePreview()) {
-        // The dialog cannot be created (after a failed class registration, for one). Releasing
+        // The dialog cannot be created (no window station or display, for one). Releasing
         // unregisters the classes, so the next Start registers them again and can succeed.
         releaseRunResources();
+        showWarning(kDialogUnavailableWarning);
         g.runResult = result::reported;
         settleRun();
         return;

@@ -459,6 +459,25 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
         EXPECT_FALSE(host.pending());
         EXPECT_EQ(memoryFake.liveBlocks, 1);
     }
+    // A mask row the module cannot read whole (no buffer, or rows shorter than the filter row)
+    // ends the run the same way, before a byte of it is read.
+    for (bool noMask : {true, false}) {
+        testing::resetModuleState();
+        FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
+        host.setMask(std::vector<std::uint8_t>(std::size_t{kSmallWidth} * kSmallHeight, 255));
+        host.setSettings(fanDownSettings(0));
+        ASSERT_EQ(host.call(selector::prepare), 0);
+        ASSERT_EQ(host.call(selector::start), 0);
+        ASSERT_FALSE(isEmpty(host.record.maskRect));
+        // All that a host with short rows holds: ASan sees any read past it.
+        std::vector<std::uint8_t> shortRow(std::size_t{kSmallWidth} - 1, 255);
+        host.record.maskData = noMask ? nullptr : shortRow.data();
+        host.record.maskRowBytes = kSmallWidth - 1;
+        EXPECT_EQ(host.call(selector::continueRun), result::paramErr);
+        EXPECT_FALSE(host.pending());
+        EXPECT_EQ(memoryFake.liveBlocks, 1);
+        EXPECT_EQ(g.maskRowsDone, 0);
+    }
     // A Start without Prepare plans for the rectangle the host shows now.
     testing::resetModuleState();
     FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);

@@ -10,6 +10,7 @@
 
 #include "host/dispatch.h"
 #include "host/memory.h"
+#include "host/platform.h"
 #include "host/plugin_globals.h"
 #include "pipeline/run_plan.h"
 #include "tests/unit/fake_host.h"
@@ -349,7 +350,9 @@ TEST_F(RunPlan, UnmeasurableDialogFailsStartAndALaterStartSucceeds) {
     platformFake.measuredWidth = 0;
     EXPECT_EQ(host.call(selector::start), 1);
     expectNothingHeld();
-    EXPECT_EQ(platformFake.warnings.size(), 1u);
+    // The user is told, not left with a filter that silently does nothing.
+    ASSERT_EQ(platformFake.warnings.size(), 2u);
+    EXPECT_EQ(platformFake.warnings[1], kDialogUnavailableWarning);
 
     platformFake.measuredWidth = 270;
     EXPECT_EQ(host.call(selector::start), 0);
