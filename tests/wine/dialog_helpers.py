@@ -42,17 +42,17 @@ class Geometry:
     """The preview geometry for the test image, from the big preview's captured size: the control
     is square and the image wider than high, so the fit is width-limited at sampleStep 1."""
 
-    def __init__(self, big_capture):
+    def __init__(self, big_capture, image_width=IMAGE_WIDTH, image_height=IMAGE_HEIGHT):
         self.height, self.width = big_capture.shape[:2]
-        assert self.height == IMAGE_HEIGHT * self.width // IMAGE_WIDTH
-        self.scale = (IMAGE_WIDTH << 16) // self.width  # image pixels per preview pixel, 16.16
+        assert self.height == image_height * self.width // image_width
+        self.scale = (image_width << 16) // self.width  # image pixels per preview pixel, 16.16
         self.max = max(self.width, self.height)
         self.default_centre = (self.width // 2, self.height // 2)
         # Preview rows and columns whose sample (at the pixel's centre) lies inside the image.
         self.drawn_width = sum(1 for j in range(self.width)
-                               if (32768 + j * self.scale) >> 16 < IMAGE_WIDTH)
+                               if (32768 + j * self.scale) >> 16 < image_width)
         self.drawn_height = sum(1 for i in range(self.height)
-                                if (32768 + i * self.scale) >> 16 < IMAGE_HEIGHT)
+                                if (32768 + i * self.scale) >> 16 < image_height)
 
     def to_image(self, v):
         return (v * self.scale + 32768) >> 16

@@ -18,7 +18,7 @@ import tempfile
 import numpy as np
 import pytest
 
-from harness import ARCH, NO_ERR, build_paths, param_block, read_png, run_host
+from harness import ARCH, NO_ERR, PROFILES, build_paths, param_block, read_png, run_host
 
 PI = 3.14159265359
 HALF = 32768
@@ -255,6 +255,62 @@ def test_both_builds_write_the_same_bytes(planes, step, with_mask, control):
         outputs.append(r.output)
     assert outputs[0].tobytes() == outputs[1].tobytes()
     assert not np.array_equal(outputs[0], image)  # the effect did something
+
+
+# A few small cases under every kind of host, with the host's own maxSpace (sampleStep 1).
+PROFILE_CASES = [
+    ("rose", 3, 60, 3, 100, 60, 60, "middle", False),
+    ("pattern", 1, 90, 2, 100, 100, 100, "left", True),
+    ("pattern", 3, 180, 4, 33, 100, 80, "top", True),
+]
+EDITS = dict(stretch=441, angle=153, height=156, width=114, strength=117)
+
+
+def profile_case_id(case):
+    kind, planes, angle, *_, mask = case
+    return f"{kind}-{planes}p-a{angle}" + ("-mask" if mask else "")
+
+
+@pytest.mark.parametrize("case", PROFILE_CASES, ids=[profile_case_id(c) for c in PROFILE_CASES])
+@pytest.mark.parametrize("profile", PROFILES, ids=[p.name for p in PROFILES])
+def test_final_pass_matches_the_model_under_every_host(profile, case, control):
+    kind, planes, angle, stretch, strength, height, width, where, with_mask = case
+    w, h = SIZES[kind]
+    image = (rose if kind == "rose" else pattern)(w, h, planes)
+    values = dict(angle=angle, stretch=stretch, strength=strength, height=height, width=width)
+    lost = 1 if profile.edge_lost else 0
+    fw, fh = w - lost, h - lost  # the filter rectangle
+    cx, cy = centre(where, fw, fh)
+    options = dict(image=image, mask=ellipse_mask(w, h) if with_mask else None)
+    if profile.null_handle:
+        # The host asks every run with no block: the user sets the values in the dialog and
+        # the centre stays where the dialog puts it.
+        script = ["wait-dialog 20000", "sleep 200"]
+        script += [f"set-text {EDITS[k]} {v}" for k, v in values.items()]
+        script += ["click 1", "wait-closed 10000"]
+        r = run_host("--instrument", "--pad-rows", "3", profile=profile, script=script,
+                     **options)
+    else:
+        r = run_host("--instrument", "--pad-rows", "3", profile=profile,
+                     settings=dict(values, centerX=cx, centerY=cy, showDialog=0), **options)
+
+    expected_results = {"prepare": 0, "start": 0, "continue": 0}
+    if profile.null_handle:
+        expected_results["parameters"] = 0
+    if profile.finish_after_success:
+        expected_results["finish"] = 0
+    assert r.results() == expected_results
+    stored = [int(v) for v in np.frombuffer(r.params[:14], "<i2")]
+    settings = dict(zip(["centerX", "centerY", "angle", "stretch", "strength", "height", "width"],
+                        stored))
+    assert {k: settings[k] for k in values} == values
+    # Only the filter rectangle is filtered; what a host leaves out stays as it was.
+    expected = image.copy()
+    expected[:fh, :fw] = reference(image[:fh, :fw], settings, 1, control)
+    wrong = np.argwhere(np.any((r.output != expected).reshape(h, w, -1), axis=2))
+    assert len(wrong) == 0, f"{len(wrong)} pixels differ, first (y, x) {wrong[:8].tolist()}"
+    held = r.report["runs"][0]["instrument"]
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
 
 
 def test_a_drawn_preview_does_not_change_the_output(control):
