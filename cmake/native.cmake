@@ -107,6 +107,12 @@ add_test(NAME style_format COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-fo
 add_test(NAME style_lint COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-lint.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(style_lint PROPERTIES TIMEOUT 600)
 
+# The release zip made from the built modules, unpacked and checked (no Wine needed).
+add_test(NAME package_zip COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider
+    ${CMAKE_SOURCE_DIR}/tests/package/test_package.py)
+set_tests_properties(package_zip PROPERTIES ENVIRONMENT
+    "VEXEL_BUILD=${CMAKE_BINARY_DIR};VEXEL_SOURCE=${CMAKE_SOURCE_DIR};PYTHONDONTWRITEBYTECODE=1")
+
 # Native tools (benchmarks) and further test groups register themselves here when present.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/native.cmake)
     include(${CMAKE_SOURCE_DIR}/tools/native.cmake)

@@ -31,6 +31,8 @@ set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME ${VEX
 target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,${VEXEL_SUBSYSTEM}
     $<$<CONFIG:Release,MinSizeRel>:-s>)
 target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32)
+# No link time in the header: the same sources give the same module bytes (and release zip).
+target_link_options(Vexel PRIVATE -Wl,--no-insert-timestamp)
 
 file(GLOB VEXEL_TESTHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testhost/*.cpp)
 if(VEXEL_TESTHOST_SOURCES)
