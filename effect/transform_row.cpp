@@ -5,12 +5,10 @@
 // transformPixel gives column by column, 16-bit wrap-around of columns included.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
-#include <numeric>
-#include <type_traits>
 
 #include "effect/dispersion.h"
+#include "effect/row_blend.h"
 #include "host/int_math.h"
 #include "host/plugin_globals.h"
 #include "pipeline/row_cache.h"
@@ -118,103 +116,19 @@ void findFirstMissing(RowPlan& plan, std::int16_t columns) {
         }
 }
 
-// Blending a machine word of bytes at once: the bytes are spread into alternate 16-bit lanes, and
-// since the two weights sum to 256 no lane can carry into the next (255 x 256 < 65536), so every
-// byte comes out exactly as (original x mixOriginal + sample x mixEffect) >> 8.
-using Word = std::conditional_t<sizeof(void*) >= 8, std::uint64_t, std::uint32_t>;
-constexpr int kWordBytes = sizeof(Word);
-constexpr Word kLowBytes = ~Word{0} / 0xFFFF * 0xFF; // 0x00FF00FF...
-
-Word loadWord(const std::uint8_t* bytes) {
-    Word word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-}
-
-void storeWord(std::uint8_t* bytes, Word word) {
-    std::memcpy(bytes, &word, sizeof word);
-}
-
-Word blendWord(Word original, Word sample, Word mixOriginal, Word mixEffect) {
-    const Word low =
-        (((original & kLowBytes) * mixOriginal + (sample & kLowBytes) * mixEffect) >> 8) &
-        kLowBytes;
-    const Word high =
-        (((original >> 8) & kLowBytes) * mixOriginal + ((sample >> 8) & kLowBytes) * mixEffect) &
-        ~kLowBytes;
-    return low | high;
-}
-
-// A group is the fewest words that hold whole pixels; plane k's bytes within word w of a group are
-// picked with planeMasks()[w][k], built byte by byte so that they hold in either byte order.
-template <int Planes> constexpr int kGroupWords = Planes / std::gcd(Planes, kWordBytes);
-
-template <int Planes> constexpr auto planeMasks() {
-    std::array<std::array<Word, Planes>, kGroupWords<Planes>> masks{};
-    for (int w = 0; w < kGroupWords<Planes>; ++w)
-        for (int k = 0; k < Planes; ++k) {
-            std::array<std::uint8_t, kWordBytes> bytes{};
-            for (int b = 0; b < kWordBytes; ++b)
-                bytes[b] = (w * kWordBytes + b) % Planes == k ? 0xFF : 0x00;
-            masks[w][k] = std::bit_cast<Word>(bytes);
-        }
-    return masks;
-}
-
-// Pixel i of the run: out[i] from original[i] and, for plane k, byte k of samples[k][i].
-template <int Planes>
-void blendRun(std::uint8_t* out, const std::uint8_t* original,
-              const std::array<const std::uint8_t*, kMaxPlanes>& samples, std::int32_t count) {
-    const std::uint32_t mixOriginal = g.mixOriginal;
-    const std::uint32_t mixEffect = g.mixEffect;
-    const std::int32_t bytes = count * Planes;
-    std::int32_t at = 0;
-    if (mixOriginal + mixEffect == 256) {
-        constexpr auto masks = planeMasks<Planes>();
-        constexpr int groupBytes = kGroupWords<Planes> * kWordBytes;
-        for (; at + groupBytes <= bytes; at += groupBytes)
-            for (int w = 0; w < kGroupWords<Planes>; ++w) {
-                const int offset = at + w * kWordBytes;
-                Word sample = 0;
-                for (int k = 0; k < Planes; ++k)
-                    sample |= loadWord(samples[k] + offset) & masks[w][k];
-                storeWord(out + offset,
-                          blendWord(loadWord(original + offset), sample, mixOriginal, mixEffect));
-            }
-    }
-    for (; at < bytes; ++at)
-        out[at] = static_cast<std::uint8_t>(
-            (original[at] * mixOriginal + samples[at % Planes][at] * mixEffect) >> 8);
-}
-
-void blendRun(int planes, std::uint8_t* out, const std::uint8_t* original,
-              const std::array<const std::uint8_t*, kMaxPlanes>& samples, std::int32_t count) {
-    switch (planes) {
-    case 1:
-        return blendRun<1>(out, original, samples, count);
-    case 2:
-        return blendRun<2>(out, original, samples, count);
-    case 3:
-        return blendRun<3>(out, original, samples, count);
-    case 4:
-        return blendRun<4>(out, original, samples, count);
-    default:
-        return;
-    }
-}
-
 // Columns [first, end) inside the rectangle, over which no plane changes its source.
 void produceInsideSegment(const RowPlan& plan, std::uint8_t* destination, std::int32_t first,
                           std::int32_t end) {
     const std::int32_t at = first * plan.planes;
-    std::array<const std::uint8_t*, kMaxPlanes> samples{};
+    PlaneRuns samples{};
     for (int k = 0; k < plan.planes; ++k) {
         samples[k] = plan.original + at; // outside the grid, a plane keeps its own byte
         if (k >= kDisplacedPlanes || !plan.sources[k].fetched) continue;
         if (const ColumnRun* run = plan.sources[k].columns.find(first))
             samples[k] = plan.sources[k].row + (first + run->delta) * plan.planes;
     }
-    blendRun(plan.planes, destination + at, plan.original + at, samples, end - first);
+    blendRun(plan.planes, destination + at, plan.original + at, samples, end - first, g.mixOriginal,
+             g.mixEffect);
 }
 
 void produceRow(const RowPlan& plan, std::uint8_t* destination) {

@@ -4,6 +4,7 @@ add_executable(vexel_bench_transform
     ${CMAKE_SOURCE_DIR}/tools/bench_transform.cpp
     ${CMAKE_SOURCE_DIR}/effect/dispersion.cpp
     ${CMAKE_SOURCE_DIR}/effect/transform_row.cpp
+    ${CMAKE_SOURCE_DIR}/effect/row_blend.cpp
     ${CMAKE_SOURCE_DIR}/pipeline/row_cache.cpp
     ${CMAKE_SOURCE_DIR}/host/globals.cpp
     ${CMAKE_SOURCE_DIR}/host/run_buffer.cpp)

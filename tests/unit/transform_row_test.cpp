@@ -1,14 +1,17 @@
 // The row kernel must give exactly what transformPixel gives column by column: the same bytes,
 // the same missing row, the same position left behind. Random images, settings, centres and
 // positions, over a whole image and over the row cache, exercise every way a row can be cut.
+// Each test runs once per blend path (plain words, SSE2 vectors).
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "effect/dispersion.h"
+#include "effect/row_blend.h"
 #include "host/int_math.h"
 #include "host/memory.h"
 #include "host/plugin_globals.h"
@@ -158,7 +161,25 @@ void compareOverCache(Image& image) {
     freeRunBuffer(g.rowCache);
 }
 
-TEST(TransformRow, MatchesThePixelTransformOnRandomRows) {
+class TransformRow : public ::testing::TestWithParam<BlendPath> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == BlendPath::vector && !vectorBlendSupported())
+            GTEST_SKIP() << "no vector blend on this processor";
+        forceBlendPath(GetParam());
+        ASSERT_EQ(activeBlendPath(), GetParam());
+    }
+    void TearDown() override { forceBlendPath(BlendPath::automatic); }
+};
+
+std::string pathName(const ::testing::TestParamInfo<BlendPath>& info) {
+    return info.param == BlendPath::vector ? "Vector" : "Plain";
+}
+
+INSTANTIATE_TEST_SUITE_P(BlendPaths, TransformRow,
+                         ::testing::Values(BlendPath::plain, BlendPath::vector), pathName);
+
+TEST_P(TransformRow, MatchesThePixelTransformOnRandomRows) {
     for (int n = 0; n < 1500 && !HasFatalFailure(); ++n) {
         if (chance(0.5)) {
             Image image = randomImage(0);
@@ -173,7 +194,7 @@ TEST(TransformRow, MatchesThePixelTransformOnRandomRows) {
 // On a 32767-pixel row with the largest stretch, plane 0 of column 0 lies at column -12500 and
 // plane 1 at -25000 (both outside), while plane 2 wraps as the 16-bit position does, to
 // wrap16(-37499) = column 28037. Planes read rows 1, 2 and 3.
-TEST(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
+TEST_P(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
     Image image{3, 32767, 4, 3 * 32767, std::vector<std::uint8_t>(4 * 3 * 32767)};
     for (std::size_t i = 0; i < image.bytes.size(); ++i)
         image.bytes[i] = static_cast<std::uint8_t>(i / 3 * 7 + i % 3);
