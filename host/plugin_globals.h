@@ -3,6 +3,7 @@
 // only the *_win32.cpp files cast back to their real types.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "host/host_records.h"
@@ -37,6 +38,16 @@ struct DibHeader {
     std::uint32_t biClrImportant;
 };
 static_assert(sizeof(DibHeader) == 40);
+
+// What the final pass last derived the effect from: the parameter block's 20 bytes (or no block,
+// which means the defaults) and the other two values the derivation reads.
+struct RowEffectSource {
+    bool valid = false;
+    bool fromBlock = false;
+    std::int32_t scale = 0;
+    std::int16_t previewMax = 0;
+    std::array<std::uint8_t, 20> block{};
+};
 
 enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1 };
 
@@ -100,6 +111,7 @@ struct PluginGlobals {
     std::int16_t maskRowsDone = 0;
     std::int16_t workRowsDone = 0;
     std::int32_t decimationSkip = 0;
+    RowEffectSource rowEffectSource; // cleared by every release
 
     // Run buffers and objects.
     RunBuffer workImage; // block, heldByHost (address = inData) or none

@@ -80,19 +80,35 @@ void refuseHostBuffers(FilterRecord& record) {
 }
 
 // The settings of every row come from the parameter block, so the final pass does not depend on
-// the dialog's working values. A block we cannot read counts as the defaults.
+// the dialog's working values. A block we cannot read counts as the defaults. The derivation (a
+// decode, a cosine and a sine) is repeated only when the block's bytes differ from those of the
+// last row; otherwise the values it left are still exactly what it would give.
+bool sameRowEffectSource(const std::uint8_t* bytes) {
+    const RowEffectSource& last = g.rowEffectSource;
+    if (!last.valid || last.scale != g.imageScale || last.previewMax != g.previewMax) return false;
+    if (bytes == nullptr) return !last.fromBlock;
+    return last.fromBlock && std::memcmp(last.block.data(), bytes, last.block.size()) == 0;
+}
+
 void deriveRowEffect(std::int16_t renderRow) {
+    static_assert(sizeof(RowEffectSource::block) == kParamBlockBytes);
     reportProgress(renderRow, g.imageHeight);
-    ParamBlock stored;
-    if (const std::uint8_t* bytes = lockParamBlock()) {
-        stored = decodeParamBlock(std::span<const std::uint8_t, kParamBlockBytes>(
-            bytes, static_cast<std::size_t>(kParamBlockBytes)));
-        unlockParamBlock();
+    const std::uint8_t* bytes = lockParamBlock();
+    if (!sameRowEffectSource(bytes)) {
+        ParamBlock stored;
+        RowEffectSource source{true, bytes != nullptr, g.imageScale, g.previewMax, {}};
+        if (bytes != nullptr) {
+            stored = decodeParamBlock(std::span<const std::uint8_t, kParamBlockBytes>(
+                bytes, static_cast<std::size_t>(kParamBlockBytes)));
+            std::memcpy(source.block.data(), bytes, source.block.size());
+        }
+        loadSettings(stored);
+        g.gridCenterX = stored.centerX;
+        g.gridCenterY = stored.centerY;
+        deriveEffect(g.imageScale);
+        g.rowEffectSource = source;
     }
-    loadSettings(stored);
-    g.gridCenterX = stored.centerX;
-    g.gridCenterY = stored.centerY;
-    deriveEffect(g.imageScale);
+    if (bytes != nullptr) unlockParamBlock();
 }
 
 // Moving past a produced row (or past the end of the prepass).

@@ -311,6 +311,7 @@ void computePreviewGeometry(std::int16_t width, std::int16_t height) {
 
 void releaseRunResources() {
     g.runPlanned = false;
+    g.rowEffectSource = RowEffectSource{};
     freeRunBuffersAndObjects();
     unregisterViewClasses();
     g.cacheActive = 0;

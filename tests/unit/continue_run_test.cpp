@@ -3,6 +3,7 @@
 // output against a plainly written transform, failures, leaks and the memory held.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <iostream>
@@ -192,6 +193,34 @@ TEST_F(ContinueRun, WholeRectangleRunHasOnePrepassCallAndOneCallPerRow) {
     EXPECT_FALSE(host.pending());
     EXPECT_TRUE(host.progress.empty());
     EXPECT_EQ(host.output, fanDownReference(host));
+}
+
+// A host may change the parameter block between two rows (here while the progress of row 4 and
+// of row 6 is reported): each change takes effect from that row on, the change back included,
+// exactly as a fresh derivation from the block gives it.
+FakeHost* blockChangingHost = nullptr;
+void changeBlockOnProgress(std::int32_t done, std::int32_t total) {
+    FakeHost::onProgress(done, total);
+    if (done != 4 && done != 6) return;
+    ParamBlock settings = fanDownSettings(0);
+    if (done == 4) settings.strength = 0;
+    blockChangingHost->setSettings(settings);
+}
+
+TEST_F(ContinueRun, ChangedParameterBlockTakesEffectFromTheNextRow) {
+    for (std::int32_t maxSpace : {kRoomy, kForcesStepTwo}) {
+        testing::resetModuleState();
+        FakeHost host(kSmallWidth, kSmallHeight, 3, maxSpace);
+        host.setSettings(fanDownSettings(0));
+        blockChangingHost = &host;
+        host.record.progressProc = &changeBlockOnProgress;
+        ASSERT_EQ(host.run(), 0);
+        std::vector<std::uint8_t> expected = fanDownReference(host);
+        const std::size_t rowBytes = std::size_t{kSmallWidth} * 3;
+        std::copy_n(host.source.begin() + 4 * rowBytes, 2 * rowBytes,
+                    expected.begin() + 4 * rowBytes);
+        EXPECT_EQ(host.output, expected) << "maxSpace " << maxSpace;
+    }
 }
 
 TEST_F(ContinueRun, MaskRowsFollowTheWorkedScale) {

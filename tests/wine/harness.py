@@ -167,7 +167,7 @@ def _planes_of(image):
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
              script=None, plugin=None, testhost=None, low_colour=False, auto_answer=True, timeout=300,
              expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
-             lang=CHINESE_LOCALE, profile=None):
+             lang=CHINESE_LOCALE, profile=None, env=None):
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
@@ -179,6 +179,7 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
     plugin, testhost: another module or test host than this run's build (see build_paths).
     low_colour: run on a private 8-bit Xvfb screen (xvfb-run).
     lang: LANG and LC_ALL for Wine (the ANSI code page); None keeps the environment's.
+    env: further environment variables for the run (VEXEL_BLEND: the module's blend path).
     expect_exit: the exit status to insist on, or None.
     keep_dir: a folder to keep the files in (otherwise a temporary one is removed).
     profile: a host kind (a Profile or its name) whose behaviour the test host takes on; the
@@ -227,7 +228,7 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             args += ["--timeout", str(max(10, timeout - 30))]
 
         command = ["wine", testhost or testhost_path()] + args
-        env = dict(os.environ)
+        env = dict(os.environ, **(env or {}))
         if lang is not None:
             env["LANG"] = env["LC_ALL"] = lang
         lock = None
