@@ -7,15 +7,15 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
-#define VEXEL_HAVE_SSE2_PATH 1
+#define VEXEL_HAVE_VECTOR_PATHS 1
 #else
-#define VEXEL_HAVE_SSE2_PATH 0
+#define VEXEL_HAVE_VECTOR_PATHS 0
 #endif
 
 namespace vexel {
@@ -104,86 +104,119 @@ void blendRunWords(std::uint8_t* out, const std::uint8_t* original, const PlaneR
     blendBytes(out, original, samples, at, bytes, Planes, mixOriginal, mixEffect);
 }
 
-// ---- Vector path: SSE2, 16 bytes at a time. On i686 it is compiled for SSE2 on its own and only
-// called after the processor was checked; the rest of the module stays baseline code.
+// ---- Vector paths: the same steps on 16-byte (SSE2) or 32-byte (AVX2) registers, written once
+// with the compiler's vector types. Each width is compiled for its instruction set on its own and
+// only called after the processor was checked; the rest of the module stays baseline code.
 
-#if VEXEL_HAVE_SSE2_PATH
-#if defined(__i386__)
-// Hosts may call in with a stack aligned to 4 bytes only; SSE2 spills need 16.
-#define VEXEL_SSE2 __attribute__((target("sse2"), force_align_arg_pointer))
-#else
-#define VEXEL_SSE2 __attribute__((target("sse2")))
-#endif
-#define VEXEL_SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
+#if VEXEL_HAVE_VECTOR_PATHS
+template <int Bytes> struct VectorTypes;
+template <> struct VectorTypes<16> {
+    typedef std::uint8_t Bytes __attribute__((vector_size(16)));
+    typedef std::uint16_t Lanes __attribute__((vector_size(16)));
+};
+template <> struct VectorTypes<32> {
+    typedef std::uint8_t Bytes __attribute__((vector_size(32)));
+    typedef std::uint16_t Lanes __attribute__((vector_size(32)));
+};
 
-constexpr int kVectorBytes = 16;
-
-template <int Planes>
-alignas(16) constexpr auto kVectorMasks = planeByteMasks<Planes, kVectorBytes>();
-
-VEXEL_SSE2_INLINE __m128i loadVector(const std::uint8_t* bytes) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-}
-
-VEXEL_SSE2_INLINE __m128i blendVector(__m128i original, __m128i sample, __m128i mixOriginal,
-                                      __m128i mixEffect, __m128i lowBytes) {
-    const __m128i low = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(original, lowBytes), mixOriginal),
-                      _mm_mullo_epi16(_mm_and_si128(sample, lowBytes), mixEffect)),
-        8);
-    const __m128i high = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(original, 8), mixOriginal),
-                                       _mm_mullo_epi16(_mm_srli_epi16(sample, 8), mixEffect));
-    return _mm_or_si128(low, _mm_andnot_si128(lowBytes, high));
-}
-
-template <int Planes>
-VEXEL_SSE2_INLINE __m128i mergedSamples(const PlaneRuns& samples, std::int32_t offset, int unit) {
-    if constexpr (Planes == 1) {
-        return loadVector(samples[0] + offset);
-    } else {
-        const auto& masks = kVectorMasks<Planes>[static_cast<std::size_t>(unit)];
-        __m128i sample = _mm_setzero_si128();
-        for (int k = 0; k < Planes; ++k)
-            sample = _mm_or_si128(sample,
-                                  _mm_and_si128(loadVector(samples[k] + offset),
-                                                _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                                    masks[static_cast<std::size_t>(k)].data()))));
-        return sample;
+// One vector of the run at `offset`: the planes' samples merged with the masks of its place in the
+// group, then blended in 16-bit lanes.
+template <int VectorBytes, int Planes>
+__attribute__((always_inline)) inline void
+blendVector(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns& runs,
+            std::int32_t offset, const typename VectorTypes<VectorBytes>::Bytes* masks,
+            std::uint16_t mixOriginal, std::uint16_t mixEffect) {
+    using Bytes = typename VectorTypes<VectorBytes>::Bytes;
+    using Lanes = typename VectorTypes<VectorBytes>::Lanes;
+    Bytes own;
+    std::memcpy(&own, original + offset, VectorBytes);
+    Bytes sample;
+    std::memcpy(&sample, runs[0] + offset, VectorBytes);
+    if constexpr (Planes > 1) {
+        sample &= masks[0];
+        for (int k = 1; k < Planes; ++k) {
+            Bytes plane = own; // plane 3 keeps its own byte
+            if (k < kDisplacedPlanes)
+                std::memcpy(&plane, runs[static_cast<std::size_t>(k)] + offset, VectorBytes);
+            sample |= plane & masks[k];
+        }
     }
+    // The same bits seen as 16-bit lanes.
+    const Lanes o = (Lanes)own;
+    const Lanes s = (Lanes)sample;
+    const Lanes low = ((o & 0xFF) * mixOriginal + (s & 0xFF) * mixEffect) >> 8;
+    const Lanes high = ((o >> 8) * mixOriginal + (s >> 8) * mixEffect) & 0xFF00;
+    const Lanes blended = low | high;
+    std::memcpy(out + offset, &blended, VectorBytes);
 }
 
-template <int Planes>
-VEXEL_SSE2 void blendRunVectors(std::uint8_t* out, const std::uint8_t* original,
-                                const PlaneRuns& samples, std::int32_t count,
-                                std::uint32_t mixOriginal, std::uint32_t mixEffect) {
+// The runs of one segment lie in source rows far apart, and the processor's own prefetching falls
+// behind on four streams at once; asking for the bytes a few kilobytes ahead keeps them coming.
+// Past a run's end that is the start of the next source row, which the next output row reads.
+// A prefetch never faults, so the address is formed as an integer and may lie outside the run.
+constexpr std::uintptr_t kPrefetchAhead = 4096;
+
+__attribute__((always_inline)) inline void prefetchAhead(const std::uint8_t* bytes) {
+    const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(bytes) + kPrefetchAhead;
+    __builtin_prefetch(reinterpret_cast<const void*>(ahead)); // NOLINT(performance-no-int-to-ptr)
+}
+
+// Inlined into the functions below, which set the instruction set.
+template <int VectorBytes, int Planes>
+__attribute__((always_inline)) inline void
+blendRunVectors(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns& samples,
+                std::int32_t count, std::uint32_t mixOriginal, std::uint32_t mixEffect) {
+    using Bytes = typename VectorTypes<VectorBytes>::Bytes;
+    constexpr int units = kGroupUnits<Planes, VectorBytes>;
     const std::int32_t bytes = count * Planes;
     std::int32_t at = 0;
-    // A local copy: stores through `out` cannot change it, so the pointers stay in registers.
-    const PlaneRuns runs = samples;
     if (mixOriginal + mixEffect == 256) {
-        const __m128i mixO = _mm_set1_epi16(static_cast<std::int16_t>(mixOriginal));
-        const __m128i mixE = _mm_set1_epi16(static_cast<std::int16_t>(mixEffect));
-        const __m128i lowBytes = _mm_set1_epi16(0x00FF);
-        constexpr int units = kGroupUnits<Planes, kVectorBytes>;
-        for (; at + units * kVectorBytes <= bytes; at += units * kVectorBytes)
-            for (int u = 0; u < units; ++u) {
-                const std::int32_t offset = at + u * kVectorBytes;
-                const __m128i blended =
-                    blendVector(loadVector(original + offset),
-                                mergedSamples<Planes>(runs, offset, u), mixO, mixE, lowBytes);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + offset), blended);
-            }
+        // Local copies: stores through `out` cannot change them, so they stay in registers.
+        const PlaneRuns runs = samples;
+        Bytes masks[units][Planes];
+        constexpr auto maskBytes = planeByteMasks<Planes, VectorBytes>();
+        std::memcpy(masks, maskBytes.data(), sizeof masks);
+        for (; at + units * VectorBytes <= bytes; at += units * VectorBytes) {
+            prefetchAhead(original + at);
+            for (int k = 0; k < Planes && k < kDisplacedPlanes; ++k)
+                prefetchAhead(runs[static_cast<std::size_t>(k)] + at);
+            for (int u = 0; u < units; ++u)
+                blendVector<VectorBytes, Planes>(out, original, runs, at + u * VectorBytes,
+                                                 masks[u], static_cast<std::uint16_t>(mixOriginal),
+                                                 static_cast<std::uint16_t>(mixEffect));
+        }
     }
     blendBytes(out, original, samples, at, bytes, Planes, mixOriginal, mixEffect);
 }
 
-bool processorHasSse2() {
-#if defined(__x86_64__)
-    return true;
+#if defined(__i386__)
+// Hosts may call in with a stack aligned to 4 bytes only; vector spills need more.
+#define VEXEL_REALIGN force_align_arg_pointer,
 #else
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2") != 0;
+#define VEXEL_REALIGN
 #endif
+
+template <int Planes> struct Sse2Kernel {
+    __attribute__((target("sse2"), VEXEL_REALIGN noinline)) static void
+    run(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns* samples,
+        std::int32_t count, std::uint32_t mixOriginal, std::uint32_t mixEffect) {
+        blendRunVectors<16, Planes>(out, original, *samples, count, mixOriginal, mixEffect);
+    }
+};
+
+template <int Planes> struct Avx2Kernel {
+    __attribute__((target("avx2"), VEXEL_REALIGN noinline)) static void
+    run(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns* samples,
+        std::int32_t count, std::uint32_t mixOriginal, std::uint32_t mixEffect) {
+        blendRunVectors<32, Planes>(out, original, *samples, count, mixOriginal, mixEffect);
+    }
+};
+
+BlendPath fastestSupportedPath() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return BlendPath::avx2;
+    if (__builtin_cpu_supports("sse2")) return BlendPath::sse2;
+    return BlendPath::plain;
 }
 #endif
 
@@ -209,35 +242,35 @@ template <int Planes> struct WordKernel {
     }
 };
 
-#if VEXEL_HAVE_SSE2_PATH
-template <int Planes> struct VectorKernel {
-    static void run(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns* samples,
-                    std::int32_t count, std::uint32_t mixOriginal, std::uint32_t mixEffect) {
-        blendRunVectors<Planes>(out, original, *samples, count, mixOriginal, mixEffect);
-    }
-};
-#endif
-
-// The processor is asked once; which path a run takes is a property of the machine, not of a run,
-// so it lives beside the code rather than in the run's state.
-enum class Support : std::uint8_t { unknown, absent, present };
-Support vectorSupport = Support::unknown;
+// The processor is asked once; which paths a run can take is a property of the machine, not of a
+// run, so it lives beside the code rather than in the run's state.
+bool processorChecked = false;
+BlendPath fastestPath = BlendPath::plain;
 BlendPath forcedPath = BlendPath::automatic;
 
-bool useVectorPath() {
-    return forcedPath != BlendPath::plain && vectorBlendSupported();
+BlendPath fastestPathHere() {
+#if VEXEL_HAVE_VECTOR_PATHS
+    if (!processorChecked) {
+        fastestPath = fastestSupportedPath();
+        processorChecked = true;
+    }
+#endif
+    return fastestPath;
 }
 
 } // namespace
 
-bool vectorBlendSupported() {
-#if VEXEL_HAVE_SSE2_PATH
-    if (vectorSupport == Support::unknown)
-        vectorSupport = processorHasSse2() ? Support::present : Support::absent;
-    return vectorSupport == Support::present;
-#else
+bool blendPathSupported(BlendPath path) {
+    switch (path) {
+    case BlendPath::automatic:
+    case BlendPath::plain:
+        return true;
+    case BlendPath::sse2:
+        return fastestPathHere() != BlendPath::plain;
+    case BlendPath::avx2:
+        return fastestPathHere() == BlendPath::avx2;
+    }
     return false;
-#endif
 }
 
 void forceBlendPath(BlendPath path) {
@@ -245,26 +278,25 @@ void forceBlendPath(BlendPath path) {
 }
 
 BlendPath activeBlendPath() {
-    return useVectorPath() ? BlendPath::vector : BlendPath::plain;
+    if (forcedPath == BlendPath::automatic || !blendPathSupported(forcedPath))
+        return fastestPathHere();
+    return forcedPath;
 }
 
 void blendRun(int planes, std::uint8_t* out, const std::uint8_t* original, const PlaneRuns& samples,
               std::int32_t count, std::uint16_t mixOriginal, std::uint16_t mixEffect) {
-#if VEXEL_HAVE_SSE2_PATH
-    if (useVectorPath()) {
-        forPlanes<VectorKernel>(planes, out, original, &samples, count, std::uint32_t{mixOriginal},
-                                std::uint32_t{mixEffect});
-        return;
-    }
+    const std::uint32_t mo = mixOriginal;
+    const std::uint32_t me = mixEffect;
+    switch (activeBlendPath()) {
+#if VEXEL_HAVE_VECTOR_PATHS
+    case BlendPath::avx2:
+        return forPlanes<Avx2Kernel>(planes, out, original, &samples, count, mo, me);
+    case BlendPath::sse2:
+        return forPlanes<Sse2Kernel>(planes, out, original, &samples, count, mo, me);
 #endif
-    blendRunPlain(planes, out, original, samples, count, mixOriginal, mixEffect);
-}
-
-void blendRunPlain(int planes, std::uint8_t* out, const std::uint8_t* original,
-                   const PlaneRuns& samples, std::int32_t count, std::uint16_t mixOriginal,
-                   std::uint16_t mixEffect) {
-    forPlanes<WordKernel>(planes, out, original, &samples, count, std::uint32_t{mixOriginal},
-                          std::uint32_t{mixEffect});
+    default:
+        return forPlanes<WordKernel>(planes, out, original, &samples, count, mo, me);
+    }
 }
 
 } // namespace vexel

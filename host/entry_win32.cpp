@@ -9,13 +9,16 @@
 
 namespace {
 
-// VEXEL_BLEND=plain in the environment keeps the final pass on the plain blend, so the tests and
-// the benchmarks can run the real module both ways on one processor.
+// VEXEL_BLEND=plain, sse2 or avx2 in the environment makes the row kernel take that blend (where
+// the processor has it), so the tests and the benchmarks can run the real module every way on one
+// processor.
 void chooseBlendPath() {
     char value[16] = {};
     const DWORD length = GetEnvironmentVariableA("VEXEL_BLEND", value, sizeof value);
-    if (length > 0 && length < sizeof value && lstrcmpiA(value, "plain") == 0)
-        vexel::forceBlendPath(vexel::BlendPath::plain);
+    if (length == 0 || length >= sizeof value) return;
+    if (lstrcmpiA(value, "plain") == 0) vexel::forceBlendPath(vexel::BlendPath::plain);
+    if (lstrcmpiA(value, "sse2") == 0) vexel::forceBlendPath(vexel::BlendPath::sse2);
+    if (lstrcmpiA(value, "avx2") == 0) vexel::forceBlendPath(vexel::BlendPath::avx2);
 }
 
 } // namespace

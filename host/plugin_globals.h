@@ -135,6 +135,9 @@ struct PluginGlobals {
     std::uint8_t* rowSlotMap = nullptr;
     std::uint8_t* slotStamps = nullptr;
     std::uint8_t* slotData = nullptr;
+    // The row each slot was last filed under (-1: none), so that reusing a slot finds the map
+    // entry that names it without scanning the map.
+    std::array<std::int16_t, 255> slotRows{};
 
     // Dialog and preview.
     OpaqueHandle dialogWindow = nullptr;

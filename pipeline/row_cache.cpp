@@ -5,6 +5,7 @@
 #include "pipeline/row_cache.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "host/host_records.h"
 #include "host/int_math.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr std::uint8_t kNotCached = 255;
 constexpr std::int16_t kMostSlots = 255; // a map entry is one byte and 255 means "not cached"
 constexpr std::int16_t kFewestSlots = 35;
+static_assert(std::tuple_size_v<decltype(PluginGlobals::slotRows)> >= kMostSlots);
 constexpr std::int16_t kSlotCountStep = 4;
 
 // The host's budget caps the cache as it capped the prepass. The fewest slots are tried whatever
@@ -85,6 +87,7 @@ std::int16_t setupRowCache() {
     g.slotStamps = g.rowSlotMap + g.imageHeight;
     g.slotData = g.slotStamps + g.slotCount;
     std::memset(g.rowSlotMap, kNotCached, static_cast<std::size_t>(g.imageHeight) + g.slotCount);
+    g.slotRows.fill(-1);
     g.cacheClock = 0;
     g.cacheActive = 1;
     return 0;
@@ -98,9 +101,14 @@ void cacheInsert() {
     const std::uint8_t victim = chooseVictimSlot();
     g.slotStamps[victim] = g.cacheClock;
     ++g.cacheClock;
-    if (void* named = std::memchr(g.rowSlotMap, victim, static_cast<std::size_t>(g.imageHeight)))
-        *static_cast<std::uint8_t*>(named) = kNotCached;
+    // The map names a slot at most once (filing a row again leaves its old slot unnamed), so the
+    // row the victim was last filed under is the entry a scan of the map would find, if that row
+    // still names it.
+    const std::int16_t named = g.slotRows[victim];
+    if (named >= 0 && named < g.imageHeight && g.rowSlotMap[named] == victim)
+        g.rowSlotMap[named] = kNotCached;
     g.rowSlotMap[g.currentRowIndex] = victim;
+    g.slotRows[victim] = g.currentRowIndex;
     std::memcpy(slotAddress(victim), g.currentRow, static_cast<std::size_t>(g.imageRowBytes));
 }
 

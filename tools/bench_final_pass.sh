@@ -1,19 +1,80 @@
 #!/usr/bin/env bash
 # Builds the module and the final-pass benchmark, then runs the benchmark under Wine on its own
-# virtual display. Extra arguments go to the benchmark (--width, --height, --repeat).
+# virtual display and prints one table: for each build (32- and 64-bit, whichever exist) the module
+# with each of its blends (VEXEL_BLEND=plain, sse2, avx2; one the processor lacks falls back to
+# the widest it has), and optionally the modules of another build tree to compare with, each
+# against a plain copy of the same image.
+#
+#   tools/bench_final_pass.sh [--arch x86|x64|both] [--before BUILD_DIR] [benchmark options]
+#
+# --before takes the build folder of another version (its win32/Vexel.8bf and win64/Vexel64.8bf
+# are used as found). Further options go to the benchmark (--width, --height, --repeat, --planes).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${VEXEL_BUILD_DIR:-$root/build}"
 
-bash "$root/scripts/build.sh" --target vexel_win32 >/dev/null
-cmake --build "$build/win32" --target bench_final_pass >/dev/null
+arches=(x86 x64)
+before=""
+args=()
+while (($#)); do
+    case "$1" in
+    --arch)
+        [[ "$2" == both ]] && arches=(x86 x64) || arches=("$2")
+        shift 2
+        ;;
+    --before)
+        before=$(cd "$2" && pwd)
+        shift 2
+        ;;
+    *)
+        args+=("$1")
+        shift
+        ;;
+    esac
+done
+
+folder_of() { [[ "$1" == x86 ]] && echo win32 || echo win64; }
+module_of() { [[ "$1" == x86 ]] && echo Vexel.8bf || echo Vexel64.8bf; }
+
+bash "$root/scripts/build.sh" >/dev/null
+runs=()
+for arch in "${arches[@]}"; do
+    dir="$build/$(folder_of "$arch")"
+    [[ -f "$dir/$(module_of "$arch")" ]] || continue
+    cmake --build "$dir" --target bench_final_pass >/dev/null
+    runs+=("$arch")
+done
+if ((${#runs[@]} == 0)); then
+    echo "no module built for ${arches[*]}" >&2
+    exit 1
+fi
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 bash "$root/scripts/wine-prefix.sh"
-cd "$build/win32"
+
+# One line per module: label, bench program, module, blend.
+plan=()
+for arch in "${runs[@]}"; do
+    dir="$build/$(folder_of "$arch")"
+    module="$(module_of "$arch")"
+    if [[ -n "$before" && -f "$before/$(folder_of "$arch")/$module" ]]; then
+        plan+=("$arch before|$dir/bench_final_pass.exe|$before/$(folder_of "$arch")/$module|")
+    fi
+    for blend in plain sse2 avx2; do
+        plan+=("$arch $blend|$dir/bench_final_pass.exe|$dir/$module|$blend")
+    done
+done
+
 # Start measures the dialog, so the module needs a display; Wine's helper processes are waited
 # for inside the X session, so none outlives it.
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
-    wine bench_final_pass.exe --plugin Vexel.8bf "$@"; status=$?
+    header=""
+    status=0
+    for entry in "${@:2:$1}"; do
+        IFS="|" read -r label program module blend <<<"$entry"
+        VEXEL_BLEND="$blend" wine "$program" --plugin "$(winepath -w "$module")" \
+            --label "$label" $header "${@:$(($1 + 2))}" || status=$?
+        header="--no-header"
+    done
     timeout 10 wineserver -w || true
-    exit $status' bench_final_pass "$@"
+    exit $status' bench_final_pass "${#plan[@]}" "${plan[@]}" "${args[@]}"

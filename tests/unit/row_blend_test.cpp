@@ -31,8 +31,7 @@ std::vector<std::uint8_t> expectedBlend(int planes, const std::uint8_t* original
 class RowBlend : public ::testing::TestWithParam<BlendPath> {
   protected:
     void SetUp() override {
-        if (GetParam() == BlendPath::vector && !vectorBlendSupported())
-            GTEST_SKIP() << "no vector blend on this processor";
+        if (!blendPathSupported(GetParam())) GTEST_SKIP() << "not on this processor";
         forceBlendPath(GetParam());
     }
     void TearDown() override { forceBlendPath(BlendPath::automatic); }
@@ -83,20 +82,26 @@ TEST_P(RowBlend, BlendsInPlace) {
 }
 
 std::string pathName(const ::testing::TestParamInfo<BlendPath>& info) {
-    return info.param == BlendPath::vector ? "Vector" : "Plain";
+    return info.param == BlendPath::avx2   ? "Avx2"
+           : info.param == BlendPath::sse2 ? "Sse2"
+                                           : "Plain";
 }
 
 INSTANTIATE_TEST_SUITE_P(BlendPaths, RowBlend,
-                         ::testing::Values(BlendPath::plain, BlendPath::vector), pathName);
+                         ::testing::Values(BlendPath::plain, BlendPath::sse2, BlendPath::avx2),
+                         pathName);
 
-TEST(RowBlendChoice, TakesTheVectorPathWhereTheProcessorHasIt) {
+TEST(RowBlendChoice, TakesTheWidestPathTheProcessorHas) {
     forceBlendPath(BlendPath::automatic);
-    EXPECT_EQ(activeBlendPath(), vectorBlendSupported() ? BlendPath::vector : BlendPath::plain);
+    const BlendPath widest = blendPathSupported(BlendPath::avx2)   ? BlendPath::avx2
+                             : blendPathSupported(BlendPath::sse2) ? BlendPath::sse2
+                                                                   : BlendPath::plain;
+    EXPECT_EQ(activeBlendPath(), widest);
     forceBlendPath(BlendPath::plain);
     EXPECT_EQ(activeBlendPath(), BlendPath::plain);
     forceBlendPath(BlendPath::automatic);
 #if defined(__x86_64__)
-    EXPECT_TRUE(vectorBlendSupported());
+    EXPECT_TRUE(blendPathSupported(BlendPath::sse2));
 #endif
 }
 

@@ -1,7 +1,7 @@
 // The row kernel must give exactly what transformPixel gives column by column: the same bytes,
 // the same missing row, the same position left behind. Random images, settings, centres and
 // positions, over a whole image and over the row cache, exercise every way a row can be cut.
-// Each test runs once per blend path (plain words, SSE2 vectors).
+// Each test runs once per blend path (plain words, SSE2 and AVX2 vectors).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -164,8 +164,7 @@ void compareOverCache(Image& image) {
 class TransformRow : public ::testing::TestWithParam<BlendPath> {
   protected:
     void SetUp() override {
-        if (GetParam() == BlendPath::vector && !vectorBlendSupported())
-            GTEST_SKIP() << "no vector blend on this processor";
+        if (!blendPathSupported(GetParam())) GTEST_SKIP() << "not on this processor";
         forceBlendPath(GetParam());
         ASSERT_EQ(activeBlendPath(), GetParam());
     }
@@ -173,11 +172,14 @@ class TransformRow : public ::testing::TestWithParam<BlendPath> {
 };
 
 std::string pathName(const ::testing::TestParamInfo<BlendPath>& info) {
-    return info.param == BlendPath::vector ? "Vector" : "Plain";
+    return info.param == BlendPath::avx2   ? "Avx2"
+           : info.param == BlendPath::sse2 ? "Sse2"
+                                           : "Plain";
 }
 
 INSTANTIATE_TEST_SUITE_P(BlendPaths, TransformRow,
-                         ::testing::Values(BlendPath::plain, BlendPath::vector), pathName);
+                         ::testing::Values(BlendPath::plain, BlendPath::sse2, BlendPath::avx2),
+                         pathName);
 
 TEST_P(TransformRow, MatchesThePixelTransformOnRandomRows) {
     for (int n = 0; n < 1500 && !HasFatalFailure(); ++n) {
