@@ -1,6 +1,6 @@
 // Throughput of the dispersion transform over a 4000-pixel-wide RGB image, against a plain copy of
-// the same bytes: the pixel-wise loop, the row kernel, and the final pass as the continue driver
-// runs it (effect derived per row; with sampleStep > 1 also the row cache and its fetches).
+// the same bytes: the pixel-wise loop, and for each blend path the row kernel and the final pass
+// with the row cache and its fetches as the continue driver runs it.
 //
 //   vexel_bench_transform [width] [height] [repeats]
 #include <algorithm>
@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iterator>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "effect/dispersion.h"
+#include "effect/row_blend.h"
 #include "host/int_math.h"
 #include "host/memory.h"
 #include "host/plugin_globals.h"
@@ -114,28 +116,17 @@ void rowKernel(Image& image) {
     }
 }
 
-// sampleStep 1: the host holds the whole rectangle; the effect is derived anew for every row.
-void finalPassWhole(Image& image) {
-    useWholeImage(image);
-    for (std::int32_t y = 0; y < image.height; ++y) {
-        deriveEffect(g.imageScale);
-        startRow(y);
-        g.currentRow = image.sourceRow(y);
-        transformRow(image.outputRow(y), image.width);
-    }
-}
-
 // sampleStep > 1: one host row per call, the others from the cache; a missing row costs a call
 // and the output row is produced again.
 void finalPassCached(Image& image) {
     useSettings(image);
+    deriveEffect(g.imageScale); // once, as the driver does while the parameter block is unchanged
     g.sampleStep = 2;
     if (setupRowCache() != 0) std::abort();
     for (std::int32_t y = 0; y < image.height; ++y) {
         g.currentRow = image.sourceRow(y);
         g.currentRowIndex = static_cast<std::int16_t>(y);
         for (;;) {
-            deriveEffect(g.imageScale);
             startRow(y);
             const std::int16_t missing = transformRow(image.outputRow(y), image.width);
             if (missing < 0) break;
@@ -182,26 +173,33 @@ int main(int argc, char** argv) {
 
     const double pixels = double(image.width) * image.height;
     std::printf("%d x %d RGB, best of %d (thread CPU time)\n", image.width, image.height, repeats);
-    const struct {
-        const char* name;
+    struct Variant {
+        std::string name;
+        BlendPath path;
         void (*run)(Image&);
-    } variants[] = {{"transformPixel loop", pixelLoop},
-                    {"transformRow", rowKernel},
-                    {"final pass, sampleStep 1", finalPassWhole},
-                    {"final pass, row cache", finalPassCached}};
+    };
+    std::vector<Variant> variants{{"transformPixel loop", BlendPath::automatic, pixelLoop}};
+    const std::pair<BlendPath, const char*> paths[] = {
+        {BlendPath::plain, "plain"}, {BlendPath::sse2, "sse2"}, {BlendPath::avx2, "avx2"}};
+    for (const auto& [path, name] : paths) {
+        if (!blendPathSupported(path)) continue;
+        variants.push_back({std::string("transformRow, ") + name, path, rowKernel});
+        variants.push_back({std::string("row cache pass, ") + name, path, finalPassCached});
+    }
     // The copy is timed alongside each variant, so that both see the same state of the machine.
     double copy = 1e30;
-    double best[std::size(variants)];
-    for (std::size_t v = 0; v < std::size(variants); ++v) {
-        best[v] = 1e30;
+    std::vector<double> best(variants.size(), 1e30);
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        forceBlendPath(variants[v].path);
         for (int i = 0; i < repeats; ++i) {
             copy = std::min(copy, timeOnce(image, copyRows));
             best[v] = std::min(best[v], timeOnce(image, variants[v].run));
         }
     }
+    forceBlendPath(BlendPath::automatic);
     std::printf("%-28s %9.1f Mpixel/s   1.0x copy\n", "memcpy", pixels / copy / 1e6);
-    for (std::size_t v = 0; v < std::size(variants); ++v)
-        std::printf("%-28s %9.1f Mpixel/s %6.1fx copy\n", variants[v].name, pixels / best[v] / 1e6,
-                    best[v] / copy);
+    for (std::size_t v = 0; v < variants.size(); ++v)
+        std::printf("%-28s %9.1f Mpixel/s %6.1fx copy\n", variants[v].name.c_str(),
+                    pixels / best[v] / 1e6, best[v] / copy);
     return 0;
 }
