@@ -131,6 +131,7 @@ struct PluginGlobals {
     // Row cache.
     std::int16_t slotCount = 0;
     std::uint8_t cacheClock = 0;
+    std::int16_t nextVictimSlot = 0; // the slot the next insertion takes
     std::int16_t cacheActive = 0;
     std::uint8_t* rowSlotMap = nullptr;
     std::uint8_t* slotStamps = nullptr;

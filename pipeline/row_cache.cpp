@@ -50,16 +50,15 @@ std::uint8_t* slotAddress(std::uint8_t slot) {
     return g.slotData + std::int64_t{slot} * g.imageRowBytes;
 }
 
+// The oldest insertion's slot, the lowest-numbered of the greatest age (cacheClock - stamp) mod
+// 256. Only insertions stamp slots, so that rule takes the slots in turn: 0, 1, ... while some are
+// unused (their stamp 255 makes them one older than every used slot), then the one stamped
+// slotCount insertions ago, i.e. the same order again (at most 255 ages, all distinct, never
+// wrap). The turn is kept instead of scanning every slot's age twice per output row.
 std::uint8_t chooseVictimSlot() {
-    std::uint8_t victim = 0;
-    std::uint8_t bestAge = 0;
-    for (std::int16_t slot = 0; slot < g.slotCount; ++slot) {
-        const auto age = static_cast<std::uint8_t>(g.cacheClock - g.slotStamps[slot]);
-        if (age > bestAge) {
-            bestAge = age;
-            victim = static_cast<std::uint8_t>(slot);
-        }
-    }
+    const auto victim =
+        static_cast<std::uint8_t>(g.nextVictimSlot < g.slotCount ? g.nextVictimSlot : 0);
+    g.nextVictimSlot = static_cast<std::int16_t>(victim + 1 < g.slotCount ? victim + 1 : 0);
     return victim;
 }
 
@@ -89,6 +88,7 @@ std::int16_t setupRowCache() {
     std::memset(g.rowSlotMap, kNotCached, static_cast<std::size_t>(g.imageHeight) + g.slotCount);
     g.slotRows.fill(-1);
     g.cacheClock = 0;
+    g.nextVictimSlot = 0;
     g.cacheActive = 1;
     return 0;
 }

@@ -137,38 +137,45 @@ TEST_F(RowCache, InsertionsTakeSlotsInOrderThenReuseTheOldest) {
         EXPECT_NE(g.rowSlotMap[r], oldSlot) << r;
 }
 
-// The map after every insertion of a long random sequence (rows filed again included, few slots
-// so that they are reused often) is what the plain rule gives: the first entry from row 0 that
-// names the victim is cleared.
-TEST_F(RowCache, ReusedSlotsLeaveTheMapAsAScanFromTheTopWould) {
-    setUpFinalPass();
-    memoryFake.failAbove = bytesFor(35);
-    ASSERT_EQ(setupRowCache(), 0);
-    std::vector<std::uint8_t> map(60, 255);
-    std::vector<std::uint8_t> stamps(35, 255); // as set up: every slot unused
-    std::uint8_t clock = 0;
-    std::uint32_t seed = 99;
-    for (int n = 0; n < 3000; ++n) {
-        seed = seed * 1103515245u + 12345u;
-        const auto row = static_cast<std::int16_t>((seed >> 16) % (n % 7 == 0 ? 60 : 8));
-        std::uint8_t victim = 0, bestAge = 0;
-        for (int slotIndex = 0; slotIndex < 35; ++slotIndex) {
-            const auto age = static_cast<std::uint8_t>(clock - stamps[slotIndex]);
-            if (age > bestAge) {
-                bestAge = age;
-                victim = static_cast<std::uint8_t>(slotIndex);
+// The map after every insertion of long random sequences (rows filed again included; the fewest
+// and the most slots, so that slots are reused often and the clock wraps) is what the plain rule
+// gives: the victim is the lowest slot of the greatest age, and the first entry from row 0 that
+// names it is cleared.
+TEST_F(RowCache, ReusedSlotsLeaveTheMapAsTheScanRuleWould) {
+    for (const int slots : {35, 255}) {
+        setUpFinalPass();
+        memoryFake.failAbove = bytesFor(slots);
+        ASSERT_EQ(setupRowCache(), 0);
+        ASSERT_EQ(g.slotCount, slots);
+        std::vector<std::uint8_t> map(60, 255);
+        std::vector<std::uint8_t> stamps(static_cast<std::size_t>(slots), 255); // all unused
+        std::uint8_t clock = 0;
+        std::uint32_t seed = 99;
+        for (int n = 0; n < 3000; ++n) {
+            seed = seed * 1103515245u + 12345u;
+            const auto row = static_cast<std::int16_t>((seed >> 16) % (n % 7 == 0 ? 60 : 8));
+            std::uint8_t victim = 0, bestAge = 0;
+            for (int slotIndex = 0; slotIndex < slots; ++slotIndex) {
+                const auto age = static_cast<std::uint8_t>(clock - stamps[slotIndex]);
+                if (age > bestAge) {
+                    bestAge = age;
+                    victim = static_cast<std::uint8_t>(slotIndex);
+                }
             }
+            stamps[victim] = clock++;
+            for (auto& entry : map)
+                if (entry == victim) {
+                    entry = 255;
+                    break;
+                }
+            map[static_cast<std::size_t>(row)] = victim;
+            insertRow(row, static_cast<std::uint8_t>(n));
+            ASSERT_EQ(std::vector<std::uint8_t>(g.rowSlotMap, g.rowSlotMap + 60), map)
+                << slots << " slots, insertion " << n;
+            ASSERT_EQ(std::vector<std::uint8_t>(g.slotStamps, g.slotStamps + slots), stamps);
+            ASSERT_EQ(*cacheLookup(0, row), static_cast<std::uint8_t>(n));
         }
-        stamps[victim] = clock++;
-        for (auto& entry : map)
-            if (entry == victim) {
-                entry = 255;
-                break;
-            }
-        map[static_cast<std::size_t>(row)] = victim;
-        insertRow(row, static_cast<std::uint8_t>(n));
-        ASSERT_EQ(std::vector<std::uint8_t>(g.rowSlotMap, g.rowSlotMap + 60), map) << n;
-        ASSERT_EQ(*cacheLookup(0, row), static_cast<std::uint8_t>(n));
+        freeRunBuffer(g.rowCache);
     }
 }
 
