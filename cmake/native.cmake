@@ -10,7 +10,7 @@ set(VEXEL_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno
 add_library(vexel_portable STATIC ${VEXEL_PORTABLE_SOURCES})
 target_include_directories(vexel_portable PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vexel_portable PUBLIC ${VEXEL_WARNINGS} ${VEXEL_SANITIZERS})
-target_compile_options(vexel_portable PRIVATE -fno-exceptions)
+target_compile_options(vexel_portable PRIVATE ${VEXEL_MODULE_WARNINGS} -fno-exceptions)
 target_link_options(vexel_portable PUBLIC ${VEXEL_SANITIZERS})
 
 find_package(GTest REQUIRED)

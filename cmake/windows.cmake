@@ -21,7 +21,7 @@ add_library(vexel_module_objects OBJECT ${VEXEL_PORTABLE_SOURCES} ${VEXEL_WIN32_
 target_include_directories(vexel_module_objects PUBLIC ${CMAKE_SOURCE_DIR})
 # No C++ exception may reach the host: the module is built without them and allocates nothing
 # that could throw (see docs/design.md).
-target_compile_options(vexel_module_objects PRIVATE ${VEXEL_WARNINGS} -fno-exceptions)
+target_compile_options(vexel_module_objects PRIVATE ${VEXEL_MODULE_WARNINGS} -fno-exceptions)
 target_compile_definitions(vexel_module_objects PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 
 add_library(Vexel SHARED $<TARGET_OBJECTS:vexel_module_objects>

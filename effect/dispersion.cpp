@@ -88,7 +88,8 @@ std::int16_t transformPixel(std::uint8_t* destination) {
     std::array<std::uint8_t, kMaxPlanes> sample{};
     std::int32_t x = g.posX;
     std::int32_t y = g.posY;
-    for (int k = 0; k < planes; ++k) {
+    const auto count = static_cast<std::size_t>(planes);
+    for (std::size_t k = 0; k < count; ++k) {
         x = subWrap32(x, g.stepX);
         y = addWrap32(y, g.stepY);
         if (k >= kDisplacedPlanes) {
@@ -99,7 +100,7 @@ std::int16_t transformPixel(std::uint8_t* destination) {
         if (source == kPixelMissing) return wrap16(wholePart(y));
         sample[k] = source == kPixelOutside ? original[k] : source[k];
     }
-    for (int k = 0; k < planes; ++k)
+    for (std::size_t k = 0; k < count; ++k)
         destination[k] = blend(original[k], sample[k]);
     return -1;
 }

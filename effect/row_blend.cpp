@@ -25,15 +25,15 @@ namespace {
 // The byte masks of one group: the fewest units (words or vectors) that hold whole pixels. Byte
 // b of unit u belongs to plane (u x unitBytes + b) % planes.
 template <int Planes, int UnitBytes>
-constexpr int kGroupUnits = Planes / std::gcd(Planes, UnitBytes);
+constexpr std::size_t kGroupUnits = std::size_t{Planes / std::gcd(Planes, UnitBytes)};
 
 template <int Planes, int UnitBytes> constexpr auto planeByteMasks() {
-    std::array<std::array<std::array<std::uint8_t, UnitBytes>, Planes>,
+    std::array<std::array<std::array<std::uint8_t, std::size_t{UnitBytes}>, std::size_t{Planes}>,
                kGroupUnits<Planes, UnitBytes>>
         masks{};
-    for (int u = 0; u < kGroupUnits<Planes, UnitBytes>; ++u)
-        for (int k = 0; k < Planes; ++k)
-            for (int b = 0; b < UnitBytes; ++b)
+    for (std::size_t u = 0; u < kGroupUnits<Planes, UnitBytes>; ++u)
+        for (std::size_t k = 0; k < Planes; ++k)
+            for (std::size_t b = 0; b < UnitBytes; ++b)
                 masks[u][k][b] = (u * UnitBytes + b) % Planes == k ? 0xFF : 0x00;
     return masks;
 }
@@ -44,7 +44,9 @@ void blendBytes(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns
                 std::uint32_t mixEffect) {
     for (std::int32_t at = from; at < to; ++at)
         out[at] = static_cast<std::uint8_t>(
-            (original[at] * mixOriginal + samples[at % planes][at] * mixEffect) >> 8);
+            (original[at] * mixOriginal +
+             samples[static_cast<std::size_t>(at % planes)][at] * mixEffect) >>
+            8);
 }
 
 // ---- Plain path: a machine word at a time.
@@ -76,9 +78,9 @@ Word blendWord(Word original, Word sample, Word mixOriginal, Word mixEffect) {
 // Masks as words, built from bytes so that they hold in either byte order.
 template <int Planes> constexpr auto wordMasks() {
     constexpr auto bytes = planeByteMasks<Planes, kWordBytes>();
-    std::array<std::array<Word, Planes>, kGroupUnits<Planes, kWordBytes>> masks{};
+    std::array<std::array<Word, std::size_t{Planes}>, kGroupUnits<Planes, kWordBytes>> masks{};
     for (std::size_t u = 0; u < masks.size(); ++u)
-        for (int k = 0; k < Planes; ++k)
+        for (std::size_t k = 0; k < Planes; ++k)
             masks[u][k] = std::bit_cast<Word>(bytes[u][k]);
     return masks;
 }
@@ -92,10 +94,10 @@ void blendRunWords(std::uint8_t* out, const std::uint8_t* original, const PlaneR
         constexpr auto masks = wordMasks<Planes>();
         constexpr int groupBytes = kGroupUnits<Planes, kWordBytes> * kWordBytes;
         for (; at + groupBytes <= bytes; at += groupBytes)
-            for (int u = 0; u < kGroupUnits<Planes, kWordBytes>; ++u) {
-                const int offset = at + u * kWordBytes;
+            for (std::size_t u = 0; u < kGroupUnits<Planes, kWordBytes>; ++u) {
+                const std::int32_t offset = at + static_cast<std::int32_t>(u) * kWordBytes;
                 Word sample = 0;
-                for (int k = 0; k < Planes; ++k)
+                for (std::size_t k = 0; k < Planes; ++k)
                     sample |= loadWord(samples[k] + offset) & masks[u][k];
                 storeWord(out + offset,
                           blendWord(loadWord(original + offset), sample, mixOriginal, mixEffect));
@@ -167,13 +169,13 @@ __attribute__((always_inline)) inline void
 blendRunVectors(std::uint8_t* out, const std::uint8_t* original, const PlaneRuns& samples,
                 std::int32_t count, std::uint32_t mixOriginal, std::uint32_t mixEffect) {
     using Bytes = typename VectorTypes<VectorBytes>::Bytes;
-    constexpr int units = kGroupUnits<Planes, VectorBytes>;
+    constexpr int units = static_cast<int>(kGroupUnits<Planes, VectorBytes>);
     const std::int32_t bytes = count * Planes;
     std::int32_t at = 0;
     if (mixOriginal + mixEffect == 256) {
         // Local copies: stores through `out` cannot change them, so they stay in registers.
         const PlaneRuns runs = samples;
-        Bytes masks[units][Planes];
+        Bytes masks[kGroupUnits<Planes, VectorBytes>][std::size_t{Planes}];
         constexpr auto maskBytes = planeByteMasks<Planes, VectorBytes>();
         std::memcpy(masks, maskBytes.data(), sizeof masks);
         for (; at + units * VectorBytes <= bytes; at += units * VectorBytes) {

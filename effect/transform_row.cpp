@@ -31,10 +31,10 @@ struct ColumnRun {
 // most two of its copies.
 struct ColumnRuns {
     std::array<ColumnRun, 3> runs{};
-    int count = 0;
+    std::size_t count = 0;
 
     const ColumnRun* find(std::int32_t column) const {
-        for (int i = 0; i < count; ++i)
+        for (std::size_t i = 0; i < count; ++i)
             if (runs[i].first <= column && column < runs[i].end) return &runs[i];
         return nullptr;
     }
@@ -52,7 +52,7 @@ ColumnRuns wrappedRuns(std::int64_t offset, std::int32_t low, std::int32_t high,
         const std::int64_t shift = turns * kWrap16;
         const std::int64_t first = std::max<std::int64_t>(low + shift - offset, 0);
         const std::int64_t end = std::min<std::int64_t>(high + shift - offset, columns);
-        if (first < end && result.count < static_cast<int>(result.runs.size()))
+        if (first < end && result.count < result.runs.size())
             result.runs[result.count++] = {static_cast<std::int32_t>(first),
                                            static_cast<std::int32_t>(end), offset - shift};
     }
@@ -80,7 +80,8 @@ struct RowPlan {
 void planDisplacedPlanes(RowPlan& plan, std::int16_t columns) {
     const std::int32_t fraction = g.posX & 0xFFFF;
     std::int32_t y = g.posY;
-    for (int k = 0; k < std::min(plan.planes, kDisplacedPlanes); ++k) {
+    const auto displaced = static_cast<std::size_t>(std::min(plan.planes, kDisplacedPlanes));
+    for (std::size_t k = 0; k < displaced; ++k) {
         y = addWrap32(y, g.stepY);
         const std::int32_t row = wholePart(y);
         PlaneSource& source = plan.sources[k];
@@ -90,7 +91,8 @@ void planDisplacedPlanes(RowPlan& plan, std::int16_t columns) {
         source.row = pixelAddress(0, source.rowIndex);
         // Column c samples wrap16(c + offset), offset being the floor of the fraction less k + 1
         // steps: the 32-bit position wraps modulo 2^32, which is 65536 whole columns.
-        const std::int64_t offset = (fraction - (k + 1) * std::int64_t{g.stepX}) >> 16;
+        const auto steps = static_cast<std::int64_t>(k + 1);
+        const std::int64_t offset = (fraction - steps * std::int64_t{g.stepX}) >> 16;
         source.columns = wrappedRuns(offset, 0, g.gridWidth, columns);
     }
 }
@@ -100,8 +102,8 @@ void findFirstMissing(RowPlan& plan, std::int16_t columns) {
     plan.limit = columns;
     for (const PlaneSource& source : plan.sources) {
         if (!source.fetched || source.row != kPixelMissing) continue;
-        for (int i = 0; i < source.columns.count; ++i)
-            for (int j = 0; j < plan.inside.count; ++j) {
+        for (std::size_t i = 0; i < source.columns.count; ++i)
+            for (std::size_t j = 0; j < plan.inside.count; ++j) {
                 const ColumnRun& a = source.columns.runs[i];
                 const ColumnRun& b = plan.inside.runs[j];
                 const std::int32_t first = std::max(a.first, b.first);
@@ -121,7 +123,7 @@ void produceInsideSegment(const RowPlan& plan, std::uint8_t* destination, std::i
                           std::int32_t end) {
     const std::int32_t at = first * plan.planes;
     PlaneRuns samples{};
-    for (int k = 0; k < plan.planes; ++k) {
+    for (std::size_t k = 0; k < static_cast<std::size_t>(plan.planes); ++k) {
         samples[k] = plan.original + at; // outside the grid, a plane keeps its own byte
         if (k >= kDisplacedPlanes || !plan.sources[k].fetched) continue;
         if (const ColumnRun* run = plan.sources[k].columns.find(first))
@@ -136,7 +138,7 @@ void produceRow(const RowPlan& plan, std::uint8_t* destination) {
     std::array<std::int32_t, 2 + 2 * 3 * (1 + kDisplacedPlanes)> cuts{};
     std::size_t cutCount = 0;
     auto addCuts = [&](const ColumnRuns& runs) {
-        for (int i = 0; i < runs.count; ++i) {
+        for (std::size_t i = 0; i < runs.count; ++i) {
             cuts[cutCount++] = runs.runs[i].first;
             cuts[cutCount++] = runs.runs[i].end;
         }
@@ -156,8 +158,8 @@ void produceRow(const RowPlan& plan, std::uint8_t* destination) {
             produceInsideSegment(plan, destination, first, end);
         } else {
             const std::int32_t at = first * plan.planes;
-            std::memcpy(destination + at, plan.original + at,
-                        static_cast<std::size_t>(end - first) * plan.planes);
+            const std::int32_t bytes = (end - first) * plan.planes; // within one row
+            std::memcpy(destination + at, plan.original + at, static_cast<std::size_t>(bytes));
         }
     }
 }

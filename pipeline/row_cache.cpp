@@ -85,7 +85,7 @@ std::int16_t setupRowCache() {
     g.rowSlotMap = g.rowCache.address;
     g.slotStamps = g.rowSlotMap + g.imageHeight;
     g.slotData = g.slotStamps + g.slotCount;
-    std::memset(g.rowSlotMap, kNotCached, static_cast<std::size_t>(g.imageHeight) + g.slotCount);
+    std::memset(g.rowSlotMap, kNotCached, static_cast<std::size_t>(g.imageHeight + g.slotCount));
     g.slotRows.fill(-1);
     g.cacheClock = 0;
     g.nextVictimSlot = 0;

@@ -18,7 +18,7 @@ constexpr std::uint8_t rotateLeft8(std::uint8_t v) {
 }
 
 constexpr bool patternsAgree() {
-    for (int r = 0; r < 8; ++r) {
+    for (std::size_t r = 0; r < 8; ++r) {
         if (kOutlineStartPattern[r] != rotateLeft8(kOutlineStartPattern[(r + 7) % 8])) return false;
         const std::uint8_t delta = kOutlineStartPattern[r] ^ kOutlineStartPattern[(r + 7) % 8];
         if (kOutlineDeltaPattern[r] != delta || kOutlineDeltaPattern[r + 8] != delta) return false;
