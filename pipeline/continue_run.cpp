@@ -130,11 +130,10 @@ void finishCall(FilterRecord& record) {
 // False when the run stops here (cancelled, dialog failure, no memory for the cache).
 bool endPrepass() {
     runDialogIfRequested();
-    releaseRunResources();
+    releaseRunResources(); // the prepass's buffers, whatever the dialog's outcome
     if (g.runResult != result::noErr) return false;
     if (setupRowCache() != 0) return false;
-    g.runPlanned = true; // the release above ended the prepass; the final pass goes on
-    g.currentRow = nullptr;
+    enterFinalPass();
     return true;
 }
 

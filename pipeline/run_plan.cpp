@@ -1,6 +1,7 @@
 // Start's second half: measure the preview control, plan the run's memory against the host's
 // maxSpace (choosing how far the work image is decimated), allocate what the prepass and the
-// dialog need, and compute the preview geometry. Also the one routine that releases it all.
+// dialog need, and compute the preview geometry. Also the one routine that releases it all and
+// the switch of the grid to the final pass.
 //
 // Buffers are locked when they are allocated and unlocked when they are freed, so their
 // addresses stay valid for the whole prepass and dialog. The DIB buffer is the exception: the
@@ -319,8 +320,13 @@ void releaseRunResources() {
     g.maskFrame = RunBuffer{};
     g.workImage = RunBuffer{};
     g.previewStrip = RunBuffer{};
+}
+
+void enterFinalPass() {
     g.gridWidth = g.imageWidth;
     g.gridHeight = g.imageHeight;
+    g.currentRow = nullptr;
+    g.runPlanned = true;
 }
 
 } // namespace vexel

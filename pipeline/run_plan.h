@@ -1,5 +1,5 @@
-// Start's memory plan against the host's budget, the preview geometry, and the one release
-// routine for every run resource.
+// Start's memory plan against the host's budget, the preview geometry, the one release routine
+// for every run resource, and the step into the final pass.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,11 @@ void computePreviewGeometry(std::int16_t width, std::int16_t height);
 // scratch with one extra row, and the mask rows between two guard rows). False, with none of
 // them held, when a block cannot be had.
 bool allocateMaskBuffers();
+// Frees every buffer and object of the run and unregisters the classes; the run is no longer
+// planned. Safe to call any number of times.
 void releaseRunResources();
+// After the prepass's release and the row cache: the transform's grid becomes the whole image,
+// no host row is held yet, and the run is planned again for the final pass.
+void enterFinalPass();
 
 } // namespace vexel
