@@ -76,8 +76,10 @@ struct PluginGlobals {
     std::int16_t previewWidth = 0;
     std::int16_t previewHeight = 0;
     std::int16_t previewMax = 0;
-    std::int32_t previewScale = 0; // 16.16 work pixels per preview pixel
-    std::int32_t imageScale = 0;   // 16.16 image pixels per preview pixel
+    std::int32_t previewScale = 0;  // 16.16 work pixels per preview pixel
+    std::int32_t imageScale = 0;    // 16.16 image pixels per preview pixel
+    std::int32_t previewXRatio = 0; // 16.16 work pixels per preview pixel across, before the fit
+    std::int32_t previewYRatio = 0; // and down
 
     // Settings (-1 while the dialog's text for one is invalid) and the centre.
     std::int16_t angle = 0;

@@ -306,8 +306,8 @@ void computePreviewGeometry(std::int16_t width, std::int16_t height) {
     g.previewScale = fit.scale;
     g.imageScale = mulWrap32(g.sampleStep, fit.scale);
     g.previewMax = max16(fit.width, fit.height);
-    g.posX = fit.xRatio;
-    g.posY = fit.yRatio;
+    g.previewXRatio = fit.xRatio;
+    g.previewYRatio = fit.yRatio;
 }
 
 void releaseRunResources() {

@@ -262,8 +262,8 @@ TEST_F(RunPlan, PreviewGeometryFitsTheControl) {
     g.workWidth = 1000;
     g.workHeight = 600;
     computePreviewGeometry(270, 270);
-    EXPECT_EQ(g.posX, 242'725); // xRatio
-    EXPECT_EQ(g.posY, 145'635); // yRatio = 39,321,600 / 270
+    EXPECT_EQ(g.previewXRatio, 242'725);
+    EXPECT_EQ(g.previewYRatio, 145'635); // = 39,321,600 / 270
     EXPECT_EQ(g.previewScale, 242'725);
     EXPECT_EQ(g.previewWidth, 270);
     EXPECT_EQ(g.previewHeight, 162);
