@@ -79,6 +79,8 @@ void loadSettings(const ParamBlock& block) {
     g.width = block.width;
 }
 
+namespace {
+
 void storeSettings(ParamBlock& block) {
     block.angle = g.angle;
     block.stretch = g.stretch;
@@ -86,6 +88,8 @@ void storeSettings(ParamBlock& block) {
     block.height = g.height;
     block.width = g.width;
 }
+
+} // namespace
 
 std::uint8_t* lockParamBlock() {
     HostHandle handle = hostParameters();

@@ -28,7 +28,6 @@ void encodeParamBlock(const ParamBlock& block, std::span<std::uint8_t, kParamBlo
 
 // The five settings between a block and the working values the dialog and the transform use.
 void loadSettings(const ParamBlock& block);
-void storeSettings(ParamBlock& block);
 
 void ensureParamBlock();
 void markShowDialog(std::uint8_t flag);

@@ -25,6 +25,12 @@ namespace {
 // never depends on whether or how a preview was drawn.
 constexpr std::int32_t kHalfPixel = 0x8000;
 
+// The row steps, defined below with the driver.
+void readMaskRow();
+void maskRowToBits(const std::uint8_t* mask);
+void copyWorkRow();
+void reportProgress(std::int32_t done, std::int32_t total);
+
 std::int16_t rowBelowTop(std::int16_t hostRow) {
     return wrap16(std::int32_t{hostRow} - g.filterRect.top);
 }
@@ -209,6 +215,8 @@ void continueRun() {
         renderStep(record);
 }
 
+namespace {
+
 void readMaskRow() {
     FilterRecord& record = filterRecord();
     if (g.maskFrame.holding != Holding::block) return;
@@ -258,5 +266,7 @@ void copyWorkRow() {
 void reportProgress(std::int32_t done, std::int32_t total) {
     if (ProgressProc progress = filterRecord().progressProc) progress(done, total);
 }
+
+} // namespace
 
 } // namespace vexel

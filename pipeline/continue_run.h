@@ -6,9 +6,5 @@
 namespace vexel {
 
 void continueRun();
-void readMaskRow();
-void maskRowToBits(const std::uint8_t* mask);
-void copyWorkRow();
-void reportProgress(std::int32_t done, std::int32_t total);
 
 } // namespace vexel

@@ -10,8 +10,6 @@ namespace vexel {
 void drawMarkers(std::int16_t scope);
 void showEffectFrame(std::int16_t state, std::int16_t x, std::int16_t y);
 void moveCenter(std::int16_t x, std::int16_t y, std::int16_t fromOverview);
-void drawOverview(std::int16_t x, std::int16_t y);
-void drawCenterMarker(std::int16_t inOverview);
 
 // Platform-free decisions (markers.cpp).
 

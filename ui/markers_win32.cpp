@@ -28,28 +28,6 @@ void hollowRectangle(HDC dc, std::int32_t x, std::int32_t y, std::int32_t halfWi
     Rectangle(dc, x - halfWidth, y - halfHeight, x + halfWidth, y + halfHeight);
 }
 
-} // namespace
-
-void moveCenter(std::int16_t x, std::int16_t y, std::int16_t fromOverview) {
-    const CenterMove move = planCenterMove(x, y, fromOverview);
-    if (!move.moves) return;
-    redrawAroundCenter(move.scope); // removes what was drawn for the old centre
-    g.previewCenterX = move.x;
-    g.previewCenterY = move.y;
-    drawMarkers(move.scope);
-}
-
-void drawMarkers(std::int16_t scope) {
-    if (scope <= 0) {
-        drawOverview(wrap16(g.previewCenterX / 2), wrap16(g.previewCenterY / 2));
-        drawCenterMarker(1);
-    }
-    if (scope == -1) return;
-    showEffectFrame(1, g.previewCenterX, g.previewCenterY);
-    if (scope < 0 || scope >= 2) return;
-    drawCenterMarker(0);
-}
-
 void drawOverview(std::int16_t x, std::int16_t y) {
     if (g.previewReady == 0 || g.angle < 0 || g.height < 0 || g.width < 0) return;
     HWND overview = dialogControl(res::kSmallView);
@@ -65,19 +43,6 @@ void drawOverview(std::int16_t x, std::int16_t y) {
     LineTo(dc, endX, endY);
     Ellipse(dc, endX - 2, endY - 2, endX + 3, endY + 3);
     ReleaseDC(overview, dc);
-}
-
-void showEffectFrame(std::int16_t state, std::int16_t x, std::int16_t y) {
-    if (g.previewReady == 0 || state == g.effectFrameState || g.height < 0 || g.width < 0) return;
-    g.effectFrameState = state;
-    HWND bigView = dialogControl(res::kBigView);
-    if (bigView == nullptr) return;
-    HDC dc = GetDC(bigView);
-    useMarkerColours(dc);
-    SetROP2(dc, R2_NOTXORPEN); // inverts under the outline, so a second drawing restores it
-    hollowRectangle(dc, x, y, saturatingProduct(wrap16(2 * g.width), g.previewMax),
-                    saturatingProduct(wrap16(2 * g.height), g.previewMax));
-    ReleaseDC(bigView, dc);
 }
 
 void drawCenterMarker(std::int16_t inOverview) {
@@ -100,6 +65,41 @@ void drawCenterMarker(std::int16_t inOverview) {
     SelectObject(source, previous);
     DeleteDC(source);
     ReleaseDC(window, dc);
+}
+
+} // namespace
+
+void moveCenter(std::int16_t x, std::int16_t y, std::int16_t fromOverview) {
+    const CenterMove move = planCenterMove(x, y, fromOverview);
+    if (!move.moves) return;
+    redrawAroundCenter(move.scope); // removes what was drawn for the old centre
+    g.previewCenterX = move.x;
+    g.previewCenterY = move.y;
+    drawMarkers(move.scope);
+}
+
+void drawMarkers(std::int16_t scope) {
+    if (scope <= 0) {
+        drawOverview(wrap16(g.previewCenterX / 2), wrap16(g.previewCenterY / 2));
+        drawCenterMarker(1);
+    }
+    if (scope == -1) return;
+    showEffectFrame(1, g.previewCenterX, g.previewCenterY);
+    if (scope < 0 || scope >= 2) return;
+    drawCenterMarker(0);
+}
+
+void showEffectFrame(std::int16_t state, std::int16_t x, std::int16_t y) {
+    if (g.previewReady == 0 || state == g.effectFrameState || g.height < 0 || g.width < 0) return;
+    g.effectFrameState = state;
+    HWND bigView = dialogControl(res::kBigView);
+    if (bigView == nullptr) return;
+    HDC dc = GetDC(bigView);
+    useMarkerColours(dc);
+    SetROP2(dc, R2_NOTXORPEN); // inverts under the outline, so a second drawing restores it
+    hollowRectangle(dc, x, y, saturatingProduct(wrap16(2 * g.width), g.previewMax),
+                    saturatingProduct(wrap16(2 * g.height), g.previewMax));
+    ReleaseDC(bigView, dc);
 }
 
 } // namespace vexel

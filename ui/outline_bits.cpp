@@ -83,6 +83,10 @@ bool outlineBuffersFit() {
            lockedCapacity(g.outlineWork) >= bytes && lockedCapacity(g.maskBits) >= bytes;
 }
 
+namespace {
+
+// Erodes one row of 16-bit words in place: a pixel stays set only when both horizontal neighbours
+// are set; left of the row counts as set, right of it as clear.
 void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {
     std::uint16_t previous = 0;
     std::uint16_t current = words > 0 ? loadWord(row) : 0;
@@ -100,6 +104,8 @@ void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {
         current = next;
     }
 }
+
+} // namespace
 
 bool buildOutlineBits() {
     if (!outlineBuffersFit()) return false;

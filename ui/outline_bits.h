@@ -27,9 +27,6 @@ std::uint8_t* outlineWorkRow(std::int32_t i);
 // True when the mask buffers exist and hold the rows the current preview geometry needs.
 bool outlineBuffersFit();
 
-// Erodes one row of 16-bit words in place: a pixel stays set only when both horizontal neighbours
-// are set; left of the row counts as set, right of it as clear.
-void erodeRowHorizontally(std::uint8_t* row, std::int16_t words);
 // Copies the selection into maskBits and turns the mask rows into the edge rows; clears
 // outlinePrimed. False (nothing changed) when the buffers do not fit.
 bool buildOutlineBits();

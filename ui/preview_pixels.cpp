@@ -30,6 +30,10 @@ std::int16_t countSampled(std::int16_t previewSide, std::int16_t workSide) {
     return n;
 }
 
+void copyBytes(const void* source, void* destination, std::uint16_t n) {
+    if (n != 0) std::memmove(destination, source, n);
+}
+
 std::uint8_t* workRowAddress(std::int32_t row) {
     return g.workImage.address + static_cast<std::ptrdiff_t>(row) * g.workRowBytes;
 }
@@ -55,10 +59,6 @@ void renderRow(std::int16_t i, std::int32_t workRow, std::uint8_t* slot, std::in
 }
 
 } // namespace
-
-void copyBytes(const void* source, void* destination, std::uint16_t n) {
-    if (n != 0) std::memmove(destination, source, n);
-}
 
 std::uint8_t maskBit(std::int16_t x, std::int16_t y) {
     if (g.maskBits.address == nullptr || g.previewWidth <= 0 || g.previewHeight <= 0) return 0;
@@ -184,9 +184,14 @@ std::uint8_t ditherChannel(std::uint8_t v, bool raise) {
     return static_cast<std::uint8_t>(raise ? v + e : v - e);
 }
 
+namespace {
+
+// Dither sign of screen pixel (x, y): 1 where x + y is even.
 bool ditherRaises(std::int32_t x, std::int32_t y) {
     return ((x + y) & 1) == 0;
 }
+
+} // namespace
 
 std::int32_t dibRowBytes(std::int16_t count) {
     return (std::int32_t{count} * 3 + 3) & ~3;

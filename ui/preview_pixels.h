@@ -44,8 +44,6 @@ struct Rgb {
 Rgb displayColor(const std::uint8_t* pixel, std::int16_t planes);
 // One channel of the low-colour dither: raised (sign 1) or lowered by min(v, 64, 255 - v).
 std::uint8_t ditherChannel(std::uint8_t v, bool raise);
-// Dither sign of screen pixel (x, y): 1 where x + y is even.
-bool ditherRaises(std::int32_t x, std::int32_t y);
 // Bytes of one 24-bit DIB row of `count` pixels, padded to four.
 std::int32_t dibRowBytes(std::int16_t count);
 
