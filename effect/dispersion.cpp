@@ -37,22 +37,24 @@ std::int32_t truncateToInt32(double value) {
 
 // Half extent of the rectangle in grid pixels: twice the setting's share of the preview, scaled.
 std::int16_t halfExtent(std::int16_t setting, std::int32_t scale) {
-    return wrap16(mulWrap32(saturatingProduct(setting, g.previewMax), scale) >> 15);
+    return wrap16(mulWrap32(saturatingProduct(setting, g.geometry.previewMax), scale) >> 15);
 }
 
 bool insideEffect(std::int16_t dx, std::int16_t dy) {
-    return -g.halfWidth < dx && dx < g.halfWidth && -g.halfHeight < dy && dy < g.halfHeight;
+    return -g.effect.halfWidth < dx && dx < g.effect.halfWidth && -g.effect.halfHeight < dy &&
+           dy < g.effect.halfHeight;
 }
 
 std::uint8_t blend(std::uint8_t original, std::uint8_t sample) {
-    return static_cast<std::uint8_t>(
-        (std::uint32_t{original} * g.mixOriginal + std::uint32_t{sample} * g.mixEffect) >> 8);
+    return static_cast<std::uint8_t>((std::uint32_t{original} * g.effect.mixOriginal +
+                                      std::uint32_t{sample} * g.effect.mixEffect) >>
+                                     8);
 }
 
 } // namespace
 
 int transformPlanes() {
-    return std::clamp<int>(g.planeCount, 0, kMaxPlanes);
+    return std::clamp<int>(g.geometry.planeCount, 0, kMaxPlanes);
 }
 
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b) {
@@ -61,37 +63,38 @@ std::int16_t saturatingProduct(std::int16_t a, std::int16_t b) {
 }
 
 void deriveEffect(std::int32_t scale) {
-    const double angleRad = roundedToDouble(roundedToDouble(g.angle * kPi) / 180.0);
-    g.halfHeight = halfExtent(g.height, scale);
-    g.halfWidth = halfExtent(g.width, scale);
+    const double angleRad = roundedToDouble(roundedToDouble(g.settings.angle * kPi) / 180.0);
+    g.effect.halfHeight = halfExtent(g.settings.height, scale);
+    g.effect.halfWidth = halfExtent(g.settings.width, scale);
     const double cosine = roundedToDouble(std::cos(angleRad));
     const double sine = roundedToDouble(std::sin(angleRad));
-    g.stepX =
-        truncateToInt32(roundedToDouble(roundedToDouble(cosine * g.stretch) * kStepPerStretch));
-    g.stepY = truncateToInt32(roundedToDouble(roundedToDouble(sine * g.stretch) * kStepPerStretch));
+    g.effect.stepX = truncateToInt32(
+        roundedToDouble(roundedToDouble(cosine * g.settings.stretch) * kStepPerStretch));
+    g.effect.stepY = truncateToInt32(
+        roundedToDouble(roundedToDouble(sine * g.settings.stretch) * kStepPerStretch));
     // A stored strength outside 0..100 would give weights whose blend overflows a byte.
-    const std::int32_t strength = std::clamp<std::int32_t>(g.strength, 0, 100);
-    g.mixEffect = static_cast<std::uint16_t>(strength * 256 / 100);
-    g.mixOriginal = static_cast<std::uint16_t>(256 - g.mixEffect);
+    const std::int32_t strength = std::clamp<std::int32_t>(g.settings.strength, 0, 100);
+    g.effect.mixEffect = static_cast<std::uint16_t>(strength * 256 / 100);
+    g.effect.mixOriginal = static_cast<std::uint16_t>(256 - g.effect.mixEffect);
 }
 
 std::int16_t transformPixel(std::uint8_t* destination) {
     const std::uint8_t* original = originalPixel();
-    if (original == kPixelMissing) return wrap16(wholePart(g.posY));
+    if (original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     const int planes = transformPlanes();
-    const std::int16_t dx = wrap16(wholePart(g.posX) - g.gridCenterX);
-    const std::int16_t dy = wrap16(wholePart(g.posY) - g.gridCenterY);
+    const std::int16_t dx = wrap16(wholePart(g.production.posX) - g.effect.gridCenterX);
+    const std::int16_t dy = wrap16(wholePart(g.production.posY) - g.effect.gridCenterY);
     if (!insideEffect(dx, dy)) {
         std::memcpy(destination, original, static_cast<std::size_t>(planes));
         return -1;
     }
     std::array<std::uint8_t, kMaxPlanes> sample{};
-    std::int32_t x = g.posX;
-    std::int32_t y = g.posY;
+    std::int32_t x = g.production.posX;
+    std::int32_t y = g.production.posY;
     const auto count = static_cast<std::size_t>(planes);
     for (std::size_t k = 0; k < count; ++k) {
-        x = subWrap32(x, g.stepX);
-        y = addWrap32(y, g.stepY);
+        x = subWrap32(x, g.effect.stepX);
+        y = addWrap32(y, g.effect.stepY);
         if (k >= kDisplacedPlanes) {
             sample[k] = original[k];
             continue;

@@ -78,22 +78,22 @@ struct RowPlan {
 };
 
 void planDisplacedPlanes(RowPlan& plan, std::int16_t columns) {
-    const std::int32_t fraction = g.posX & 0xFFFF;
-    std::int32_t y = g.posY;
+    const std::int32_t fraction = g.production.posX & 0xFFFF;
+    std::int32_t y = g.production.posY;
     const auto displaced = static_cast<std::size_t>(std::min(plan.planes, kDisplacedPlanes));
     for (std::size_t k = 0; k < displaced; ++k) {
-        y = addWrap32(y, g.stepY);
+        y = addWrap32(y, g.effect.stepY);
         const std::int32_t row = wholePart(y);
         PlaneSource& source = plan.sources[k];
-        if (row < 0 || row >= g.gridHeight) continue;
+        if (row < 0 || row >= g.production.gridHeight) continue;
         source.fetched = true;
         source.rowIndex = wrap16(row);
         source.row = pixelAddress(0, source.rowIndex);
         // Column c samples wrap16(c + offset), offset being the floor of the fraction less k + 1
         // steps: the 32-bit position wraps modulo 2^32, which is 65536 whole columns.
         const auto steps = static_cast<std::int64_t>(k + 1);
-        const std::int64_t offset = (fraction - steps * std::int64_t{g.stepX}) >> 16;
-        source.columns = wrappedRuns(offset, 0, g.gridWidth, columns);
+        const std::int64_t offset = (fraction - steps * std::int64_t{g.effect.stepX}) >> 16;
+        source.columns = wrappedRuns(offset, 0, g.production.gridWidth, columns);
     }
 }
 
@@ -129,8 +129,8 @@ void produceInsideSegment(const RowPlan& plan, std::uint8_t* destination, std::i
         if (const ColumnRun* run = plan.sources[k].columns.find(first))
             samples[k] = plan.sources[k].row + (first + run->delta) * plan.planes;
     }
-    blendRun(plan.planes, destination + at, plan.original + at, samples, end - first, g.mixOriginal,
-             g.mixEffect);
+    blendRun(plan.planes, destination + at, plan.original + at, samples, end - first,
+             g.effect.mixOriginal, g.effect.mixEffect);
 }
 
 void produceRow(const RowPlan& plan, std::uint8_t* destination) {
@@ -168,16 +168,16 @@ void produceRow(const RowPlan& plan, std::uint8_t* destination) {
 
 std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
     if (columns <= 0) return -1;
-    g.posX = withWholePart(g.posX, 0);
+    g.production.posX = withWholePart(g.production.posX, 0);
     RowPlan plan;
     plan.original = originalPixel();
-    if (plan.original == kPixelMissing) return wrap16(wholePart(g.posY));
+    if (plan.original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     plan.planes = transformPlanes();
 
-    const std::int16_t dy = wrap16(wholePart(g.posY) - g.gridCenterY);
-    if (-g.halfHeight < dy && dy < g.halfHeight)
-        plan.inside =
-            wrappedRuns(-std::int64_t{g.gridCenterX}, 1 - g.halfWidth, g.halfWidth, columns);
+    const std::int16_t dy = wrap16(wholePart(g.production.posY) - g.effect.gridCenterY);
+    if (-g.effect.halfHeight < dy && dy < g.effect.halfHeight)
+        plan.inside = wrappedRuns(-std::int64_t{g.effect.gridCenterX}, 1 - g.effect.halfWidth,
+                                  g.effect.halfWidth, columns);
     if (plan.inside.count > 0) {
         planDisplacedPlanes(plan, columns);
         findFirstMissing(plan, columns);
@@ -186,7 +186,8 @@ std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
     }
     produceRow(plan, destination);
     // Leave the position where the column-by-column loop would have stopped.
-    g.posX = withWholePart(g.posX, plan.missingRow >= 0 ? plan.limit : columns - 1);
+    g.production.posX =
+        withWholePart(g.production.posX, plan.missingRow >= 0 ? plan.limit : columns - 1);
     return plan.missingRow;
 }
 

@@ -10,8 +10,8 @@
 namespace vexel {
 
 void dispatchSelector(std::int16_t selectorValue, void* record, std::int16_t* result) {
-    g.hostRecord = record;
-    g.runResult = result::noErr;
+    g.host.hostRecord = record;
+    g.host.runResult = result::noErr;
     // Every selector but About works on the FilterRecord; without one there is nothing to do.
     const bool needsRecord =
         selectorValue >= selector::parameters && selectorValue <= selector::finish;
@@ -28,7 +28,7 @@ void dispatchSelector(std::int16_t selectorValue, void* record, std::int16_t* re
         break;
     case selector::start:
         registerViewClasses();
-        if (g.runResult == result::noErr) planRun();
+        if (g.host.runResult == result::noErr) planRun();
         break;
     case selector::continueRun:
         continueRun();
@@ -37,10 +37,10 @@ void dispatchSelector(std::int16_t selectorValue, void* record, std::int16_t* re
         releaseRunResources();
         break;
     default:
-        g.runResult = result::filterBadParameters;
+        g.host.runResult = result::filterBadParameters;
         break;
     }
-    if (result != nullptr) *result = g.runResult;
+    if (result != nullptr) *result = g.host.runResult;
 }
 
 } // namespace vexel

@@ -30,7 +30,7 @@ extern "C" void ENTRYPOINT1(std::int16_t selector, void* record,
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) {
-        vexel::g.moduleInstance = instance;
+        vexel::g.host.moduleInstance = instance;
         chooseBlendPath();
     }
     return TRUE;

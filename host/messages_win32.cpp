@@ -11,7 +11,7 @@ namespace vexel {
 namespace {
 
 HINSTANCE moduleInstance() {
-    return static_cast<HINSTANCE>(g.moduleInstance);
+    return static_cast<HINSTANCE>(g.host.moduleInstance);
 }
 
 } // namespace
@@ -25,7 +25,7 @@ void showAboutBox() {
     char caption[res::kAboutCaptionBufferBytes] = {};
     LoadStringA(moduleInstance(), res::kAboutTextString, text, sizeof text);
     LoadStringA(moduleInstance(), res::kAboutCaptionString, caption, sizeof caption);
-    const auto* about = static_cast<const AboutRecord*>(g.hostRecord);
+    const auto* about = static_cast<const AboutRecord*>(g.host.hostRecord);
     MessageBoxA(windowOf(about != nullptr ? about->platformData : nullptr), text, caption,
                 MB_OK | MB_ICONINFORMATION);
 }

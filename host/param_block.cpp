@@ -28,7 +28,7 @@ void writeInt32(std::span<std::uint8_t, kParamBlockBytes> bytes, std::size_t at,
 }
 
 HostHandle hostParameters() {
-    if (g.hostRecord == nullptr) return nullptr;
+    if (g.host.hostRecord == nullptr) return nullptr;
     return filterRecord().parameters;
 }
 
@@ -72,21 +72,21 @@ void encodeParamBlock(const ParamBlock& block, std::span<std::uint8_t, kParamBlo
 }
 
 void loadSettings(const ParamBlock& block) {
-    g.angle = block.angle;
-    g.stretch = block.stretch;
-    g.strength = block.strength;
-    g.height = block.height;
-    g.width = block.width;
+    g.settings.angle = block.angle;
+    g.settings.stretch = block.stretch;
+    g.settings.strength = block.strength;
+    g.settings.height = block.height;
+    g.settings.width = block.width;
 }
 
 namespace {
 
 void storeSettings(ParamBlock& block) {
-    block.angle = g.angle;
-    block.stretch = g.stretch;
-    block.strength = g.strength;
-    block.height = g.height;
-    block.width = g.width;
+    block.angle = g.settings.angle;
+    block.stretch = g.settings.stretch;
+    block.strength = g.settings.strength;
+    block.height = g.settings.height;
+    block.width = g.settings.width;
 }
 
 } // namespace
@@ -103,7 +103,7 @@ void unlockParamBlock() {
 }
 
 void ensureParamBlock() {
-    if (g.hostRecord == nullptr) return;
+    if (g.host.hostRecord == nullptr) return;
     FilterRecord& record = filterRecord();
     if (isUsableBlock(record.parameters)) return;
     // No block, or one too small to be ours: start from the defaults (which ask the user). The
@@ -111,7 +111,7 @@ void ensureParamBlock() {
     BlockHandle block = allocBlock(kParamBlockBytes);
     record.parameters = block;
     if (block == nullptr) {
-        g.runResult = result::memFullErr;
+        g.host.runResult = result::memFullErr;
         return;
     }
     auto* address = static_cast<std::uint8_t*>(lockBlock(block));
@@ -151,20 +151,20 @@ void runDialogIfRequested() {
         return;
     }
     loadSettings(block);
-    g.previewEffect = 0;
-    g.previewReady = 0;
-    g.effectFrameState = 0; // a new dialog's preview has no frame drawn yet
+    g.dialog.previewEffect = 0;
+    g.dialog.previewReady = 0;
+    g.dialog.effectFrameState = 0; // a new dialog's preview has no frame drawn yet
 
     const std::int16_t dialogResult = runParameterDialog();
     // Only OK keeps the settings: Cancel, a dialog that could not be made (-1), or any other
     // ending the platform reports counts as cancelled.
-    if (dialogResult != kDialogOk) g.runResult = result::reported;
+    if (dialogResult != kDialogOk) g.host.runResult = result::reported;
     if (dialogResult == kDialogFailed) showWarning(kDialogUnavailableWarning);
 
-    if (g.runResult == result::noErr) {
+    if (g.host.runResult == result::noErr) {
         storeSettings(block);
-        block.centerX = previewToImage(g.previewCenterX);
-        block.centerY = previewToImage(g.previewCenterY);
+        block.centerX = previewToImage(g.settings.previewCenterX);
+        block.centerY = previewToImage(g.settings.previewCenterY);
     }
     block.showDialog = 0;
     encodeParamBlock(block, blockBytes(address));
@@ -173,17 +173,18 @@ void runDialogIfRequested() {
 
 std::int16_t imageToPreview(std::int16_t v) {
     // A zero scale (no geometry yet) has no preview position; keep the unset centre.
-    if (g.imageScale == 0) return 0;
-    const std::int32_t numerator = addWrap32(mulWrap32(v, 65536), g.imageScale / 2);
-    return wrap16(std::int64_t{numerator} / g.imageScale); // 64-bit: INT32_MIN / -1 is defined
+    if (g.geometry.imageScale == 0) return 0;
+    const std::int32_t numerator = addWrap32(mulWrap32(v, 65536), g.geometry.imageScale / 2);
+    return wrap16(std::int64_t{numerator} /
+                  g.geometry.imageScale); // 64-bit: INT32_MIN / -1 is defined
 }
 
 std::int16_t previewToImage(std::int16_t v) {
-    return wrap16(addWrap32(mulWrap32(v, g.imageScale), 32768) >> 16);
+    return wrap16(addWrap32(mulWrap32(v, g.geometry.imageScale), 32768) >> 16);
 }
 
 std::int16_t previewToWork(std::int16_t v) {
-    return wrap16(addWrap32(mulWrap32(v, g.previewScale), 32768) >> 16);
+    return wrap16(addWrap32(mulWrap32(v, g.geometry.previewScale), 32768) >> 16);
 }
 
 } // namespace vexel

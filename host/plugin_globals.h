@@ -51,15 +51,19 @@ struct RowEffectSource {
 
 enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1 };
 
-struct PluginGlobals {
-    // Host entry.
+// The record's parts follow the subsystems; each is plain data.
+
+// The host call in progress and the module's own registration.
+struct HostCall {
     void* hostRecord = nullptr; // FilterRecord*, or AboutRecord* during About
     std::int16_t runResult = 0;
     OpaqueHandle moduleInstance = nullptr;
     bool classesRegistered = false;
+};
 
-    // Geometry of the filter rectangle and of the work image. Pixel sizes are 16-bit; row byte
-    // counts are 32-bit so rows wider than 32767 bytes work.
+// Geometry of the filter rectangle, of the work image and of the preview. Pixel sizes are 16-bit;
+// row byte counts are 32-bit so rows wider than 32767 bytes work.
+struct RunGeometry {
     HostRect filterRect{}; // the host's filter rectangle as the run was planned for it
     std::int16_t planeCount = 0;
     std::int16_t imageWidth = 0;
@@ -70,7 +74,6 @@ struct PluginGlobals {
     std::int32_t workRowBytes = 0;
     std::int16_t sampleStep = 1;
 
-    // Preview geometry.
     std::int16_t measuredWidth = 0;
     std::int16_t measuredHeight = 0;
     std::int16_t previewWidth = 0;
@@ -80,8 +83,11 @@ struct PluginGlobals {
     std::int32_t imageScale = 0;    // 16.16 image pixels per preview pixel
     std::int32_t previewXRatio = 0; // 16.16 work pixels per preview pixel across, before the fit
     std::int32_t previewYRatio = 0; // and down
+};
 
-    // Settings (-1 while the dialog's text for one is invalid) and the centre.
+// The working values of the settings (-1 while the dialog's text for one is invalid) and the
+// centre in preview pixels.
+struct Settings {
     std::int16_t angle = 0;
     std::int16_t stretch = 0;
     std::int16_t strength = 0;
@@ -89,19 +95,25 @@ struct PluginGlobals {
     std::int16_t width = 0;
     std::int16_t previewCenterX = 0;
     std::int16_t previewCenterY = 0;
+};
+
+// What the transform applies: the centre in grid pixels and the values derived from the settings,
+// with what the final pass last derived them from.
+struct Effect {
     std::int16_t gridCenterX = 0;
     std::int16_t gridCenterY = 0;
-
-    // Derived effect values.
     std::int16_t halfWidth = 0;
     std::int16_t halfHeight = 0;
     std::int32_t stepX = 0;
     std::int32_t stepY = 0;
     std::uint16_t mixEffect = 0;
     std::uint16_t mixOriginal = 0;
+    RowEffectSource rowEffectSource; // cleared by every release
+};
 
-    // Production state. runPlanned: Start planned a run whose buffers are in place, so Continue
-    // may work; cleared by every release.
+// Where the run stands. runPlanned: Start planned a run whose buffers are in place, so Continue
+// may work; cleared by every release.
+struct Production {
     bool runPlanned = false;
     std::int32_t posX = 0; // 16.16
     std::int32_t posY = 0; // 16.16
@@ -113,9 +125,10 @@ struct PluginGlobals {
     std::int16_t maskRowsDone = 0;
     std::int16_t workRowsDone = 0;
     std::int32_t decimationSkip = 0;
-    RowEffectSource rowEffectSource; // cleared by every release
+};
 
-    // Run buffers and objects.
+// Run buffers and window-system objects, and the mask geometry they are sized by.
+struct RunBuffers {
     RunBuffer workImage; // block, heldByHost (address = inData) or none
     RunBuffer previewStrip;
     RunBuffer dibBuffer;
@@ -129,8 +142,10 @@ struct PluginGlobals {
     OpaqueHandle markerBitmap = nullptr;
     OpaqueHandle outlineBitmap = nullptr;
     OpaqueHandle outlineDC = nullptr;
+};
 
-    // Row cache.
+// The final pass's source row cache, inside the rowCache block.
+struct RowCache {
     std::int16_t slotCount = 0;
     std::uint8_t cacheClock = 0;
     std::int16_t nextVictimSlot = 0; // the slot the next insertion takes
@@ -141,8 +156,10 @@ struct PluginGlobals {
     // The row each slot was last filed under (-1: none), so that reusing a slot finds the map
     // entry that names it without scanning the map.
     std::array<std::int16_t, 255> slotRows{};
+};
 
-    // Dialog and preview.
+// The parameter dialog and the preview display.
+struct DialogState {
     OpaqueHandle dialogWindow = nullptr;
     std::int16_t previewEffect = 0;
     std::int16_t previewReady = 0;
@@ -152,17 +169,31 @@ struct PluginGlobals {
     std::int16_t effectFrameState = 0;
     std::int32_t bigDragging = 0;
     std::int32_t smallDragging = 0;
+};
 
-    // Selection outline animation.
+// The selection outline's animation.
+struct OutlineState {
     std::int16_t outlinePrimed = 0;
     const std::uint8_t* outlinePattern = nullptr;
     std::int16_t outlinePhase = 0;
 };
 
+struct PluginGlobals {
+    HostCall host;
+    RunGeometry geometry;
+    Settings settings;
+    Effect effect;
+    Production production;
+    RunBuffers buffers;
+    RowCache cache;
+    DialogState dialog;
+    OutlineState outline;
+};
+
 extern PluginGlobals g;
 
 inline FilterRecord& filterRecord() {
-    return *static_cast<FilterRecord*>(g.hostRecord);
+    return *static_cast<FilterRecord*>(g.host.hostRecord);
 }
 
 } // namespace vexel

@@ -37,7 +37,7 @@ std::int16_t planeCountForMode(std::int16_t mode) {
 void prepareGeometry() {
     // A new run begins: whatever a host left of an earlier one (no Finish, an abandoned
     // prepass) goes, so no later Continue can mistake it for this run's.
-    if (g.runPlanned) releaseRunResources();
+    if (g.production.runPlanned) releaseRunResources();
     FilterRecord& record = filterRecord();
     record.bufferSpace = 0;
     if (record.imageMode == imagemode::lab && readShowDialog() != 0) showWarning(kLabWarning);
@@ -46,26 +46,28 @@ void prepareGeometry() {
 
 bool readFilterGeometry() {
     const FilterRecord& record = filterRecord();
-    g.planeCount = planeCountForMode(record.imageMode);
-    g.filterRect = record.filterRect;
+    g.geometry.planeCount = planeCountForMode(record.imageMode);
+    g.geometry.filterRect = record.filterRect;
     // The host's coordinates are 16-bit, so a rectangle can span up to 65535 pixels; sizes are
     // taken in 32 bits and anything past 16-bit pixel counts is refused instead of wrapping.
-    const std::int32_t width = std::int32_t{g.filterRect.right} - g.filterRect.left;
-    const std::int32_t height = std::int32_t{g.filterRect.bottom} - g.filterRect.top;
+    const std::int32_t width =
+        std::int32_t{g.geometry.filterRect.right} - g.geometry.filterRect.left;
+    const std::int32_t height =
+        std::int32_t{g.geometry.filterRect.bottom} - g.geometry.filterRect.top;
     const bool fits = width <= INT16_MAX && height <= INT16_MAX;
     if (!fits) {
         showWarning(kTooLargeWarning);
-        g.runResult = result::reported;
-        g.imageWidth = g.imageHeight = 0;
+        g.host.runResult = result::reported;
+        g.geometry.imageWidth = g.geometry.imageHeight = 0;
     } else {
         // An empty or inverted rectangle has nothing to filter; Start and Continue end cleanly.
-        g.imageWidth = static_cast<std::int16_t>(width > 0 ? width : 0);
-        g.imageHeight = static_cast<std::int16_t>(height > 0 ? height : 0);
+        g.geometry.imageWidth = static_cast<std::int16_t>(width > 0 ? width : 0);
+        g.geometry.imageHeight = static_cast<std::int16_t>(height > 0 ? height : 0);
     }
-    g.imageRowBytes = std::int32_t{g.planeCount} * g.imageWidth;
-    g.workWidth = g.imageWidth;
-    g.workHeight = g.imageHeight;
-    g.workRowBytes = g.imageRowBytes;
+    g.geometry.imageRowBytes = std::int32_t{g.geometry.planeCount} * g.geometry.imageWidth;
+    g.geometry.workWidth = g.geometry.imageWidth;
+    g.geometry.workHeight = g.geometry.imageHeight;
+    g.geometry.workRowBytes = g.geometry.imageRowBytes;
     return fits;
 }
 

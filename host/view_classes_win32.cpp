@@ -20,7 +20,7 @@ bool registerViewClass(const char* name, WNDPROC procedure) {
     WNDCLASSA windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = static_cast<HINSTANCE>(g.moduleInstance);
+    windowClass.hInstance = static_cast<HINSTANCE>(g.host.moduleInstance);
     windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = name;
@@ -30,16 +30,16 @@ bool registerViewClass(const char* name, WNDPROC procedure) {
 } // namespace
 
 void registerViewClasses() {
-    if (!g.classesRegistered) {
-        g.classesRegistered = true;
+    if (!g.host.classesRegistered) {
+        g.host.classesRegistered = true;
         if (!registerViewClass(kBigClass, big_procedure)) {
             showWarning("Error while registering big class. Restart host.");
-            g.runResult = result::reported;
+            g.host.runResult = result::reported;
             return;
         }
         if (!registerViewClass(kSmallClass, small_procedure)) {
             showWarning("Error while registering small class. Restart host.");
-            g.runResult = result::reported;
+            g.host.runResult = result::reported;
             return;
         }
     }
@@ -47,10 +47,10 @@ void registerViewClasses() {
 }
 
 void unregisterViewClasses() {
-    const auto instance = static_cast<HINSTANCE>(g.moduleInstance);
+    const auto instance = static_cast<HINSTANCE>(g.host.moduleInstance);
     UnregisterClassA(kBigClass, instance);
     UnregisterClassA(kSmallClass, instance);
-    g.classesRegistered = false;
+    g.host.classesRegistered = false;
 }
 
 } // namespace vexel

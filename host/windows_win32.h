@@ -15,17 +15,17 @@ inline HWND windowOf(const PlatformData* platform) {
 
 // The host window of the current FilterRecord, or none.
 inline HWND hostWindow() {
-    return g.hostRecord != nullptr ? windowOf(filterRecord().platformData) : nullptr;
+    return g.host.hostRecord != nullptr ? windowOf(filterRecord().platformData) : nullptr;
 }
 
 inline HWND dialogHandle() {
-    return static_cast<HWND>(g.dialogWindow);
+    return static_cast<HWND>(g.dialog.dialogWindow);
 }
 
 // A control of the open dialog, or none: a null window must never reach GetDC, which would hand
 // out the whole screen.
 inline HWND dialogControl(int id) {
-    return g.dialogWindow == nullptr ? nullptr : GetDlgItem(dialogHandle(), id);
+    return g.dialog.dialogWindow == nullptr ? nullptr : GetDlgItem(dialogHandle(), id);
 }
 
 } // namespace vexel

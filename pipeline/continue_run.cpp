@@ -32,12 +32,12 @@ void copyWorkRow();
 void reportProgress(std::int32_t done, std::int32_t total);
 
 std::int16_t rowBelowTop(std::int16_t hostRow) {
-    return wrap16(std::int32_t{hostRow} - g.filterRect.top);
+    return wrap16(std::int32_t{hostRow} - g.geometry.filterRect.top);
 }
 
 // One row of the filter rectangle, given in host coordinates.
 HostRect filterRow(std::int32_t top) {
-    const HostRect& filter = g.filterRect;
+    const HostRect& filter = g.geometry.filterRect;
     return HostRect{wrap16(top), filter.left, wrap16(top + 1), filter.right};
 }
 
@@ -53,13 +53,13 @@ void endWithoutOutput(FilterRecord& record) {
 // row cache. Anything else (a Continue after a failed Start, after Finish, after the last row, or
 // after a new Prepare) ends the run without touching the host's buffers.
 bool canContinue(const FilterRecord& record) {
-    if (!g.runPlanned) return false;
-    if (g.runPhase == RunPhase::prepass) {
-        if (g.previewStrip.holding != Holding::block) return false;
-        return g.sampleStep == 1 || g.workImage.holding == Holding::block;
+    if (!g.production.runPlanned) return false;
+    if (g.production.runPhase == RunPhase::prepass) {
+        if (g.buffers.previewStrip.holding != Holding::block) return false;
+        return g.geometry.sampleStep == 1 || g.buffers.workImage.holding == Holding::block;
     }
     if (isEmpty(record.outRect)) return false;
-    return g.sampleStep == 1 || g.cacheActive != 0;
+    return g.geometry.sampleStep == 1 || g.cache.cacheActive != 0;
 }
 
 // The host's buffers for this call, checked before anything reads or writes them: input for the
@@ -67,22 +67,22 @@ bool canContinue(const FilterRecord& record) {
 // and in the final pass an output buffer for a row inside the rectangle.
 bool hostBuffersUsable(const FilterRecord& record) {
     if (record.inData == nullptr) return false;
-    if (g.sampleStep == 1 && record.inRowBytes < g.imageRowBytes) return false;
-    if (g.runPhase == RunPhase::prepass) return true;
-    const std::int32_t renderRow = std::int32_t{record.outRect.top} - g.filterRect.top;
-    return record.outData != nullptr && renderRow >= 0 && renderRow < g.imageHeight;
+    if (g.geometry.sampleStep == 1 && record.inRowBytes < g.geometry.imageRowBytes) return false;
+    if (g.production.runPhase == RunPhase::prepass) return true;
+    const std::int32_t renderRow = std::int32_t{record.outRect.top} - g.geometry.filterRect.top;
+    return record.outData != nullptr && renderRow >= 0 && renderRow < g.geometry.imageHeight;
 }
 
 // The host's mask row for this call: the module reads one byte per pixel of the filter row.
 bool hostMaskUsable(const FilterRecord& record) {
-    return record.maskData != nullptr && record.maskRowBytes >= g.imageWidth;
+    return record.maskData != nullptr && record.maskRowBytes >= g.geometry.imageWidth;
 }
 
 // Buffers the module cannot use end the run before anything reads or writes them.
 void refuseHostBuffers(FilterRecord& record) {
     releaseRunResources();
     endWithoutOutput(record);
-    g.runResult = result::paramErr;
+    g.host.runResult = result::paramErr;
 }
 
 // The settings of every row come from the parameter block, so the final pass does not depend on
@@ -90,46 +90,49 @@ void refuseHostBuffers(FilterRecord& record) {
 // decode, a cosine and a sine) is repeated only when the block's bytes differ from those of the
 // last row; otherwise the values it left are still exactly what it would give.
 bool sameRowEffectSource(const std::uint8_t* bytes) {
-    const RowEffectSource& last = g.rowEffectSource;
-    if (!last.valid || last.scale != g.imageScale || last.previewMax != g.previewMax) return false;
+    const RowEffectSource& last = g.effect.rowEffectSource;
+    if (!last.valid || last.scale != g.geometry.imageScale ||
+        last.previewMax != g.geometry.previewMax)
+        return false;
     if (bytes == nullptr) return !last.fromBlock;
     return last.fromBlock && std::memcmp(last.block.data(), bytes, last.block.size()) == 0;
 }
 
 void deriveRowEffect(std::int16_t renderRow) {
     static_assert(sizeof(RowEffectSource::block) == kParamBlockBytes);
-    reportProgress(renderRow, g.imageHeight);
+    reportProgress(renderRow, g.geometry.imageHeight);
     const std::uint8_t* bytes = lockParamBlock();
     if (!sameRowEffectSource(bytes)) {
         ParamBlock stored;
-        RowEffectSource source{true, bytes != nullptr, g.imageScale, g.previewMax, {}};
+        RowEffectSource source{
+            true, bytes != nullptr, g.geometry.imageScale, g.geometry.previewMax, {}};
         if (bytes != nullptr) {
             stored = decodeParamBlock(std::span<const std::uint8_t, kParamBlockBytes>(
                 bytes, static_cast<std::size_t>(kParamBlockBytes)));
             std::memcpy(source.block.data(), bytes, source.block.size());
         }
         loadSettings(stored);
-        g.gridCenterX = stored.centerX;
-        g.gridCenterY = stored.centerY;
-        deriveEffect(g.imageScale);
-        g.rowEffectSource = source;
+        g.effect.gridCenterX = stored.centerX;
+        g.effect.gridCenterY = stored.centerY;
+        deriveEffect(g.geometry.imageScale);
+        g.effect.rowEffectSource = source;
     }
     if (bytes != nullptr) unlockParamBlock();
 }
 
 // Moving past a produced row (or past the end of the prepass).
 void finishCall(FilterRecord& record) {
-    if (g.sampleStep > 1) {
+    if (g.geometry.sampleStep > 1) {
         cacheInsert();
         record.inRect = record.outRect;
     }
-    if (g.filterRect.bottom <= record.outRect.top) {
+    if (g.geometry.filterRect.bottom <= record.outRect.top) {
         emptyRect(record.inRect);
         emptyRect(record.outRect);
         // Nothing reads the row cache any more; a host that never sends Finish loses nothing.
         releaseRunResources();
     }
-    g.runPhase = RunPhase::render;
+    g.production.runPhase = RunPhase::render;
 }
 
 // The last image-prepass call: the dialog, the release of everything it used, the row cache.
@@ -137,49 +140,49 @@ void finishCall(FilterRecord& record) {
 bool endPrepass() {
     runDialogIfRequested();
     releaseRunResources(); // the prepass's buffers, whatever the dialog's outcome
-    if (g.runResult != result::noErr) return false;
+    if (g.host.runResult != result::noErr) return false;
     if (setupRowCache() != 0) return false;
     enterFinalPass();
     return true;
 }
 
 void imagePrepassStep(FilterRecord& record) {
-    if (g.sampleStep > 1) {
+    if (g.geometry.sampleStep > 1) {
         copyWorkRow();
-        record.inRect = filterRow(std::int32_t{record.inRect.top} + g.sampleStep);
+        record.inRect = filterRow(std::int32_t{record.inRect.top} + g.geometry.sampleStep);
     } else {
-        g.workRowBytes = record.inRowBytes;
+        g.geometry.workRowBytes = record.inRowBytes;
     }
     // With the whole rectangle held by the host the counter already stands at workHeight.
-    const std::int32_t rowsDone = std::int32_t{g.workRowsDone} + 1;
-    g.workRowsDone = wrap16(std::min<std::int32_t>(rowsDone, g.workHeight));
-    if (rowsDone < g.workHeight) return;
+    const std::int32_t rowsDone = std::int32_t{g.production.workRowsDone} + 1;
+    g.production.workRowsDone = wrap16(std::min<std::int32_t>(rowsDone, g.geometry.workHeight));
+    if (rowsDone < g.geometry.workHeight) return;
     if (endPrepass()) finishCall(record);
 }
 
 void renderStep(FilterRecord& record) {
-    const std::int16_t renderRow = g.currentRowIndex;
-    if (g.sampleStep == 1) {
-        g.workRowBytes = record.inRowBytes;
-        g.currentRow += std::ptrdiff_t{renderRow} * g.workRowBytes;
+    const std::int16_t renderRow = g.production.currentRowIndex;
+    if (g.geometry.sampleStep == 1) {
+        g.geometry.workRowBytes = record.inRowBytes;
+        g.production.currentRow += std::ptrdiff_t{renderRow} * g.geometry.workRowBytes;
     }
-    if (g.runPhase == RunPhase::fetchPending) {
+    if (g.production.runPhase == RunPhase::fetchPending) {
         // The host has just delivered the missing row: file it, then produce the output row
         // again from its first column, with its own source row now coming from the cache.
-        g.currentRowIndex = rowBelowTop(record.inRect.top);
+        g.production.currentRowIndex = rowBelowTop(record.inRect.top);
         cacheInsert();
         record.inRect = record.outRect;
-        g.currentRow = nullptr;
+        g.production.currentRow = nullptr;
     }
     deriveRowEffect(renderRow);
-    g.posY = wrap32((std::int64_t{renderRow} << 16) | kHalfPixel);
-    g.posX = kHalfPixel;
+    g.production.posY = wrap32((std::int64_t{renderRow} << 16) | kHalfPixel);
+    g.production.posX = kHalfPixel;
     const std::int16_t missing =
-        transformRow(static_cast<std::uint8_t*>(record.outData), g.imageWidth);
+        transformRow(static_cast<std::uint8_t*>(record.outData), g.geometry.imageWidth);
     if (missing >= 0) {
         cacheInsert();
-        record.inRect = filterRow(std::int32_t{g.filterRect.top} + missing);
-        g.runPhase = RunPhase::fetchPending;
+        record.inRect = filterRow(std::int32_t{g.geometry.filterRect.top} + missing);
+        g.production.runPhase = RunPhase::fetchPending;
         return;
     }
     record.outRect = filterRow(std::int32_t{record.outRect.top} + 1);
@@ -194,7 +197,7 @@ void continueRun() {
         endWithoutOutput(record);
         return;
     }
-    if (g.maskRowsDone < g.previewHeight) {
+    if (g.production.maskRowsDone < g.geometry.previewHeight) {
         if (hostMaskUsable(record))
             readMaskRow();
         else
@@ -206,10 +209,10 @@ void continueRun() {
         return;
     }
     auto* input = static_cast<std::uint8_t*>(record.inData);
-    g.currentRow = input;
-    if (g.workImage.holding != Holding::block) g.workImage.address = input;
-    g.currentRowIndex = rowBelowTop(record.outRect.top);
-    if (g.runPhase == RunPhase::prepass)
+    g.production.currentRow = input;
+    if (g.buffers.workImage.holding != Holding::block) g.buffers.workImage.address = input;
+    g.production.currentRowIndex = rowBelowTop(record.outRect.top);
+    if (g.production.runPhase == RunPhase::prepass)
         imagePrepassStep(record);
     else
         renderStep(record);
@@ -219,12 +222,14 @@ namespace {
 
 void readMaskRow() {
     FilterRecord& record = filterRecord();
-    if (g.maskFrame.holding != Holding::block) return;
+    if (g.buffers.maskFrame.holding != Holding::block) return;
     maskRowToBits(static_cast<const std::uint8_t*>(record.maskData));
-    ++g.maskRowsDone;
-    const std::int32_t nextTop = std::int32_t{g.filterRect.top} + previewToImage(g.maskRowsDone);
-    if (g.maskRowsDone >= g.previewHeight || nextTop + 1 > g.filterRect.bottom) {
-        g.maskRowsDone = g.previewHeight;
+    ++g.production.maskRowsDone;
+    const std::int32_t nextTop =
+        std::int32_t{g.geometry.filterRect.top} + previewToImage(g.production.maskRowsDone);
+    if (g.production.maskRowsDone >= g.geometry.previewHeight ||
+        nextTop + 1 > g.geometry.filterRect.bottom) {
+        g.production.maskRowsDone = g.geometry.previewHeight;
         emptyRect(record.maskRect);
         return;
     }
@@ -232,9 +237,11 @@ void readMaskRow() {
 }
 
 void maskRowToBits(const std::uint8_t* mask) {
-    if (g.maskRowsDone < 0 || g.maskRowsDone >= g.previewHeight) return;
-    const std::int32_t stride = g.maskStride;
-    std::uint8_t* row = g.maskFrame.address + std::ptrdiff_t{g.maskRowsDone + 1} * stride;
+    if (g.production.maskRowsDone < 0 || g.production.maskRowsDone >= g.geometry.previewHeight)
+        return;
+    const std::int32_t stride = g.buffers.maskStride;
+    std::uint8_t* row =
+        g.buffers.maskFrame.address + std::ptrdiff_t{g.production.maskRowsDone + 1} * stride;
     std::memset(row, 0, static_cast<std::size_t>(stride));
     if (mask == nullptr) return;
     // Preview pixel i takes host mask byte (i x imageScale + 1/2) >> 16. The samples stop at the
@@ -245,19 +252,20 @@ void maskRowToBits(const std::uint8_t* mask) {
     for (std::int32_t bit = 0; bit < rowBits; ++bit) {
         const std::int32_t column = wholePart(position);
         if (mask[column] == 255) row[bit >> 3] |= static_cast<std::uint8_t>(0x80 >> (bit & 7));
-        position = addWrap32(position, g.imageScale);
+        position = addWrap32(position, g.geometry.imageScale);
         const std::int32_t next = wholePart(position);
-        if (next >= g.imageWidth || next < 0) break;
+        if (next >= g.geometry.imageWidth || next < 0) break;
     }
 }
 
 void copyWorkRow() {
-    if (g.workRowsDone < 0 || g.workRowsDone >= g.workHeight) return;
-    const std::int32_t pixelBytes = g.planeCount;
-    const std::int32_t sourceStride = pixelBytes + g.decimationSkip;
-    std::uint8_t* target = g.workImage.address + std::ptrdiff_t{g.workRowsDone} * g.workRowBytes;
-    const std::uint8_t* source = g.currentRow;
-    for (std::int32_t i = 0; i < g.workWidth; ++i)
+    if (g.production.workRowsDone < 0 || g.production.workRowsDone >= g.geometry.workHeight) return;
+    const std::int32_t pixelBytes = g.geometry.planeCount;
+    const std::int32_t sourceStride = pixelBytes + g.production.decimationSkip;
+    std::uint8_t* target = g.buffers.workImage.address +
+                           std::ptrdiff_t{g.production.workRowsDone} * g.geometry.workRowBytes;
+    const std::uint8_t* source = g.production.currentRow;
+    for (std::int32_t i = 0; i < g.geometry.workWidth; ++i)
         std::memcpy(target + std::ptrdiff_t{i} * pixelBytes,
                     source + std::ptrdiff_t{i} * sourceStride,
                     static_cast<std::size_t>(pixelBytes));

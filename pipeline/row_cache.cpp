@@ -20,13 +20,13 @@ namespace {
 constexpr std::uint8_t kNotCached = 255;
 constexpr std::int16_t kMostSlots = 255; // a map entry is one byte and 255 means "not cached"
 constexpr std::int16_t kFewestSlots = 35;
-static_assert(std::tuple_size_v<decltype(PluginGlobals::slotRows)> >= kMostSlots);
+static_assert(std::tuple_size_v<decltype(RowCache::slotRows)> >= kMostSlots);
 constexpr std::int16_t kSlotCountStep = 4;
 
 // The host's budget caps the cache as it capped the prepass. The fewest slots are tried whatever
 // the budget: the plan already held back room for a cache of about that size.
 bool withinHostBudget(std::int16_t slots, std::int64_t bytes) {
-    if (slots == kFewestSlots || g.hostRecord == nullptr) return true;
+    if (slots == kFewestSlots || g.host.hostRecord == nullptr) return true;
     return bytes + kCacheReserveBytes <= filterRecord().maxSpace;
 }
 
@@ -34,8 +34,8 @@ bool allocateLargestCache() {
     for (std::int16_t slots = kMostSlots; slots >= kFewestSlots; slots -= kSlotCountStep) {
         const std::int64_t bytes = cacheBlockBytes(slots);
         if (bytes <= INT32_MAX && withinHostBudget(slots, bytes) &&
-            allocRunBuffer(g.rowCache, static_cast<std::int32_t>(bytes))) {
-            g.slotCount = slots;
+            allocRunBuffer(g.buffers.rowCache, static_cast<std::int32_t>(bytes))) {
+            g.cache.slotCount = slots;
             return true;
         }
     }
@@ -43,11 +43,11 @@ bool allocateLargestCache() {
 }
 
 bool cacheReady() {
-    return g.rowSlotMap != nullptr && g.rowCache.address != nullptr;
+    return g.cache.rowSlotMap != nullptr && g.buffers.rowCache.address != nullptr;
 }
 
 std::uint8_t* slotAddress(std::uint8_t slot) {
-    return g.slotData + std::int64_t{slot} * g.imageRowBytes;
+    return g.cache.slotData + std::int64_t{slot} * g.geometry.imageRowBytes;
 }
 
 // The oldest insertion's slot, the lowest-numbered of the greatest age (cacheClock - stamp) mod
@@ -56,84 +56,90 @@ std::uint8_t* slotAddress(std::uint8_t slot) {
 // slotCount insertions ago, i.e. the same order again (at most 255 ages, all distinct, never
 // wrap). The turn is kept instead of scanning every slot's age twice per output row.
 std::uint8_t chooseVictimSlot() {
-    const auto victim =
-        static_cast<std::uint8_t>(g.nextVictimSlot < g.slotCount ? g.nextVictimSlot : 0);
-    g.nextVictimSlot = static_cast<std::int16_t>(victim + 1 < g.slotCount ? victim + 1 : 0);
+    const auto victim = static_cast<std::uint8_t>(
+        g.cache.nextVictimSlot < g.cache.slotCount ? g.cache.nextVictimSlot : 0);
+    g.cache.nextVictimSlot =
+        static_cast<std::int16_t>(victim + 1 < g.cache.slotCount ? victim + 1 : 0);
     return victim;
 }
 
 } // namespace
 
 std::int64_t cacheBlockBytes(std::int32_t slots) {
-    return (std::int64_t{g.imageRowBytes} + 1) * slots + g.imageHeight;
+    return (std::int64_t{g.geometry.imageRowBytes} + 1) * slots + g.geometry.imageHeight;
 }
 
 std::int16_t setupRowCache() {
-    if (g.sampleStep == 1) return 0;
+    if (g.geometry.sampleStep == 1) return 0;
     BlockHandle reserve = allocBlock(kCacheReserveBytes);
     bool cacheBuilt = false;
     if (reserve != nullptr) {
-        freeRunBuffer(g.rowCache);
+        freeRunBuffer(g.buffers.rowCache);
         cacheBuilt = allocateLargestCache();
         freeBlock(reserve);
     }
     if (!cacheBuilt) {
         releaseRunResources();
-        g.runResult = result::memFullErr;
+        g.host.runResult = result::memFullErr;
         return 1;
     }
-    g.rowSlotMap = g.rowCache.address;
-    g.slotStamps = g.rowSlotMap + g.imageHeight;
-    g.slotData = g.slotStamps + g.slotCount;
-    std::memset(g.rowSlotMap, kNotCached, static_cast<std::size_t>(g.imageHeight + g.slotCount));
-    g.slotRows.fill(-1);
-    g.cacheClock = 0;
-    g.nextVictimSlot = 0;
-    g.cacheActive = 1;
+    g.cache.rowSlotMap = g.buffers.rowCache.address;
+    g.cache.slotStamps = g.cache.rowSlotMap + g.geometry.imageHeight;
+    g.cache.slotData = g.cache.slotStamps + g.cache.slotCount;
+    std::memset(g.cache.rowSlotMap, kNotCached,
+                static_cast<std::size_t>(g.geometry.imageHeight + g.cache.slotCount));
+    g.cache.slotRows.fill(-1);
+    g.cache.cacheClock = 0;
+    g.cache.nextVictimSlot = 0;
+    g.cache.cacheActive = 1;
     return 0;
 }
 
 void cacheInsert() {
-    if (g.currentRow == nullptr || !cacheReady()) return;
+    if (g.production.currentRow == nullptr || !cacheReady()) return;
     // A row index outside the filter rectangle has no map entry; filing it would write past the
     // map.
-    if (g.currentRowIndex < 0 || g.currentRowIndex >= g.imageHeight) return;
+    if (g.production.currentRowIndex < 0 || g.production.currentRowIndex >= g.geometry.imageHeight)
+        return;
     const std::uint8_t victim = chooseVictimSlot();
-    g.slotStamps[victim] = g.cacheClock;
-    ++g.cacheClock;
+    g.cache.slotStamps[victim] = g.cache.cacheClock;
+    ++g.cache.cacheClock;
     // The map names a slot at most once (filing a row again leaves its old slot unnamed), so the
     // row the victim was last filed under is the entry a scan of the map would find, if that row
     // still names it.
-    const std::int16_t named = g.slotRows[victim];
-    if (named >= 0 && named < g.imageHeight && g.rowSlotMap[named] == victim)
-        g.rowSlotMap[named] = kNotCached;
-    g.rowSlotMap[g.currentRowIndex] = victim;
-    g.slotRows[victim] = g.currentRowIndex;
-    std::memcpy(slotAddress(victim), g.currentRow, static_cast<std::size_t>(g.imageRowBytes));
+    const std::int16_t named = g.cache.slotRows[victim];
+    if (named >= 0 && named < g.geometry.imageHeight && g.cache.rowSlotMap[named] == victim)
+        g.cache.rowSlotMap[named] = kNotCached;
+    g.cache.rowSlotMap[g.production.currentRowIndex] = victim;
+    g.cache.slotRows[victim] = g.production.currentRowIndex;
+    std::memcpy(slotAddress(victim), g.production.currentRow,
+                static_cast<std::size_t>(g.geometry.imageRowBytes));
 }
 
 std::uint8_t* cacheLookup(std::int32_t offset, std::int16_t row) {
-    if (!cacheReady() || row < 0 || row >= g.imageHeight) return kPixelMissing;
-    const std::uint8_t slot = g.rowSlotMap[row];
+    if (!cacheReady() || row < 0 || row >= g.geometry.imageHeight) return kPixelMissing;
+    const std::uint8_t slot = g.cache.rowSlotMap[row];
     if (slot == kNotCached) return kPixelMissing;
     return slotAddress(slot) + offset;
 }
 
 std::uint8_t* originalPixel() {
-    const std::int32_t offset = wholePart(g.posX) * g.planeCount;
-    if (g.currentRow != nullptr) return g.currentRow + offset;
-    return cacheLookup(offset, wrap16(wholePart(g.posY)));
+    const std::int32_t offset = wholePart(g.production.posX) * g.geometry.planeCount;
+    if (g.production.currentRow != nullptr) return g.production.currentRow + offset;
+    return cacheLookup(offset, wrap16(wholePart(g.production.posY)));
 }
 
 std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y) {
-    const std::int32_t offset = x * g.planeCount;
-    if (y == wholePart(g.posY) && g.currentRow != nullptr) return g.currentRow + offset;
-    if (g.cacheActive != 0) return cacheLookup(offset, y);
-    return g.workImage.address + std::int64_t{y} * g.workRowBytes + offset;
+    const std::int32_t offset = x * g.geometry.planeCount;
+    if (y == wholePart(g.production.posY) && g.production.currentRow != nullptr)
+        return g.production.currentRow + offset;
+    if (g.cache.cacheActive != 0) return cacheLookup(offset, y);
+    return g.buffers.workImage.address + std::int64_t{y} * g.geometry.workRowBytes + offset;
 }
 
 std::uint8_t* sourcePixel(std::int16_t x, std::int16_t y) {
-    if (x < 0 || y < 0 || x >= g.gridWidth || y >= g.gridHeight) return kPixelOutside;
+    if (x < 0 || y < 0 || x >= g.production.gridWidth || y >= g.production.gridHeight)
+        return kPixelOutside;
     return pixelAddress(x, y);
 }
 

@@ -21,32 +21,33 @@ constexpr std::uint8_t kMarkerBits[16] = {
 } // namespace
 
 void createMarkerBitmap() {
-    g.markerBitmap = CreateBitmap(16, 8, 1, 1, kMarkerBits);
+    g.buffers.markerBitmap = CreateBitmap(16, 8, 1, 1, kMarkerBits);
 }
 
 bool createOutlineBitmap(std::int32_t widthPixels, std::int32_t rows) {
     HBITMAP bitmap = CreateBitmap(widthPixels, rows, 1, 1, nullptr);
     if (bitmap == nullptr) return false;
-    g.outlineBitmap = bitmap;
+    g.buffers.outlineBitmap = bitmap;
     HWND window = hostWindow();
     HDC windowDC = GetDC(window);
     HDC memoryDC = CreateCompatibleDC(windowDC);
     if (memoryDC != nullptr) SelectObject(memoryDC, bitmap);
     ReleaseDC(window, windowDC);
-    g.outlineDC = memoryDC;
+    g.buffers.outlineDC = memoryDC;
     return true;
 }
 
 void releaseGdiObjects() {
-    if (g.markerBitmap != nullptr) DeleteObject(static_cast<HBITMAP>(g.markerBitmap));
-    if (g.outlineBitmap != nullptr) {
+    if (g.buffers.markerBitmap != nullptr)
+        DeleteObject(static_cast<HBITMAP>(g.buffers.markerBitmap));
+    if (g.buffers.outlineBitmap != nullptr) {
         // The DC goes first: a bitmap still selected into a DC cannot be deleted.
-        if (g.outlineDC != nullptr) DeleteDC(static_cast<HDC>(g.outlineDC));
-        DeleteObject(static_cast<HBITMAP>(g.outlineBitmap));
+        if (g.buffers.outlineDC != nullptr) DeleteDC(static_cast<HDC>(g.buffers.outlineDC));
+        DeleteObject(static_cast<HBITMAP>(g.buffers.outlineBitmap));
     }
-    g.markerBitmap = nullptr;
-    g.outlineBitmap = nullptr;
-    g.outlineDC = nullptr;
+    g.buffers.markerBitmap = nullptr;
+    g.buffers.outlineBitmap = nullptr;
+    g.buffers.outlineDC = nullptr;
 }
 
 } // namespace vexel

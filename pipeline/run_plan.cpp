@@ -79,46 +79,46 @@ std::int16_t decimatedSize(std::int16_t size, std::int16_t step) {
 }
 
 void setWorkSize(std::int16_t step) {
-    g.sampleStep = step;
+    g.geometry.sampleStep = step;
     if (step == 1) {
-        g.workWidth = g.imageWidth;
-        g.workHeight = g.imageHeight;
+        g.geometry.workWidth = g.geometry.imageWidth;
+        g.geometry.workHeight = g.geometry.imageHeight;
     } else {
-        g.workWidth = decimatedSize(g.imageWidth, step);
-        g.workHeight = decimatedSize(g.imageHeight, step);
+        g.geometry.workWidth = decimatedSize(g.geometry.imageWidth, step);
+        g.geometry.workHeight = decimatedSize(g.geometry.imageHeight, step);
     }
-    g.workRowBytes = std::int32_t{g.workWidth} * g.planeCount;
+    g.geometry.workRowBytes = std::int32_t{g.geometry.workWidth} * g.geometry.planeCount;
 }
 
 std::int64_t workImageBytes() {
-    return std::int64_t{g.workHeight} * g.workRowBytes;
+    return std::int64_t{g.geometry.workHeight} * g.geometry.workRowBytes;
 }
 
 std::int64_t maskMemoryForCurrentStep(bool withMask) {
     if (!withMask) return 0;
-    return maskMemoryBytes(
-        fitPreview(g.workWidth, g.workHeight, g.measuredWidth, g.measuredHeight));
+    return maskMemoryBytes(fitPreview(g.geometry.workWidth, g.geometry.workHeight,
+                                      g.geometry.measuredWidth, g.geometry.measuredHeight));
 }
 
 // Frees every buffer and window-system object of a run, leaving the classes registered.
 void freeRunBuffersAndObjects() {
-    freeRunBuffer(g.previewStrip);
-    freeRunBuffer(g.workImage);
-    freeRunBuffer(g.maskFrame);
-    freeRunBuffer(g.outlineWork);
-    freeRunBuffer(g.maskBits);
-    freeRunBuffer(g.rowCache);
-    g.rowSlotMap = nullptr;
-    g.slotStamps = nullptr;
-    g.slotData = nullptr;
-    freeRunBuffer(g.dibBuffer);
+    freeRunBuffer(g.buffers.previewStrip);
+    freeRunBuffer(g.buffers.workImage);
+    freeRunBuffer(g.buffers.maskFrame);
+    freeRunBuffer(g.buffers.outlineWork);
+    freeRunBuffer(g.buffers.maskBits);
+    freeRunBuffer(g.buffers.rowCache);
+    g.cache.rowSlotMap = nullptr;
+    g.cache.slotStamps = nullptr;
+    g.cache.slotData = nullptr;
+    freeRunBuffer(g.buffers.dibBuffer);
     releaseGdiObjects();
 }
 
 void setFirstRequest(FilterRecord& record) {
-    const HostRect& filter = g.filterRect;
+    const HostRect& filter = g.geometry.filterRect;
     const HostRect firstRow{filter.top, filter.left, wrap16(filter.top + 1), filter.right};
-    const auto lastPlane = static_cast<std::int16_t>(g.planeCount - 1);
+    const auto lastPlane = static_cast<std::int16_t>(g.geometry.planeCount - 1);
     record.inRect = firstRow;
     record.inLoPlane = 0;
     record.inHiPlane = lastPlane;
@@ -128,10 +128,10 @@ void setFirstRequest(FilterRecord& record) {
 }
 
 bool measurePreview() {
-    g.measuredWidth = 0;
-    g.measuredHeight = 0;
+    g.geometry.measuredWidth = 0;
+    g.geometry.measuredHeight = 0;
     measurePreviewControl();
-    return g.measuredWidth > 0 && g.measuredHeight > 0;
+    return g.geometry.measuredWidth > 0 && g.geometry.measuredHeight > 0;
 }
 
 // The whole filter rectangle is held by the host when it fits strictly inside the budget;
@@ -140,23 +140,23 @@ bool measurePreview() {
 bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) {
     setWorkSize(1);
     if (workImageBytes() + maskMemoryForCurrentStep(withMask) < budget) {
-        g.workImage.holding = Holding::heldByHost;
-        record.inRect.bottom = g.filterRect.bottom;
-        g.workRowsDone = g.workHeight; // nothing to copy
+        g.buffers.workImage.holding = Holding::heldByHost;
+        record.inRect.bottom = g.geometry.filterRect.bottom;
+        g.production.workRowsDone = g.geometry.workHeight; // nothing to copy
         return true;
     }
-    budget -= 2 * std::int64_t{g.imageRowBytes};
+    budget -= 2 * std::int64_t{g.geometry.imageRowBytes};
     for (std::int16_t step = 2; step <= kLargestSampleStep; ++step) {
         setWorkSize(step);
         const std::int64_t need = workImageBytes();
         if (need + maskMemoryForCurrentStep(withMask) > budget || need > INT32_MAX) continue;
-        if (allocRunBuffer(g.workImage, static_cast<std::int32_t>(need))) {
-            g.workRowsDone = 0;
+        if (allocRunBuffer(g.buffers.workImage, static_cast<std::int32_t>(need))) {
+            g.production.workRowsDone = 0;
             return true;
         }
     }
     setWorkSize(1);
-    g.workImage = RunBuffer{};
+    g.buffers.workImage = RunBuffer{};
     return false;
 }
 
@@ -164,10 +164,10 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
 // prepass and the outline touch lies inside them.
 void allocateMaskMemory() {
     if (!allocateMaskBuffers()) return;
-    if (!createOutlineBitmap(std::int32_t{g.maskStride} * 8, g.previewHeight)) {
-        freeRunBuffer(g.maskFrame);
-        freeRunBuffer(g.outlineWork);
-        freeRunBuffer(g.maskBits);
+    if (!createOutlineBitmap(std::int32_t{g.buffers.maskStride} * 8, g.geometry.previewHeight)) {
+        freeRunBuffer(g.buffers.maskFrame);
+        freeRunBuffer(g.buffers.outlineWork);
+        freeRunBuffer(g.buffers.maskBits);
     }
 }
 
@@ -182,45 +182,45 @@ bool allocateRunMemory(FilterRecord& record) {
         probeBytes <= INT32_MAX ? allocBlock(static_cast<std::int32_t>(probeBytes)) : nullptr;
     if (probe == nullptr) return false;
 
-    const std::int64_t fixedReserve = g.planeCount > 1 ? 4352 : 512;
+    const std::int64_t fixedReserve = g.geometry.planeCount > 1 ? 4352 : 512;
     std::int64_t budget = std::int64_t{record.maxSpace} - probeBytes - fixedReserve;
 
     const bool withMask = record.haveMask != 0;
     if (withMask) {
-        g.maskFrame = RunBuffer{};
+        g.buffers.maskFrame = RunBuffer{};
         record.maskRect = record.inRect;
-        budget -= g.imageWidth;
+        budget -= g.geometry.imageWidth;
     }
-    allocRunBuffer(g.previewStrip, kPreviewStripBytes);
+    allocRunBuffer(g.buffers.previewStrip, kPreviewStripBytes);
     budget -= kPreviewStripBytes;
     const bool needsDib = record.displayPixels == nullptr;
     if (needsDib) {
-        if (allocRunBuffer(g.dibBuffer, kDibBufferBytes)) {
-            unlockBlock(g.dibBuffer.handle);
-            g.dibBuffer.address = nullptr;
+        if (allocRunBuffer(g.buffers.dibBuffer, kDibBufferBytes)) {
+            unlockBlock(g.buffers.dibBuffer.handle);
+            g.buffers.dibBuffer.address = nullptr;
         }
         budget -= kDibBufferBytes;
     }
 
     const bool stepTaken = chooseSampleStep(record, budget, withMask);
-    computePreviewGeometry(g.measuredWidth, g.measuredHeight);
+    computePreviewGeometry(g.geometry.measuredWidth, g.geometry.measuredHeight);
     if (stepTaken && withMask) allocateMaskMemory();
     freeBlock(probe);
 
-    return stepTaken && g.previewStrip.holding == Holding::block &&
-           (!needsDib || g.dibBuffer.holding == Holding::block) &&
-           g.maskFrame.holding != Holding::none;
+    return stepTaken && g.buffers.previewStrip.holding == Holding::block &&
+           (!needsDib || g.buffers.dibBuffer.holding == Holding::block) &&
+           g.buffers.maskFrame.holding != Holding::none;
 }
 
 // Settings every Start ends with, also after a failure (they allocate nothing).
 void settleRun() {
-    g.runPhase = RunPhase::prepass;
-    g.decimationSkip = std::int32_t{g.planeCount} * (g.sampleStep - 1);
-    g.gridWidth = g.workWidth;
-    g.gridHeight = g.workHeight;
-    g.cacheActive = 0;
-    g.maskRowsDone = g.maskFrame.holding == Holding::notUsed ? kNoMaskRows : 0;
-    computePreviewGeometry(g.measuredWidth, g.measuredHeight);
+    g.production.runPhase = RunPhase::prepass;
+    g.production.decimationSkip = std::int32_t{g.geometry.planeCount} * (g.geometry.sampleStep - 1);
+    g.production.gridWidth = g.geometry.workWidth;
+    g.production.gridHeight = g.geometry.workHeight;
+    g.cache.cacheActive = 0;
+    g.production.maskRowsDone = g.buffers.maskFrame.holding == Holding::notUsed ? kNoMaskRows : 0;
+    computePreviewGeometry(g.geometry.measuredWidth, g.geometry.measuredHeight);
 }
 
 // An empty filter rectangle: nothing to read, show or write. All requests are left empty, so the
@@ -229,13 +229,13 @@ void planEmptyRun(FilterRecord& record) {
     emptyRect(record.inRect);
     emptyRect(record.outRect);
     if (record.haveMask != 0) emptyRect(record.maskRect);
-    g.measuredWidth = 0;
-    g.measuredHeight = 0;
-    g.runPhase = RunPhase::render;
-    g.maskRowsDone = kNoMaskRows;
-    g.decimationSkip = 0;
-    g.gridWidth = g.imageWidth;
-    g.gridHeight = g.imageHeight;
+    g.geometry.measuredWidth = 0;
+    g.geometry.measuredHeight = 0;
+    g.production.runPhase = RunPhase::render;
+    g.production.maskRowsDone = kNoMaskRows;
+    g.production.decimationSkip = 0;
+    g.production.gridWidth = g.geometry.imageWidth;
+    g.production.gridHeight = g.geometry.imageHeight;
     computePreviewGeometry(0, 0);
 }
 
@@ -245,19 +245,19 @@ void planRun() {
     FilterRecord& record = filterRecord();
     // A host that never sent Finish for the last run still holds nothing of it after this.
     freeRunBuffersAndObjects();
-    g.runPlanned = false;
-    g.sampleStep = 1;
-    g.workImage = RunBuffer{};
-    g.maskFrame = RunBuffer{Holding::notUsed};
-    g.cacheActive = 0;
-    g.currentRow = nullptr;
+    g.production.runPlanned = false;
+    g.geometry.sampleStep = 1;
+    g.buffers.workImage = RunBuffer{};
+    g.buffers.maskFrame = RunBuffer{Holding::notUsed};
+    g.cache.cacheActive = 0;
+    g.production.currentRow = nullptr;
 
     // The rectangle as it is now: a host may change it after Prepare, or skip Prepare.
     if (!readFilterGeometry()) {
         releaseRunResources();
         return;
     }
-    if (g.imageWidth <= 0 || g.imageHeight <= 0) {
+    if (g.geometry.imageWidth <= 0 || g.geometry.imageHeight <= 0) {
         planEmptyRun(record);
         return;
     }
@@ -266,7 +266,7 @@ void planRun() {
         // unregisters the classes, so the next Start registers them again and can succeed.
         releaseRunResources();
         showWarning(kDialogUnavailableWarning);
-        g.runResult = result::reported;
+        g.host.runResult = result::reported;
         settleRun();
         return;
     }
@@ -274,59 +274,59 @@ void planRun() {
     setFirstRequest(record);
     if (!allocateRunMemory(record)) {
         releaseRunResources();
-        g.runResult = result::memFullErr;
+        g.host.runResult = result::memFullErr;
     }
     settleRun();
-    g.runPlanned = g.runResult == result::noErr;
+    g.production.runPlanned = g.host.runResult == result::noErr;
 }
 
 bool allocateMaskBuffers() {
-    g.maskStride = static_cast<std::int16_t>(maskStrideFor(g.previewWidth));
-    g.maskRowWords = static_cast<std::int16_t>(g.maskStride / 2);
-    g.maskBitmapBytes = std::int32_t{g.maskStride} * g.previewHeight;
-    const std::int32_t stride = g.maskStride;
-    const std::int32_t bitmapBytes = g.maskBitmapBytes;
-    if (!allocRunBuffer(g.maskBits, bitmapBytes)) return false;
-    if (!allocRunBuffer(g.outlineWork, bitmapBytes + stride)) {
-        freeRunBuffer(g.maskBits);
+    g.buffers.maskStride = static_cast<std::int16_t>(maskStrideFor(g.geometry.previewWidth));
+    g.buffers.maskRowWords = static_cast<std::int16_t>(g.buffers.maskStride / 2);
+    g.buffers.maskBitmapBytes = std::int32_t{g.buffers.maskStride} * g.geometry.previewHeight;
+    const std::int32_t stride = g.buffers.maskStride;
+    const std::int32_t bitmapBytes = g.buffers.maskBitmapBytes;
+    if (!allocRunBuffer(g.buffers.maskBits, bitmapBytes)) return false;
+    if (!allocRunBuffer(g.buffers.outlineWork, bitmapBytes + stride)) {
+        freeRunBuffer(g.buffers.maskBits);
         return false;
     }
-    if (!allocRunBuffer(g.maskFrame, bitmapBytes + 2 * stride)) {
-        freeRunBuffer(g.outlineWork);
-        freeRunBuffer(g.maskBits);
+    if (!allocRunBuffer(g.buffers.maskFrame, bitmapBytes + 2 * stride)) {
+        freeRunBuffer(g.buffers.outlineWork);
+        freeRunBuffer(g.buffers.maskBits);
         return false;
     }
     return true;
 }
 
 void computePreviewGeometry(std::int16_t width, std::int16_t height) {
-    const PreviewFit fit = fitPreview(g.workWidth, g.workHeight, width, height);
-    g.previewWidth = fit.width;
-    g.previewHeight = fit.height;
-    g.previewScale = fit.scale;
-    g.imageScale = mulWrap32(g.sampleStep, fit.scale);
-    g.previewMax = max16(fit.width, fit.height);
-    g.previewXRatio = fit.xRatio;
-    g.previewYRatio = fit.yRatio;
+    const PreviewFit fit = fitPreview(g.geometry.workWidth, g.geometry.workHeight, width, height);
+    g.geometry.previewWidth = fit.width;
+    g.geometry.previewHeight = fit.height;
+    g.geometry.previewScale = fit.scale;
+    g.geometry.imageScale = mulWrap32(g.geometry.sampleStep, fit.scale);
+    g.geometry.previewMax = max16(fit.width, fit.height);
+    g.geometry.previewXRatio = fit.xRatio;
+    g.geometry.previewYRatio = fit.yRatio;
 }
 
 void releaseRunResources() {
-    g.runPlanned = false;
-    g.rowEffectSource = RowEffectSource{};
+    g.production.runPlanned = false;
+    g.effect.rowEffectSource = RowEffectSource{};
     freeRunBuffersAndObjects();
     unregisterViewClasses();
-    g.cacheActive = 0;
-    g.rowCache = RunBuffer{};
-    g.maskFrame = RunBuffer{};
-    g.workImage = RunBuffer{};
-    g.previewStrip = RunBuffer{};
+    g.cache.cacheActive = 0;
+    g.buffers.rowCache = RunBuffer{};
+    g.buffers.maskFrame = RunBuffer{};
+    g.buffers.workImage = RunBuffer{};
+    g.buffers.previewStrip = RunBuffer{};
 }
 
 void enterFinalPass() {
-    g.gridWidth = g.imageWidth;
-    g.gridHeight = g.imageHeight;
-    g.currentRow = nullptr;
-    g.runPlanned = true;
+    g.production.gridWidth = g.geometry.imageWidth;
+    g.production.gridHeight = g.geometry.imageHeight;
+    g.production.currentRow = nullptr;
+    g.production.runPlanned = true;
 }
 
 } // namespace vexel

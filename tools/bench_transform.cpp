@@ -36,7 +36,7 @@ std::uint32_t blockSize(BlockHandle) {
     return 0;
 }
 void releaseRunResources() {
-    freeRunBuffer(g.rowCache);
+    freeRunBuffer(g.buffers.rowCache);
 }
 } // namespace vexel
 
@@ -57,28 +57,28 @@ struct Image {
 // Typical settings with the rectangle over the whole image, so every pixel is transformed.
 void useSettings(const Image& image) {
     g = PluginGlobals{};
-    g.planeCount = 3;
-    g.imageWidth = image.width;
-    g.imageHeight = image.height;
-    g.imageRowBytes = image.rowBytes;
-    g.gridWidth = image.width;
-    g.gridHeight = image.height;
-    g.angle = 30;
-    g.stretch = 20;
-    g.strength = 50;
-    g.height = 100;
-    g.width = 100;
-    g.previewMax = 512;
-    g.imageScale = image.width * 65536 / 512;
-    g.gridCenterX = static_cast<std::int16_t>(image.width / 2);
-    g.gridCenterY = static_cast<std::int16_t>(image.height / 2);
-    g.posX = 0x8000;
-    g.posY = 0x8000;
+    g.geometry.planeCount = 3;
+    g.geometry.imageWidth = image.width;
+    g.geometry.imageHeight = image.height;
+    g.geometry.imageRowBytes = image.rowBytes;
+    g.production.gridWidth = image.width;
+    g.production.gridHeight = image.height;
+    g.settings.angle = 30;
+    g.settings.stretch = 20;
+    g.settings.strength = 50;
+    g.settings.height = 100;
+    g.settings.width = 100;
+    g.geometry.previewMax = 512;
+    g.geometry.imageScale = image.width * 65536 / 512;
+    g.effect.gridCenterX = static_cast<std::int16_t>(image.width / 2);
+    g.effect.gridCenterY = static_cast<std::int16_t>(image.height / 2);
+    g.production.posX = 0x8000;
+    g.production.posY = 0x8000;
 }
 
 void startRow(std::int32_t y) {
-    g.posY = withWholePart(g.posY, y);
-    g.posX = withWholePart(g.posX, 0);
+    g.production.posY = withWholePart(g.production.posY, y);
+    g.production.posX = withWholePart(g.production.posX, 0);
 }
 
 void copyRows(Image& image) {
@@ -89,19 +89,19 @@ void copyRows(Image& image) {
 
 void useWholeImage(Image& image) {
     useSettings(image);
-    g.workImage.address = image.source.data();
-    g.workRowBytes = image.rowBytes;
-    deriveEffect(g.imageScale);
+    g.buffers.workImage.address = image.source.data();
+    g.geometry.workRowBytes = image.rowBytes;
+    deriveEffect(g.geometry.imageScale);
 }
 
 void pixelLoop(Image& image) {
     useWholeImage(image);
     for (std::int32_t y = 0; y < image.height; ++y) {
         startRow(y);
-        g.currentRow = image.sourceRow(y);
+        g.production.currentRow = image.sourceRow(y);
         std::uint8_t* out = image.outputRow(y);
         for (std::int16_t x = 0; x < image.width; ++x) {
-            g.posX = withWholePart(g.posX, x);
+            g.production.posX = withWholePart(g.production.posX, x);
             transformPixel(out + x * 3);
         }
     }
@@ -111,7 +111,7 @@ void rowKernel(Image& image) {
     useWholeImage(image);
     for (std::int32_t y = 0; y < image.height; ++y) {
         startRow(y);
-        g.currentRow = image.sourceRow(y);
+        g.production.currentRow = image.sourceRow(y);
         transformRow(image.outputRow(y), image.width);
     }
 }
@@ -120,26 +120,28 @@ void rowKernel(Image& image) {
 // and the output row is produced again.
 void finalPassCached(Image& image) {
     useSettings(image);
-    deriveEffect(g.imageScale); // once, as the driver does while the parameter block is unchanged
-    g.sampleStep = 2;
+    deriveEffect(
+        g.geometry.imageScale); // once, as the driver does while the parameter block is unchanged
+    g.geometry.sampleStep = 2;
     if (setupRowCache() != 0) std::abort();
     for (std::int32_t y = 0; y < image.height; ++y) {
-        g.currentRow = image.sourceRow(y);
-        g.currentRowIndex = static_cast<std::int16_t>(y);
+        g.production.currentRow = image.sourceRow(y);
+        g.production.currentRowIndex = static_cast<std::int16_t>(y);
         for (;;) {
             startRow(y);
             const std::int16_t missing = transformRow(image.outputRow(y), image.width);
             if (missing < 0) break;
             cacheInsert();
-            g.currentRow = image.sourceRow(missing); // the host delivers the row asked for
-            g.currentRowIndex = missing;
+            g.production.currentRow =
+                image.sourceRow(missing); // the host delivers the row asked for
+            g.production.currentRowIndex = missing;
             cacheInsert();
-            g.currentRow = nullptr;
+            g.production.currentRow = nullptr;
         }
         cacheInsert();
     }
-    freeRunBuffer(g.rowCache);
-    g.cacheActive = 0;
+    freeRunBuffer(g.buffers.rowCache);
+    g.cache.cacheActive = 0;
 }
 
 // CPU time of this thread: the machine is shared, and waiting for a core is not the kernel's cost.

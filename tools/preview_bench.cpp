@@ -82,11 +82,12 @@ HWND makeWindows() {
 void setUpImage() {
     auto& record = *reinterpret_cast<FilterRecord*>(hostRecord.data());
     record.imageMode = imagemode::rgb;
-    g.hostRecord = hostRecord.data();
-    g.planeCount = 3;
-    g.imageWidth = g.imageHeight = kWorkSide;
-    g.workWidth = g.workHeight = g.gridWidth = g.gridHeight = kWorkSide;
-    g.workRowBytes = kWorkSide * 3;
+    g.host.hostRecord = hostRecord.data();
+    g.geometry.planeCount = 3;
+    g.geometry.imageWidth = g.geometry.imageHeight = kWorkSide;
+    g.geometry.workWidth = g.geometry.workHeight = g.production.gridWidth =
+        g.production.gridHeight = kWorkSide;
+    g.geometry.workRowBytes = kWorkSide * 3;
     workPixels.resize(static_cast<std::size_t>(kWorkSide) * kWorkSide * 3);
     for (int y = 0; y < kWorkSide; ++y)
         for (int x = 0; x < kWorkSide; ++x) {
@@ -95,15 +96,15 @@ void setUpImage() {
             p[1] = static_cast<std::uint8_t>(x / 4);
             p[2] = static_cast<std::uint8_t>(y / 4);
         }
-    g.workImage = RunBuffer{Holding::heldByHost, nullptr, workPixels.data()};
-    g.previewWidth = g.previewHeight = g.previewMax = kSide;
-    g.previewScale = (kWorkSide << 16) / kSide;
-    g.imageScale = g.previewScale;
-    g.angle = 30;
-    g.stretch = 60;
-    g.strength = 70;
-    g.height = 100; // the effect covers the whole preview
-    g.width = 100;
+    g.buffers.workImage = RunBuffer{Holding::heldByHost, nullptr, workPixels.data()};
+    g.geometry.previewWidth = g.geometry.previewHeight = g.geometry.previewMax = kSide;
+    g.geometry.previewScale = (kWorkSide << 16) / kSide;
+    g.geometry.imageScale = g.geometry.previewScale;
+    g.settings.angle = 30;
+    g.settings.stretch = 60;
+    g.settings.strength = 70;
+    g.settings.height = 100; // the effect covers the whole preview
+    g.settings.width = 100;
 }
 
 // Rings and a checkerboard of squares: long curved edges plus many short ones.
@@ -114,25 +115,25 @@ bool complexSelection(int x, int y) {
 }
 
 void setUpBuffers(bool withMask) {
-    allocRunBuffer(g.previewStrip, kPreviewStripBytes);
-    allocRunBuffer(g.dibBuffer, kDibBufferBytes);
-    unlockBlock(g.dibBuffer.handle);
-    g.dibBuffer.address = nullptr; // locked (and the display measured) by the first redraw
-    g.maskFrame.holding = Holding::notUsed;
+    allocRunBuffer(g.buffers.previewStrip, kPreviewStripBytes);
+    allocRunBuffer(g.buffers.dibBuffer, kDibBufferBytes);
+    unlockBlock(g.buffers.dibBuffer.handle);
+    g.buffers.dibBuffer.address = nullptr; // locked (and the display measured) by the first redraw
+    g.buffers.maskFrame.holding = Holding::notUsed;
     if (!withMask) return;
     allocateMaskBuffers();
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x)
             if (complexSelection(x, y))
-                g.maskFrame.address[(y + 1) * g.maskStride + x / 8] |=
+                g.buffers.maskFrame.address[(y + 1) * g.buffers.maskStride + x / 8] |=
                     static_cast<std::uint8_t>(0x80 >> (x % 8));
-    HBITMAP bitmap = CreateBitmap(g.maskStride * 8, kSide, 1, 1, nullptr);
+    HBITMAP bitmap = CreateBitmap(g.buffers.maskStride * 8, kSide, 1, 1, nullptr);
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     ReleaseDC(nullptr, screen);
     SelectObject(memory, bitmap);
-    g.outlineBitmap = bitmap;
-    g.outlineDC = memory;
+    g.buffers.outlineBitmap = bitmap;
+    g.buffers.outlineDC = memory;
 }
 
 } // namespace
@@ -146,9 +147,9 @@ int main(int argc, char** argv) {
     setUpBuffers(true);
     static const std::uint8_t marker[16] = {0xE7, 0x00, 0xFF, 0x42, 0xFF, 0x24, 0x7E, 0x18,
                                             0x7E, 0x18, 0xFF, 0x24, 0xFF, 0x42, 0xE7, 0x00};
-    g.markerBitmap = CreateBitmap(16, 8, 1, 1, marker);
-    g.dialogWindow = makeWindows();
-    if (g.dialogWindow == nullptr) {
+    g.buffers.markerBitmap = CreateBitmap(16, 8, 1, 1, marker);
+    g.dialog.dialogWindow = makeWindows();
+    if (g.dialog.dialogWindow == nullptr) {
         std::fprintf(stderr, "cannot create the preview windows (no display?)\n");
         return 1;
     }
@@ -156,19 +157,19 @@ int main(int argc, char** argv) {
     redrawPreview(); // first paint: sizes the windows, measures the display
     pumpMessages();
     std::printf("preview %dx%d from a %dx%d work image, display %s\n", kSide, kSide, kWorkSide,
-                kWorkSide, g.lowColor ? "8-bit (dithered)" : "true colour");
+                kWorkSide, g.dialog.lowColor ? "8-bit (dithered)" : "true colour");
 
-    g.gridCenterX = g.gridCenterY = kWorkSide / 2;
-    deriveEffect(g.previewScale);
+    g.effect.gridCenterX = g.effect.gridCenterY = kWorkSide / 2;
+    deriveEffect(g.geometry.previewScale);
 
     buildSelectionOutline();
-    g.previewEffect = 0;
+    g.dialog.previewEffect = 0;
     print("full redraw, no effect", timeIt(repeat, [](int) { redrawPreview(); }));
-    g.previewEffect = 1;
+    g.dialog.previewEffect = 1;
     print("full redraw, effect, with selection", timeIt(repeat, [](int) { redrawPreview(); }));
-    g.maskFrame.holding = Holding::notUsed;
+    g.buffers.maskFrame.holding = Holding::notUsed;
     print("full redraw, effect, no selection", timeIt(repeat, [](int) { redrawPreview(); }));
-    g.maskFrame.holding = Holding::block;
+    g.buffers.maskFrame.holding = Holding::block;
 
     // Alternating between two centres: across overview pixels (scope 0), and inside one (scope 1).
     print("centre move, overview redrawn too", timeIt(repeat * 10, [](int n) {
@@ -179,12 +180,12 @@ int main(int argc, char** argv) {
           }));
 
     print("outline tick, priming", timeIt(repeat * 5, [](int) {
-              g.outlinePrimed = 0;
+              g.outline.outlinePrimed = 0;
               outlineTick();
           }));
     print("outline tick", timeIt(repeat * 10, [](int) { outlineTick(); }));
 
-    KillTimer(static_cast<HWND>(g.dialogWindow), 1);
-    DestroyWindow(static_cast<HWND>(g.dialogWindow));
+    KillTimer(static_cast<HWND>(g.dialog.dialogWindow), 1);
+    DestroyWindow(static_cast<HWND>(g.dialog.dialogWindow));
     return 0;
 }

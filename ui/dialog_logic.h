@@ -16,7 +16,7 @@ namespace vexel {
 // the value has a redraw scope: its markers are removed and drawn again with that scope around
 // each re-read.
 struct ValueRow {
-    std::int16_t PluginGlobals::*setting;
+    std::int16_t Settings::*setting;
     std::int16_t min;
     std::int16_t max;
     int editId;
@@ -28,11 +28,11 @@ struct ValueRow {
 // Angle moves only the overview's direction line (-1); height and width also resize the effect
 // frame (-2); stretch and strength are drawn nowhere before Preview.
 inline constexpr std::array<ValueRow, 5> kValueRows{{
-    {&PluginGlobals::angle, 0, 360, res::kAngleRow.edit, res::kAngleRow.scrollBar, -1},
-    {&PluginGlobals::stretch, 1, 100, res::kStretchRow.edit, res::kStretchRow.scrollBar, {}},
-    {&PluginGlobals::strength, 0, 100, res::kStrengthRow.edit, res::kStrengthRow.scrollBar, {}},
-    {&PluginGlobals::height, 5, 100, res::kHeightRow.edit, res::kHeightRow.scrollBar, -2},
-    {&PluginGlobals::width, 5, 100, res::kWidthRow.edit, res::kWidthRow.scrollBar, -2},
+    {&Settings::angle, 0, 360, res::kAngleRow.edit, res::kAngleRow.scrollBar, -1},
+    {&Settings::stretch, 1, 100, res::kStretchRow.edit, res::kStretchRow.scrollBar, {}},
+    {&Settings::strength, 0, 100, res::kStrengthRow.edit, res::kStrengthRow.scrollBar, {}},
+    {&Settings::height, 5, 100, res::kHeightRow.edit, res::kHeightRow.scrollBar, -2},
+    {&Settings::width, 5, 100, res::kWidthRow.edit, res::kWidthRow.scrollBar, -2},
 }};
 
 const ValueRow* rowForEdit(int editId);

@@ -23,13 +23,13 @@ namespace {
 
 INT_PTR openDialogTemplate() {
     // A drag cannot outlive the dialog it started in.
-    g.bigDragging = 0;
-    g.smallDragging = 0;
-    const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(g.moduleInstance),
+    g.dialog.bigDragging = 0;
+    g.dialog.smallDragging = 0;
+    const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(g.host.moduleInstance),
                                            res::kDialogTemplate, hostWindow(), &FilterDlg, 0);
     // The window is gone: between dialogs the control look-ups must find nothing rather than
     // reach a stale handle.
-    g.dialogWindow = nullptr;
+    g.dialog.dialogWindow = nullptr;
     return result;
 }
 
@@ -38,8 +38,8 @@ INT_PTR openDialogTemplate() {
 void measureAndClose(HWND dialog) {
     RECT client{};
     GetClientRect(GetDlgItem(dialog, res::kBigView), &client);
-    g.measuredWidth = static_cast<std::int16_t>(client.right);
-    g.measuredHeight = static_cast<std::int16_t>(client.bottom);
+    g.geometry.measuredWidth = static_cast<std::int16_t>(client.right);
+    g.geometry.measuredHeight = static_cast<std::int16_t>(client.bottom);
     EndDialog(dialog, 0);
 }
 
@@ -92,9 +92,9 @@ void rereadRow(const ValueRow& row) {
     if (row.redrawScope) redrawAroundCenter(*row.redrawScope);
     HWND bar = dialogControl(row.barId);
     const BarRange range = barRange(bar);
-    g.*row.setting = readValueRow(row.editId, range.min, range.max);
+    g.settings.*row.setting = readValueRow(row.editId, range.min, range.max);
     if (row.redrawScope) drawMarkers(*row.redrawScope);
-    setRowScrollPos(bar, g.*row.setting);
+    setRowScrollPos(bar, g.settings.*row.setting);
 }
 
 void selectEditText(int editId) {
@@ -112,7 +112,7 @@ void rejectValueRow(int editId) {
 bool allRowsValid() {
     bool valid = true;
     for (const ValueRow& row : kValueRows) {
-        if (g.*row.setting < 0) {
+        if (g.settings.*row.setting < 0) {
             rejectValueRow(row.editId);
             valid = false;
         }
@@ -121,10 +121,10 @@ bool allRowsValid() {
 }
 
 void showEffectInPreview() {
-    g.previewEffect = 1;
-    g.gridCenterX = previewToWork(g.previewCenterX);
-    g.gridCenterY = previewToWork(g.previewCenterY);
-    deriveEffect(g.previewScale);
+    g.dialog.previewEffect = 1;
+    g.effect.gridCenterX = previewToWork(g.settings.previewCenterX);
+    g.effect.gridCenterY = previewToWork(g.settings.previewCenterY);
+    deriveEffect(g.geometry.previewScale);
     redrawPreview();
 }
 
@@ -156,17 +156,17 @@ void applyScrollCode(int barId, std::uint16_t code, std::int16_t thumb) {
 // The saved centre is in force from the start, so that OK or Preview pressed before the first
 // paint already use it.
 void loadPreviewCenter() {
-    const PreviewPoint center =
-        startingPreviewCenter(readPreviewCenter(), g.previewWidth, g.previewHeight);
-    g.previewCenterX = center.x;
-    g.previewCenterY = center.y;
+    const PreviewPoint center = startingPreviewCenter(readPreviewCenter(), g.geometry.previewWidth,
+                                                      g.geometry.previewHeight);
+    g.settings.previewCenterX = center.x;
+    g.settings.previewCenterY = center.y;
 }
 
 void initDialog(HWND dialog) {
     loadPreviewCenter();
     centerDialog(dialog);
     for (const ValueRow& row : kValueRows)
-        initValueRow(g.*row.setting, row.min, row.max, row.editId, row.barId);
+        initValueRow(g.settings.*row.setting, row.min, row.max, row.editId, row.barId);
     if (selectionMaskInUse()) buildSelectionOutline(); // also starts the outline timer
 }
 
@@ -186,8 +186,8 @@ INT_PTR handleCommand(int id) {
         endDialog(2);
         return TRUE;
     case res::kRestoreButton:
-        if (g.previewEffect == 1) {
-            g.previewEffect = 0;
+        if (g.dialog.previewEffect == 1) {
+            g.dialog.previewEffect = 0;
             redrawPreview();
         }
         return TRUE;
@@ -199,7 +199,7 @@ INT_PTR handleCommand(int id) {
 } // namespace
 
 void measurePreviewControl() {
-    g.measuredWidth = 0;
+    g.geometry.measuredWidth = 0;
     openDialogTemplate();
 }
 
@@ -211,10 +211,10 @@ std::int16_t runParameterDialog() {
 
 extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     using namespace vexel;
-    g.dialogWindow = dialog;
+    g.dialog.dialogWindow = dialog;
     switch (message) {
     case WM_INITDIALOG:
-        if (g.measuredWidth == 0)
+        if (g.geometry.measuredWidth == 0)
             measureAndClose(dialog);
         else
             initDialog(dialog);
@@ -226,7 +226,7 @@ extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, 
                         static_cast<std::int16_t>(HIWORD(wParam)));
         return TRUE;
     case WM_TIMER:
-        if (selectionMaskInUse() && g.previewReady != 0) outlineTick();
+        if (selectionMaskInUse() && g.dialog.previewReady != 0) outlineTick();
         return TRUE;
     default:
         return FALSE;

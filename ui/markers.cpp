@@ -12,14 +12,15 @@ CenterMove planCenterMove(std::int16_t x, std::int16_t y, std::int16_t fromOverv
     // Doubled in 32 bits, so a far-off captured position cannot wrap onto the opposite edge.
     const std::int32_t factor = fromOverview != 0 ? 2 : 1;
     const std::int32_t wideX = std::min<std::int32_t>(std::max<std::int32_t>(x * factor, 0),
-                                                      std::int32_t{g.previewWidth} - 1);
+                                                      std::int32_t{g.geometry.previewWidth} - 1);
     const std::int32_t wideY = std::min<std::int32_t>(std::max<std::int32_t>(y * factor, 0),
-                                                      std::int32_t{g.previewHeight} - 1);
+                                                      std::int32_t{g.geometry.previewHeight} - 1);
     const std::int16_t newX = wrap16(wideX);
     const std::int16_t newY = wrap16(wideY);
-    if (newX == g.previewCenterX && newY == g.previewCenterY) return {false, newX, newY, 0};
+    if (newX == g.settings.previewCenterX && newY == g.settings.previewCenterY)
+        return {false, newX, newY, 0};
     const bool sameOverviewPixel =
-        (((newX ^ g.previewCenterX) | (newY ^ g.previewCenterY)) & 0xFFFE) == 0;
+        (((newX ^ g.settings.previewCenterX) | (newY ^ g.settings.previewCenterY)) & 0xFFFE) == 0;
     return {true, newX, newY, static_cast<std::int16_t>(sameOverviewPixel ? 1 : 0)};
 }
 

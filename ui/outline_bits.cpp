@@ -50,7 +50,8 @@ constexpr std::uint16_t kLastPixel = 0x0100;
 
 bool tileHasBits(std::int16_t x0, std::int16_t y0, std::int16_t rows) {
     const std::int32_t first = x0 / 8;
-    const std::int32_t last = std::min<std::int32_t>(first + kOutlineTile / 8, g.maskStride);
+    const std::int32_t last =
+        std::min<std::int32_t>(first + kOutlineTile / 8, g.buffers.maskStride);
     for (std::int32_t i = y0; i < y0 + rows; ++i) {
         const std::uint8_t* row = outlineWorkRow(i);
         for (std::int32_t b = first; b < last; ++b) {
@@ -63,24 +64,29 @@ bool tileHasBits(std::int16_t x0, std::int16_t y0, std::int16_t rows) {
 } // namespace
 
 std::uint8_t* maskFrameRow(std::int32_t i) {
-    return g.maskFrame.address + static_cast<std::ptrdiff_t>(i + 1) * g.maskStride;
+    return g.buffers.maskFrame.address + static_cast<std::ptrdiff_t>(i + 1) * g.buffers.maskStride;
 }
 
 std::uint8_t* outlineWorkRow(std::int32_t i) {
-    return g.outlineWork.address + static_cast<std::ptrdiff_t>(i) * g.maskStride;
+    return g.buffers.outlineWork.address + static_cast<std::ptrdiff_t>(i) * g.buffers.maskStride;
 }
 
 bool outlineBuffersFit() {
-    if (!selectionMaskInUse() || g.maskFrame.address == nullptr ||
-        g.outlineWork.address == nullptr || g.maskBits.address == nullptr) {
+    if (!selectionMaskInUse() || g.buffers.maskFrame.address == nullptr ||
+        g.buffers.outlineWork.address == nullptr || g.buffers.maskBits.address == nullptr) {
         return false;
     }
-    if (g.previewWidth <= 0 || g.previewHeight <= 0 || g.maskRowWords <= 0) return false;
-    if (g.maskStride != 2 * g.maskRowWords || g.maskRowWords * 16 < g.previewWidth) return false;
-    const std::int64_t bytes = std::int64_t{g.maskStride} * g.previewHeight;
-    if (g.maskBitmapBytes != bytes) return false;
-    return lockedCapacity(g.maskFrame) >= bytes + std::int64_t{2} * g.maskStride &&
-           lockedCapacity(g.outlineWork) >= bytes && lockedCapacity(g.maskBits) >= bytes;
+    if (g.geometry.previewWidth <= 0 || g.geometry.previewHeight <= 0 ||
+        g.buffers.maskRowWords <= 0)
+        return false;
+    if (g.buffers.maskStride != 2 * g.buffers.maskRowWords ||
+        g.buffers.maskRowWords * 16 < g.geometry.previewWidth)
+        return false;
+    const std::int64_t bytes = std::int64_t{g.buffers.maskStride} * g.geometry.previewHeight;
+    if (g.buffers.maskBitmapBytes != bytes) return false;
+    return lockedCapacity(g.buffers.maskFrame) >= bytes + std::int64_t{2} * g.buffers.maskStride &&
+           lockedCapacity(g.buffers.outlineWork) >= bytes &&
+           lockedCapacity(g.buffers.maskBits) >= bytes;
 }
 
 namespace {
@@ -109,9 +115,10 @@ void erodeRowHorizontally(std::uint8_t* row, std::int16_t words) {
 
 bool buildOutlineBits() {
     if (!outlineBuffersFit()) return false;
-    const std::int16_t rows = g.previewHeight;
-    const std::int32_t stride = g.maskStride;
-    std::memcpy(g.maskBits.address, maskFrameRow(0), static_cast<std::size_t>(g.maskBitmapBytes));
+    const std::int16_t rows = g.geometry.previewHeight;
+    const std::int32_t stride = g.buffers.maskStride;
+    std::memcpy(g.buffers.maskBits.address, maskFrameRow(0),
+                static_cast<std::size_t>(g.buffers.maskBitmapBytes));
     std::memset(maskFrameRow(-1), 0, static_cast<std::size_t>(stride));
     std::memset(maskFrameRow(rows), 0, static_cast<std::size_t>(stride));
 
@@ -126,7 +133,7 @@ bool buildOutlineBits() {
         }
     }
     for (std::int32_t i = 0; i < rows; ++i)
-        erodeRowHorizontally(outlineWorkRow(i), g.maskRowWords);
+        erodeRowHorizontally(outlineWorkRow(i), g.buffers.maskRowWords);
 
     // The edge: selected pixels that did not survive the erosion.
     for (std::int32_t i = 0; i < rows; ++i) {
@@ -135,27 +142,27 @@ bool buildOutlineBits() {
         for (std::int32_t b = 0; b < stride; ++b)
             edge[b] = static_cast<std::uint8_t>(edge[b] & ~work[b]);
     }
-    g.outlinePrimed = 0;
+    g.outline.outlinePrimed = 0;
     return true;
 }
 
 void primeOutlineState() {
-    g.outlinePrimed = 1;
-    g.outlinePattern = kOutlineStartPattern.data();
-    g.outlinePhase = 0;
+    g.outline.outlinePrimed = 1;
+    g.outline.outlinePattern = kOutlineStartPattern.data();
+    g.outline.outlinePhase = 0;
 }
 
 void advanceOutlinePattern() {
-    g.outlinePattern = kOutlineDeltaPattern.data() + (g.outlinePhase & 7);
-    g.outlinePhase = static_cast<std::int16_t>((g.outlinePhase - 1) & 7);
+    g.outline.outlinePattern = kOutlineDeltaPattern.data() + (g.outline.outlinePhase & 7);
+    g.outline.outlinePhase = static_cast<std::int16_t>((g.outline.outlinePhase - 1) & 7);
 }
 
 void maskEdgeWithPattern(std::span<const std::uint8_t, 8> pattern) {
-    for (std::int32_t i = 0; i < g.previewHeight; ++i) {
+    for (std::int32_t i = 0; i < g.geometry.previewHeight; ++i) {
         const std::uint8_t* edge = maskFrameRow(i);
         std::uint8_t* work = outlineWorkRow(i);
         const std::uint8_t p = pattern[static_cast<std::size_t>(i & 7)];
-        for (std::int32_t b = 0; b < g.maskStride; ++b)
+        for (std::int32_t b = 0; b < g.buffers.maskStride; ++b)
             work[b] = static_cast<std::uint8_t>(edge[b] & p);
     }
 }
@@ -163,7 +170,7 @@ void maskEdgeWithPattern(std::span<const std::uint8_t, 8> pattern) {
 std::array<std::uint8_t, 8> shownOutlinePattern() {
     // After n ticks following the priming tick the phase is (7 - n) mod 8 and row r shows
     // Start[(r - n) mod 8].
-    const int n = (7 - g.outlinePhase) & 7;
+    const int n = (7 - g.outline.outlinePhase) & 7;
     std::array<std::uint8_t, 8> shown{};
     for (int r = 0; r < 8; ++r)
         shown[static_cast<std::size_t>(r)] =
@@ -176,11 +183,11 @@ OutlineRuns outlineTileRuns() {
     auto add = [&runs](const BlitRect& run) {
         if (runs.count < runs.runs.size()) runs.runs[runs.count++] = run;
     };
-    const std::int16_t width = g.previewWidth;
-    for (std::int16_t y0 = 0; y0 < g.previewHeight;
+    const std::int16_t width = g.geometry.previewWidth;
+    for (std::int16_t y0 = 0; y0 < g.geometry.previewHeight;
          y0 = static_cast<std::int16_t>(y0 + kOutlineTile)) {
-        const auto rows =
-            static_cast<std::int16_t>(std::min<std::int32_t>(kOutlineTile, g.previewHeight - y0));
+        const auto rows = static_cast<std::int16_t>(
+            std::min<std::int32_t>(kOutlineTile, g.geometry.previewHeight - y0));
         std::int16_t open = -1;
         for (std::int16_t x0 = 0; x0 < width; x0 = static_cast<std::int16_t>(x0 + kOutlineTile)) {
             if (tileHasBits(x0, y0, rows)) {

@@ -19,14 +19,15 @@ namespace {
 constexpr UINT kOutlinePeriodMs = 100;
 
 HBITMAP outlineBitmap() {
-    return static_cast<HBITMAP>(g.outlineBitmap);
+    return static_cast<HBITMAP>(g.buffers.outlineBitmap);
 }
 HDC outlineDC() {
-    return static_cast<HDC>(g.outlineDC);
+    return static_cast<HDC>(g.buffers.outlineDC);
 }
 
 bool outlineDrawable() {
-    return g.outlineBitmap != nullptr && g.outlineDC != nullptr && outlineBuffersFit();
+    return g.buffers.outlineBitmap != nullptr && g.buffers.outlineDC != nullptr &&
+           outlineBuffersFit();
 }
 
 // A monochrome source puts its 1 bits in the destination's background colour and its 0 bits in
@@ -37,7 +38,7 @@ void useMonochromeColours(HDC dc) {
 }
 
 void loadOutlineBitmap(const std::uint8_t* rows) {
-    SetBitmapBits(outlineBitmap(), static_cast<DWORD>(g.maskBitmapBytes), rows);
+    SetBitmapBits(outlineBitmap(), static_cast<DWORD>(g.buffers.maskBitmapBytes), rows);
 }
 
 void whitenEdge(HDC dc, int x, int y, int width, int height) {
@@ -46,7 +47,7 @@ void whitenEdge(HDC dc, int x, int y, int width, int height) {
 }
 
 void dropPendingTicks() {
-    if (g.dialogWindow == nullptr) return; // a null window would take every window's timers
+    if (g.dialog.dialogWindow == nullptr) return; // a null window would take every window's timers
     MSG message;
     while (PeekMessageA(&message, dialogHandle(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
     }
@@ -62,25 +63,25 @@ void buildSelectionOutline() {
 void outlineTick() {
     const HWND preview = dialogControl(res::kBigView);
     if (preview != nullptr && outlineDrawable()) {
-        const bool priming = g.outlinePrimed == 0 || g.outlinePattern == nullptr;
+        const bool priming = g.outline.outlinePrimed == 0 || g.outline.outlinePattern == nullptr;
         // Whitening is not an inversion: under a drawn effect frame it would lose the frame's
         // inversion, and taking the frame off later would invert those edge pixels. So the frame
         // comes off before and goes back on after.
-        const bool frameDrawn = priming && g.effectFrameState == 1;
-        if (frameDrawn) showEffectFrame(0, g.previewCenterX, g.previewCenterY);
+        const bool frameDrawn = priming && g.dialog.effectFrameState == 1;
+        if (frameDrawn) showEffectFrame(0, g.settings.previewCenterX, g.settings.previewCenterY);
         const HDC dc = GetDC(preview);
         useMonochromeColours(dc);
         if (priming) {
-            whitenEdge(dc, 0, 0, g.previewWidth, g.previewHeight);
+            whitenEdge(dc, 0, 0, g.geometry.previewWidth, g.geometry.previewHeight);
             primeOutlineState();
         }
-        maskEdgeWithPattern(std::span<const std::uint8_t, 8>(g.outlinePattern, 8));
+        maskEdgeWithPattern(std::span<const std::uint8_t, 8>(g.outline.outlinePattern, 8));
         loadOutlineBitmap(outlineWorkRow(0));
         for (const BlitRect& run : outlineTileRuns()) {
             BitBlt(dc, run.x, run.y, run.width, run.height, outlineDC(), run.x, run.y, SRCINVERT);
         }
         ReleaseDC(preview, dc);
-        if (frameDrawn) showEffectFrame(1, g.previewCenterX, g.previewCenterY);
+        if (frameDrawn) showEffectFrame(1, g.settings.previewCenterX, g.settings.previewCenterY);
         advanceOutlinePattern();
     }
     dropPendingTicks();
@@ -88,10 +89,10 @@ void outlineTick() {
 
 void restoreOutlineInBlock(void* dcHandle, std::int16_t x, std::int16_t y, std::int16_t width,
                            std::int16_t height) {
-    if (g.outlinePrimed == 0 || !outlineDrawable()) return;
+    if (g.outline.outlinePrimed == 0 || !outlineDrawable()) return;
     // The block may reach past the preview's right and bottom edges, where the bitmap ends.
-    const int w = std::min<int>(width, g.previewWidth - x);
-    const int h = std::min<int>(height, g.previewHeight - y);
+    const int w = std::min<int>(width, g.geometry.previewWidth - x);
+    const int h = std::min<int>(height, g.geometry.previewHeight - y);
     if (x < 0 || y < 0 || w <= 0 || h <= 0) return;
     const HDC dc = static_cast<HDC>(dcHandle);
     useMonochromeColours(dc);

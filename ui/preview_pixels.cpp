@@ -20,7 +20,7 @@ constexpr std::int32_t kHalf = 32768; // samples are taken at the centre of a pr
 
 // Work column or row sampled by preview column or row v.
 std::int32_t sampleOf(std::int32_t v) {
-    return static_cast<std::int32_t>((std::int64_t{v} * g.previewScale + kHalf) >> 16);
+    return static_cast<std::int32_t>((std::int64_t{v} * g.geometry.previewScale + kHalf) >> 16);
 }
 
 std::int16_t countSampled(std::int16_t previewSide, std::int16_t workSide) {
@@ -35,22 +35,22 @@ void copyBytes(const void* source, void* destination, std::uint16_t n) {
 }
 
 std::uint8_t* workRowAddress(std::int32_t row) {
-    return g.workImage.address + static_cast<std::ptrdiff_t>(row) * g.workRowBytes;
+    return g.buffers.workImage.address + static_cast<std::ptrdiff_t>(row) * g.geometry.workRowBytes;
 }
 
 // Computes preview row i (work row `workRow`) into `slot`, copying repeated work columns.
 void renderRow(std::int16_t i, std::int32_t workRow, std::uint8_t* slot, std::int16_t columns) {
-    const std::int16_t planes = g.planeCount;
-    g.currentRow = workRowAddress(workRow);
-    g.posX = kHalf;
+    const std::int16_t planes = g.geometry.planeCount;
+    g.production.currentRow = workRowAddress(workRow);
+    g.production.posX = kHalf;
     std::int32_t lastColumn = -1;
     for (std::int16_t j = 0; j < columns; ++j) {
         std::uint8_t* destination = slot + std::ptrdiff_t{j} * planes;
-        const std::int32_t column = wholePart(g.posX);
+        const std::int32_t column = wholePart(g.production.posX);
         if (column == lastColumn) {
             // Same work pixel as its left neighbour: same result, selection decision included.
             copyBytes(destination - planes, destination, static_cast<std::uint16_t>(planes));
-            g.posX = addWrap32(g.posX, g.previewScale);
+            g.production.posX = addWrap32(g.production.posX, g.geometry.previewScale);
         } else {
             lastColumn = column;
             previewPixel(j, i, destination);
@@ -61,53 +61,57 @@ void renderRow(std::int16_t i, std::int32_t workRow, std::uint8_t* slot, std::in
 } // namespace
 
 std::uint8_t maskBit(std::int16_t x, std::int16_t y) {
-    if (g.maskBits.address == nullptr || g.previewWidth <= 0 || g.previewHeight <= 0) return 0;
+    if (g.buffers.maskBits.address == nullptr || g.geometry.previewWidth <= 0 ||
+        g.geometry.previewHeight <= 0)
+        return 0;
     // Callers only go past the right and bottom edges; the lower clamp keeps a stray negative
     // coordinate inside the buffer too.
-    x = std::clamp<std::int16_t>(x, 0, static_cast<std::int16_t>(g.previewWidth - 1));
-    y = std::clamp<std::int16_t>(y, 0, static_cast<std::int16_t>(g.previewHeight - 1));
+    x = std::clamp<std::int16_t>(x, 0, static_cast<std::int16_t>(g.geometry.previewWidth - 1));
+    y = std::clamp<std::int16_t>(y, 0, static_cast<std::int16_t>(g.geometry.previewHeight - 1));
     const std::uint8_t byte =
-        g.maskBits.address[std::ptrdiff_t{y} * g.maskStride + std::ptrdiff_t{x} / 8];
+        g.buffers.maskBits
+            .address[std::ptrdiff_t{y} * g.buffers.maskStride + std::ptrdiff_t{x} / 8];
     return static_cast<std::uint8_t>(byte & (0x80 >> (x % 8)));
 }
 
 void previewPixel(std::int16_t x, std::int16_t y, std::uint8_t* destination) {
-    const std::int16_t planes = g.planeCount;
-    const std::uint8_t* original = g.currentRow + std::ptrdiff_t{wholePart(g.posX)} * planes;
+    const std::int16_t planes = g.geometry.planeCount;
+    const std::uint8_t* original =
+        g.production.currentRow + std::ptrdiff_t{wholePart(g.production.posX)} * planes;
     const bool selected = !selectionMaskInUse() || maskBit(x, y) != 0;
     if (!selected && filterRecord().isFloating != 0) {
         std::memset(destination, 255, static_cast<std::size_t>(planes));
-    } else if (selected && g.previewEffect == 1) {
+    } else if (selected && g.dialog.previewEffect == 1) {
         std::uint8_t scratch[4] = {0, 0, 0, 0};
         transformPixel(scratch); // never reports a missing row: the work image is complete
         copyBytes(scratch, destination, static_cast<std::uint16_t>(planes));
     } else {
         copyBytes(original, destination, static_cast<std::uint16_t>(planes));
     }
-    g.posX = addWrap32(g.posX, g.previewScale);
+    g.production.posX = addWrap32(g.production.posX, g.geometry.previewScale);
 }
 
 std::int16_t sampledColumns() {
-    return countSampled(g.previewWidth, g.workWidth);
+    return countSampled(g.geometry.previewWidth, g.geometry.workWidth);
 }
 std::int16_t sampledRows() {
-    return countSampled(g.previewHeight, g.workHeight);
+    return countSampled(g.geometry.previewHeight, g.geometry.workHeight);
 }
 
 std::int16_t renderPreviewStrips(ShowRowsFn show, void* context) {
     const std::int16_t columns = sampledColumns();
     const std::int16_t rows = sampledRows();
     if (columns == 0 || rows == 0 || !rowsFitBuffers(columns, kStripRows)) return 0;
-    const std::int32_t stripRowBytes = std::int32_t{columns} * g.planeCount;
-    std::uint8_t* strip = g.previewStrip.address;
+    const std::int32_t stripRowBytes = std::int32_t{columns} * g.geometry.planeCount;
+    std::uint8_t* strip = g.buffers.previewStrip.address;
 
     std::int32_t lastWorkRow = -1;
     const std::uint8_t* lastSlot = nullptr;
-    g.posY = kHalf;
+    g.production.posY = kHalf;
     std::int16_t i = 0;
     for (; i < rows; ++i) {
         std::uint8_t* slot = strip + std::ptrdiff_t{i % kStripRows} * stripRowBytes;
-        const std::int32_t workRow = wholePart(g.posY);
+        const std::int32_t workRow = wholePart(g.production.posY);
         if (workRow == lastWorkRow) {
             copyBytes(lastSlot, slot, static_cast<std::uint16_t>(stripRowBytes));
         } else {
@@ -118,7 +122,7 @@ std::int16_t renderPreviewStrips(ShowRowsFn show, void* context) {
         if (i % kStripRows == kStripRows - 1) {
             show(context, 0, static_cast<std::int16_t>(i - (kStripRows - 1)), columns, kStripRows);
         }
-        g.posY = addWrap32(g.posY, g.previewScale);
+        g.production.posY = addWrap32(g.production.posY, g.geometry.previewScale);
     }
     const std::int16_t rest = static_cast<std::int16_t>(i % kStripRows);
     if (rest != 0) show(context, 0, static_cast<std::int16_t>(i - rest), columns, rest);
@@ -126,15 +130,15 @@ std::int16_t renderPreviewStrips(ShowRowsFn show, void* context) {
 }
 
 PreviewBlock centerBlock() {
-    const std::int32_t cx = g.previewCenterX;
-    const std::int32_t cy = g.previewCenterY;
+    const std::int32_t cx = g.settings.previewCenterX;
+    const std::int32_t cy = g.settings.previewCenterY;
     const std::int32_t x0 = std::max(cx - 4, 0);
     const std::int32_t y0 = std::max(cy - 4, 0);
     std::int32_t x1 = cx + 4;
     std::int32_t y1 = cy + 4;
-    while (x1 > x0 && sampleOf(x1 - 1) >= g.workWidth)
+    while (x1 > x0 && sampleOf(x1 - 1) >= g.geometry.workWidth)
         --x1;
-    while (y1 > y0 && sampleOf(y1 - 1) >= g.workHeight)
+    while (y1 > y0 && sampleOf(y1 - 1) >= g.geometry.workHeight)
         --y1;
     return {wrap16(x0), wrap16(y0), wrap16(x1), wrap16(y1)};
 }
@@ -145,14 +149,14 @@ bool renderBlock(const PreviewBlock& block) {
                         static_cast<std::int16_t>(block.y1 - block.y0))) {
         return false;
     }
-    std::uint8_t* out = g.previewStrip.address;
+    std::uint8_t* out = g.buffers.previewStrip.address;
     for (std::int16_t y = block.y0; y < block.y1; ++y) {
-        g.posY = addWrap32(mulWrap32(y, g.previewScale), kHalf);
-        g.currentRow = workRowAddress(wholePart(g.posY));
-        g.posX = addWrap32(mulWrap32(block.x0, g.previewScale), kHalf);
+        g.production.posY = addWrap32(mulWrap32(y, g.geometry.previewScale), kHalf);
+        g.production.currentRow = workRowAddress(wholePart(g.production.posY));
+        g.production.posX = addWrap32(mulWrap32(block.x0, g.geometry.previewScale), kHalf);
         for (std::int16_t x = block.x0; x < block.x1; ++x) {
             previewPixel(x, y, out);
-            out += g.planeCount;
+            out += g.geometry.planeCount;
         }
     }
     return true;
@@ -198,26 +202,26 @@ std::int32_t dibRowBytes(std::int16_t count) {
 }
 
 bool rowsFitBuffers(std::int16_t count, std::int16_t lines) {
-    if (count < 0 || lines < 0 || g.planeCount <= 0) return false;
-    const std::int64_t stripBytes = std::int64_t{count} * lines * g.planeCount;
-    if (stripBytes > lockedCapacity(g.previewStrip)) return false;
+    if (count < 0 || lines < 0 || g.geometry.planeCount <= 0) return false;
+    const std::int64_t stripBytes = std::int64_t{count} * lines * g.geometry.planeCount;
+    if (stripBytes > lockedCapacity(g.buffers.previewStrip)) return false;
     if (hostDisplays()) return true;
-    return std::int64_t{lines} * dibRowBytes(count) <= lockedCapacity(g.dibBuffer);
+    return std::int64_t{lines} * dibRowBytes(count) <= lockedCapacity(g.buffers.dibBuffer);
 }
 
 void setPixelMapConstants() {
-    PSPixelMap& map = g.pixelMap;
+    PSPixelMap& map = g.dialog.pixelMap;
     map.version = 0;
     map.bounds.top = 0;
     map.bounds.left = 0;
     map.imageMode = filterRecord().imageMode;
-    map.colBytes = g.planeCount;
+    map.colBytes = g.geometry.planeCount;
     map.planeBytes = 1;
-    map.baseAddr = g.previewStrip.address;
+    map.baseAddr = g.buffers.previewStrip.address;
 }
 
 void setDibHeaderConstants() {
-    DibHeader& header = g.dibHeader;
+    DibHeader& header = g.dialog.dibHeader;
     header.biSize = 40;
     header.biPlanes = 1;
     header.biBitCount = 24;
@@ -229,24 +233,24 @@ void setDibHeaderConstants() {
 }
 
 void setPixelMapRows(std::int16_t count, std::int16_t lines) {
-    PSPixelMap& map = g.pixelMap;
-    map.rowBytes = std::int32_t{count} * g.planeCount;
+    PSPixelMap& map = g.dialog.pixelMap;
+    map.rowBytes = std::int32_t{count} * g.geometry.planeCount;
     map.bounds.bottom = lines;
     map.bounds.right = count;
-    map.baseAddr = g.previewStrip.address;
+    map.baseAddr = g.buffers.previewStrip.address;
 }
 
 void stripToDib(std::int16_t x, std::int16_t y, std::int16_t count, std::int16_t lines) {
-    const std::int16_t planes = g.planeCount;
+    const std::int16_t planes = g.geometry.planeCount;
     const std::int32_t rowBytes = dibRowBytes(count);
     const std::int32_t stripRowBytes = std::int32_t{count} * planes;
-    const bool dither = g.lowColor == 1;
+    const bool dither = g.dialog.lowColor == 1;
     for (std::int16_t r = 0; r < lines; ++r) {
         // DIB rows run bottom-up: row 0 is the block's last strip row.
         const std::int16_t stripRow = static_cast<std::int16_t>(lines - 1 - r);
         const std::uint8_t* source =
-            g.previewStrip.address + std::ptrdiff_t{stripRow} * stripRowBytes;
-        std::uint8_t* target = g.dibBuffer.address + std::ptrdiff_t{r} * rowBytes;
+            g.buffers.previewStrip.address + std::ptrdiff_t{stripRow} * stripRowBytes;
+        std::uint8_t* target = g.buffers.dibBuffer.address + std::ptrdiff_t{r} * rowBytes;
         // The sign follows the screen position, so a re-rendered block matches what surrounds it.
         bool raise = ditherRaises(x, std::int32_t{y} + stripRow);
         for (std::int16_t c = 0; c < count; ++c) {
@@ -264,9 +268,9 @@ void stripToDib(std::int16_t x, std::int16_t y, std::int16_t count, std::int16_t
         }
         std::memset(target, 0, static_cast<std::size_t>(rowBytes - std::int32_t{count} * 3));
     }
-    g.dibHeader.biWidth = count;
-    g.dibHeader.biHeight = lines;
-    g.dibHeader.biSizeImage = static_cast<std::uint32_t>(std::int32_t{lines} * rowBytes);
+    g.dialog.dibHeader.biWidth = count;
+    g.dialog.dibHeader.biHeight = lines;
+    g.dialog.dibHeader.biSizeImage = static_cast<std::uint32_t>(std::int32_t{lines} * rowBytes);
 }
 
 } // namespace vexel

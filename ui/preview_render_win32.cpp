@@ -25,11 +25,12 @@ void setupDisplay() {
         setPixelMapConstants();
         return;
     }
-    if (g.dibBuffer.holding == Holding::block && g.dibBuffer.address == nullptr) {
-        g.dibBuffer.address = static_cast<std::uint8_t*>(lockBlock(g.dibBuffer.handle));
+    if (g.buffers.dibBuffer.holding == Holding::block && g.buffers.dibBuffer.address == nullptr) {
+        g.buffers.dibBuffer.address =
+            static_cast<std::uint8_t*>(lockBlock(g.buffers.dibBuffer.handle));
         const HDC dc = GetDC(dialogHandle());
         const int bits = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
-        g.lowColor = bits <= 8 ? 1 : 0;
+        g.dialog.lowColor = bits <= 8 ? 1 : 0;
         ReleaseDC(dialogHandle(), dc);
     }
     setDibHeaderConstants();
@@ -40,13 +41,13 @@ void showRows(HDC dc, std::int16_t x, std::int16_t y, std::int16_t count, std::i
     if (count <= 0 || lines <= 0 || !rowsFitBuffers(count, lines)) return;
     if (hostDisplays()) {
         setPixelMapRows(count, lines);
-        filterRecord().displayPixels(&g.pixelMap, &g.pixelMap.bounds, y, x, dc);
+        filterRecord().displayPixels(&g.dialog.pixelMap, &g.dialog.pixelMap.bounds, y, x, dc);
         return;
     }
     stripToDib(x, y, count, lines);
     SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(count), static_cast<DWORD>(lines), 0, 0, 0,
-                      static_cast<UINT>(lines), g.dibBuffer.address,
-                      reinterpret_cast<const BITMAPINFO*>(&g.dibHeader), DIB_RGB_COLORS);
+                      static_cast<UINT>(lines), g.buffers.dibBuffer.address,
+                      reinterpret_cast<const BITMAPINFO*>(&g.dialog.dibHeader), DIB_RGB_COLORS);
 }
 
 void showStripRows(void* context, std::int16_t x, std::int16_t y, std::int16_t count,
@@ -71,10 +72,10 @@ void sizeClientArea(HWND window, int width, int height) {
 // First paint since the dialog opened: fit both windows to the preview. The centre was placed
 // when the dialog was initialised.
 void preparePreviewWindows(HWND preview, HWND overview) {
-    sizeClientArea(preview, g.previewWidth, g.previewHeight);
-    sizeClientArea(overview, g.previewWidth / 2, g.previewHeight / 2);
+    sizeClientArea(preview, g.geometry.previewWidth, g.geometry.previewHeight);
+    sizeClientArea(overview, g.geometry.previewWidth / 2, g.geometry.previewHeight / 2);
     setupDisplay();
-    g.previewReady = 1;
+    g.dialog.previewReady = 1;
     // A move to the size a window already has asks for no repaint (a preview exactly the
     // control's size), so the paints that draw both windows are asked for here.
     InvalidateRect(preview, nullptr, FALSE);
@@ -87,22 +88,22 @@ void redrawPreview() {
     const HWND preview = dialogControl(res::kBigView);
     const HWND overview = dialogControl(res::kSmallView);
     if (preview == nullptr || overview == nullptr) return;
-    if (g.previewReady == 0) {
+    if (g.dialog.previewReady == 0) {
         // Nothing is drawn now: the repaint asked for draws the preview.
         preparePreviewWindows(preview, overview);
         return;
     }
-    g.previewCenterX = std::clamp<std::int16_t>(g.previewCenterX, 0,
-                                                std::max<std::int16_t>(g.previewWidth - 1, 0));
-    g.previewCenterY = std::clamp<std::int16_t>(g.previewCenterY, 0,
-                                                std::max<std::int16_t>(g.previewHeight - 1, 0));
+    g.settings.previewCenterX = std::clamp<std::int16_t>(
+        g.settings.previewCenterX, 0, std::max<std::int16_t>(g.geometry.previewWidth - 1, 0));
+    g.settings.previewCenterY = std::clamp<std::int16_t>(
+        g.settings.previewCenterY, 0, std::max<std::int16_t>(g.geometry.previewHeight - 1, 0));
     const HDC dc = GetDC(preview);
     renderPreviewStrips(showStripRows, dc);
     ReleaseDC(preview, dc);
     // The new picture replaced the effect frame, the marker and the outline.
-    g.effectFrameState = 0;
+    g.dialog.effectFrameState = 0;
     drawMarkers(1);
-    g.outlinePrimed = 0;
+    g.outline.outlinePrimed = 0;
 }
 
 void redrawAroundCenter(std::int16_t scope) {
@@ -115,9 +116,9 @@ void redrawAroundCenter(std::int16_t scope) {
         ReleaseDC(overview, dc);
     }
     if (scope == -1) return;
-    showEffectFrame(0, g.previewCenterX, g.previewCenterY);
+    showEffectFrame(0, g.settings.previewCenterX, g.settings.previewCenterY);
     // Before the first paint nothing is drawn, and the display records are not set up yet.
-    if (scope < 0 || scope >= 2 || g.previewReady == 0) return;
+    if (scope < 0 || scope >= 2 || g.dialog.previewReady == 0) return;
 
     const PreviewBlock block = centerBlock();
     if (!renderBlock(block)) return;

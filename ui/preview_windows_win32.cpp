@@ -70,7 +70,7 @@ extern "C" LRESULT CALLBACK big_procedure(HWND window, UINT message, WPARAM wPar
         vexel::paintBigView(window);
         return 0;
     }
-    return vexel::handleMouse(window, message, wParam, lParam, vexel::g.bigDragging, 0);
+    return vexel::handleMouse(window, message, wParam, lParam, vexel::g.dialog.bigDragging, 0);
 }
 
 extern "C" LRESULT CALLBACK small_procedure(HWND window, UINT message, WPARAM wParam,
@@ -79,5 +79,5 @@ extern "C" LRESULT CALLBACK small_procedure(HWND window, UINT message, WPARAM wP
         vexel::paintOverview(window);
         return 0;
     }
-    return vexel::handleMouse(window, message, wParam, lParam, vexel::g.smallDragging, 1);
+    return vexel::handleMouse(window, message, wParam, lParam, vexel::g.dialog.smallDragging, 1);
 }

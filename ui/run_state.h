@@ -12,12 +12,12 @@ namespace vexel {
 // Start sets up the mask buffers only for a host mask, and the mask frame is then a block of our
 // own; the selection bits are allocated before it, so they exist whenever this holds.
 inline bool selectionMaskInUse() {
-    return g.maskFrame.holding == Holding::block;
+    return g.buffers.maskFrame.holding == Holding::block;
 }
 
 // True when the host draws the preview strips itself through its displayPixels callback.
 inline bool hostDisplays() {
-    return g.hostRecord != nullptr && filterRecord().displayPixels != nullptr;
+    return g.host.hostRecord != nullptr && filterRecord().displayPixels != nullptr;
 }
 
 // Bytes that may be written through a run buffer's address; none while it is not locked.

@@ -100,8 +100,8 @@ void expectRequests(const FakeHost& host, std::size_t call, const HostRect& in, 
 
 // The mask rows as the prepass must have written them, checked while the dialog runs.
 void expectSmallMaskBits(const FakeHost& host) {
-    ASSERT_EQ(g.maskStride, 2);
-    const std::uint8_t* frame = g.maskFrame.address;
+    ASSERT_EQ(g.buffers.maskStride, 2);
+    const std::uint8_t* frame = g.buffers.maskFrame.address;
     EXPECT_EQ(frame[0] | frame[1], 0); // leading guard row
     for (int n = 0; n < 6; ++n) {
         std::uint8_t expected[2] = {0, 0};
@@ -127,19 +127,20 @@ TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
     FakeHost host(kSmallWidth, kSmallHeight, 3, kForcesStepTwo);
     setUpSmallMaskedRun(host, 1);
     platformFake.dialog = [&host] {
-        EXPECT_EQ(g.sampleStep, 2);
+        EXPECT_EQ(g.geometry.sampleStep, 2);
         expectSmallMaskBits(host);
         // Work pixel (i, j) is filter pixel (2i, 2j).
         for (int j = 0; j < 5; ++j)
             for (int i = 0; i < 6; ++i)
-                EXPECT_EQ(std::memcmp(g.workImage.address + j * g.workRowBytes + i * 3,
-                                      host.pixel(host.source, 2 * i, 2 * j), 3),
-                          0);
+                EXPECT_EQ(
+                    std::memcmp(g.buffers.workImage.address + j * g.geometry.workRowBytes + i * 3,
+                                host.pixel(host.source, 2 * i, 2 * j), 3),
+                    0);
         // Where a preview would have left the production position must not matter.
-        g.posX = 0x1234FFFF;
-        g.posY = 0x0007FFFF;
-        g.previewCenterX = 4; // (4 x 98,304 + 32,768) >> 16 = 6
-        g.previewCenterY = 3; // (3 x 98,304 + 32,768) >> 16 = 5
+        g.production.posX = 0x1234FFFF;
+        g.production.posY = 0x0007FFFF;
+        g.settings.previewCenterX = 4; // (4 x 98,304 + 32,768) >> 16 = 6
+        g.settings.previewCenterY = 3; // (3 x 98,304 + 32,768) >> 16 = 5
         return std::int16_t{1};
     };
     ASSERT_EQ(host.run(), 0);
@@ -230,8 +231,8 @@ TEST_F(ContinueRun, MaskRowsFollowTheWorkedScale) {
     host.setSettings(fanDownSettings(0));
     ASSERT_EQ(host.call(selector::prepare), 0);
     ASSERT_EQ(host.call(selector::start), 0);
-    ASSERT_EQ(g.imageScale, 242'725);
-    ASSERT_EQ(g.previewHeight, 162);
+    ASSERT_EQ(g.geometry.imageScale, 242'725);
+    ASSERT_EQ(g.geometry.previewHeight, 162);
     constexpr int kFirstRows[] = {0, 4, 7, 11, 15};
     for (int n = 0; n < 162; ++n) {
         const int row = static_cast<int>((std::int64_t{n} * 242'725 + 32'768) >> 16);
@@ -246,7 +247,7 @@ TEST_F(ContinueRun, MaskRowsFollowTheWorkedScale) {
         EXPECT_EQ(host.record.inRect.bottom, 700); // the whole rectangle throughout
     }
     EXPECT_TRUE(same(host.record.maskRect, kEmpty));
-    EXPECT_EQ(g.maskRowsDone, 162);
+    EXPECT_EQ(g.production.maskRowsDone, 162);
 }
 
 TEST_F(ContinueRun, MaskMemoryCoversTheFinalGeometryWithDecimation) {
@@ -265,17 +266,17 @@ TEST_F(ContinueRun, MaskMemoryCoversTheFinalGeometryWithDecimation) {
     platformFake.measuredWidth = 320;
     platformFake.measuredHeight = 240;
     platformFake.dialog = [&] {
-        EXPECT_EQ(g.sampleStep, 5);
-        EXPECT_EQ(g.previewWidth, 320);
-        EXPECT_EQ(g.previewHeight, 171);
-        EXPECT_EQ(g.imageScale, 229'375);
-        EXPECT_EQ(g.maskStride, 40);
-        EXPECT_EQ(g.maskBitmapBytes, 6840);
-        EXPECT_EQ(blockSize(g.maskFrame.handle), 6920u);
-        EXPECT_EQ(blockSize(g.outlineWork.handle), 6880u);
-        EXPECT_EQ(blockSize(g.maskBits.handle), 6840u);
+        EXPECT_EQ(g.geometry.sampleStep, 5);
+        EXPECT_EQ(g.geometry.previewWidth, 320);
+        EXPECT_EQ(g.geometry.previewHeight, 171);
+        EXPECT_EQ(g.geometry.imageScale, 229'375);
+        EXPECT_EQ(g.buffers.maskStride, 40);
+        EXPECT_EQ(g.buffers.maskBitmapBytes, 6840);
+        EXPECT_EQ(blockSize(g.buffers.maskFrame.handle), 6920u);
+        EXPECT_EQ(blockSize(g.buffers.outlineWork.handle), 6880u);
+        EXPECT_EQ(blockSize(g.buffers.maskBits.handle), 6840u);
         for (int n = -1; n <= 171; ++n) {
-            const std::uint8_t* row = g.maskFrame.address + (n + 1) * 40;
+            const std::uint8_t* row = g.buffers.maskFrame.address + (n + 1) * 40;
             std::vector<std::uint8_t> expected(40, 0);
             if (n >= 0 && n < 171) {
                 const std::int64_t filterRow = (std::int64_t{n} * 229'375 + 32'768) >> 16;
@@ -323,7 +324,7 @@ TEST_F(ContinueRun, RowCacheThatCannotBeHadGivesMemFullErr) {
         EXPECT_EQ(host.requests.size(), 750u);
         EXPECT_EQ(memoryFake.liveBlocks, 1);
         EXPECT_EQ(memoryFake.liveLocks, 0);
-        EXPECT_FALSE(g.classesRegistered);
+        EXPECT_FALSE(g.host.classesRegistered);
     }
 }
 
@@ -333,7 +334,7 @@ TEST_F(ContinueRun, RepeatedRunsInOneLoadLeakNothing) {
         EXPECT_EQ(memoryFake.liveLocks, 0);
         EXPECT_EQ(platformFake.markerBitmaps, 0);
         EXPECT_EQ(platformFake.outlineBitmaps, 0);
-        EXPECT_FALSE(g.classesRegistered);
+        EXPECT_FALSE(g.host.classesRegistered);
     };
     platformFake.measuredWidth = 8;
     platformFake.measuredHeight = 8;
@@ -405,7 +406,7 @@ void expectRunWithinMaxSpace(std::int16_t width, std::int16_t height, std::int32
     host.setSettings(settings);
     ASSERT_EQ(host.call(selector::prepare), 0);
     ASSERT_EQ(host.call(selector::start), 0);
-    EXPECT_EQ(g.sampleStep, expectedStep);
+    EXPECT_EQ(g.geometry.sampleStep, expectedStep);
     const std::int64_t startPeak = memoryFake.peakBytes;
     memoryFake.peakBytes = memoryFake.liveBytes;
     std::int16_t result = 0;
@@ -414,8 +415,9 @@ void expectRunWithinMaxSpace(std::int16_t width, std::int16_t height, std::int32
     ASSERT_EQ(result, 0);
     const std::int64_t continuePeak = memoryFake.peakBytes;
     std::cout << "[ memory   ] " << width << " x " << height << " maxSpace " << maxSpace
-              << ": step " << g.sampleStep << ", Start peak " << startPeak << ", Continue peak "
-              << continuePeak << " bytes, " << host.requests.size() << " Continue calls\n";
+              << ": step " << g.geometry.sampleStep << ", Start peak " << startPeak
+              << ", Continue peak " << continuePeak << " bytes, " << host.requests.size()
+              << " Continue calls\n";
     EXPECT_LE(startPeak, maxSpace);
     EXPECT_LE(continuePeak, maxSpace);
     EXPECT_EQ(memoryFake.liveBlocks, 1);
@@ -445,7 +447,7 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
         host.setSettings(fanDownSettings(0));
         ASSERT_EQ(host.call(selector::prepare), 0);
         ASSERT_EQ(host.call(selector::start), 0);
-        ASSERT_EQ(g.sampleStep, 2);
+        ASSERT_EQ(g.geometry.sampleStep, 2);
         host.finishOnDestroy = false;
         host.record.filterRect.bottom = static_cast<std::int16_t>(host.record.filterRect.top + 10);
         std::vector<std::uint8_t> wide(200 * 3, 7);
@@ -505,7 +507,7 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
         EXPECT_EQ(host.call(selector::continueRun), result::paramErr);
         EXPECT_FALSE(host.pending());
         EXPECT_EQ(memoryFake.liveBlocks, 1);
-        EXPECT_EQ(g.maskRowsDone, 0);
+        EXPECT_EQ(g.production.maskRowsDone, 0);
     }
     // A Start without Prepare plans for the rectangle the host shows now.
     testing::resetModuleState();
@@ -514,8 +516,8 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
     ASSERT_EQ(host.call(selector::prepare), 0);
     host.record.filterRect.right = static_cast<std::int16_t>(host.record.filterRect.right - 4);
     ASSERT_EQ(host.call(selector::start), 0);
-    EXPECT_EQ(g.imageWidth, kSmallWidth - 4);
-    EXPECT_EQ(g.imageRowBytes, (kSmallWidth - 4) * 3);
+    EXPECT_EQ(g.geometry.imageWidth, kSmallWidth - 4);
+    EXPECT_EQ(g.geometry.imageRowBytes, (kSmallWidth - 4) * 3);
 }
 
 TEST_F(ContinueRun, HeldMemoryStaysWithinMaxSpace) {

@@ -113,12 +113,12 @@ class CenterMoves : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::resetModuleState();
-        g.previewWidth = 270;
-        g.previewHeight = 162;
+        g.geometry.previewWidth = 270;
+        g.geometry.previewHeight = 162;
     }
     void centreAt(std::int16_t x, std::int16_t y) {
-        g.previewCenterX = x;
-        g.previewCenterY = y;
+        g.settings.previewCenterX = x;
+        g.settings.previewCenterY = y;
     }
 };
 

@@ -17,7 +17,7 @@ TEST(Dispatch, UnknownSelectorsGiveBadParametersAndReplaceTheRecord) {
         dispatchSelector(sel, &marker, &resultWord);
         EXPECT_EQ(resultWord, result::filterBadParameters);
         EXPECT_EQ(static_cast<std::uint16_t>(resultWord), 0x8A6C);
-        EXPECT_EQ(g.hostRecord, &marker);
+        EXPECT_EQ(g.host.hostRecord, &marker);
     }
     EXPECT_EQ(testing::memoryFake.allocations, 0);
 }

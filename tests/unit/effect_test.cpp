@@ -25,10 +25,10 @@ TEST(DeriveEffect, WeightsStepsAndProducts) {
          {std::array{0, 0, 256}, std::array{33, 84, 172}, std::array{50, 128, 128},
           std::array{99, 253, 3}, std::array{100, 256, 0}, std::array{-1, 0, 256},
           std::array{101, 256, 0}, std::array{32767, 256, 0}}) {
-        g.strength = static_cast<std::int16_t>(strength);
+        g.settings.strength = static_cast<std::int16_t>(strength);
         deriveEffect(65536);
-        EXPECT_EQ(g.mixEffect, effect) << strength;
-        EXPECT_EQ(g.mixOriginal, original) << strength;
+        EXPECT_EQ(g.effect.mixEffect, effect) << strength;
+        EXPECT_EQ(g.effect.mixOriginal, original) << strength;
     }
     // The steps truncate as the effect's own pi (3.14159265359) makes them, whatever the scale.
     for (auto [angle, stretch, stepX, stepY] :
@@ -37,11 +37,11 @@ TEST(DeriveEffect, WeightsStepsAndProducts) {
           std::array{180, 100, -2500000, 0}, std::array{0, 1, 25000, 0},
           std::array{0, 32767, 819175000, 0}})
         for (std::int32_t scale : {65536, 163840, 1}) {
-            g.angle = static_cast<std::int16_t>(angle);
-            g.stretch = static_cast<std::int16_t>(stretch);
+            g.settings.angle = static_cast<std::int16_t>(angle);
+            g.settings.stretch = static_cast<std::int16_t>(stretch);
             deriveEffect(scale);
-            EXPECT_EQ(g.stepX, stepX) << angle << " " << stretch;
-            EXPECT_EQ(g.stepY, stepY) << angle << " " << stretch;
+            EXPECT_EQ(g.effect.stepX, stepX) << angle << " " << stretch;
+            EXPECT_EQ(g.effect.stepY, stepY) << angle << " " << stretch;
         }
     for (auto [a, b, product] :
          {std::array{100, 512, 200}, std::array{5, 270, 5}, std::array{50, 270, 53},
@@ -54,21 +54,21 @@ TEST(DeriveEffect, WeightsStepsAndProducts) {
 
 TEST(DeriveEffect, RectangleScalesWithTheGrid) {
     testing::resetModuleState();
-    g.height = 50;
-    g.width = 50;
-    g.previewMax = 270;
+    g.settings.height = 50;
+    g.settings.width = 50;
+    g.geometry.previewMax = 270;
     deriveEffect(65536);
-    EXPECT_EQ(g.halfWidth, 106);
-    EXPECT_EQ(g.halfHeight, 106);
+    EXPECT_EQ(g.effect.halfWidth, 106);
+    EXPECT_EQ(g.effect.halfHeight, 106);
     deriveEffect(163840);
-    EXPECT_EQ(g.halfWidth, 265);
-    EXPECT_EQ(g.halfHeight, 265);
+    EXPECT_EQ(g.effect.halfWidth, 265);
+    EXPECT_EQ(g.effect.halfHeight, 265);
     // A stored width of 32767 saturates to 32767; times 2.0 the 32-bit product wraps to -131072,
     // leaving a half width of -4: an empty rectangle, not a fault.
-    g.width = 32767;
-    g.previewMax = 512;
+    g.settings.width = 32767;
+    g.geometry.previewMax = 512;
     deriveEffect(131072);
-    EXPECT_EQ(g.halfWidth, -4);
+    EXPECT_EQ(g.effect.halfWidth, -4);
 }
 
 // A whole image whose byte k at (x, y) is value(x, y, k), with a rectangle over all of it and the
@@ -76,28 +76,28 @@ TEST(DeriveEffect, RectangleScalesWithTheGrid) {
 template <typename Value>
 std::vector<std::uint8_t> wholeImage(int width, int height, int planes, Value value) {
     testing::resetModuleState();
-    g.planeCount = static_cast<std::int16_t>(planes);
-    g.gridWidth = static_cast<std::int16_t>(width);
-    g.gridHeight = static_cast<std::int16_t>(height);
-    g.workRowBytes = width * planes;
+    g.geometry.planeCount = static_cast<std::int16_t>(planes);
+    g.production.gridWidth = static_cast<std::int16_t>(width);
+    g.production.gridHeight = static_cast<std::int16_t>(height);
+    g.geometry.workRowBytes = width * planes;
     std::vector<std::uint8_t> bytes;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int k = 0; k < planes; ++k)
                 bytes.push_back(static_cast<std::uint8_t>(value(x, y, k)));
-    g.halfWidth = 1000;
-    g.halfHeight = 1000;
-    g.mixEffect = 256;
-    g.mixOriginal = 0;
+    g.effect.halfWidth = 1000;
+    g.effect.halfHeight = 1000;
+    g.effect.mixEffect = 256;
+    g.effect.mixOriginal = 0;
     return bytes;
 }
 
 // The pixel at (x, y) plus a column fraction, as the preview produces it.
 Pixel produce(std::vector<std::uint8_t>& image, int x, int y, std::int32_t fractionX = 0) {
-    g.workImage.address = image.data();
-    g.posX = x * 65536 + fractionX;
-    g.posY = y * 65536;
-    g.currentRow = image.data() + y * g.workRowBytes;
+    g.buffers.workImage.address = image.data();
+    g.production.posX = x * 65536 + fractionX;
+    g.production.posY = y * 65536;
+    g.production.currentRow = image.data() + y * g.geometry.workRowBytes;
     Pixel out{kUntouched, kUntouched, kUntouched, kUntouched};
     EXPECT_EQ(transformPixel(out.data()), -1);
     return out;
@@ -105,11 +105,11 @@ Pixel produce(std::vector<std::uint8_t>& image, int x, int y, std::int32_t fract
 
 TEST(TransformPixel, RectangleEdgesAreOutside) {
     auto image = wholeImage(21, 21, 3, [](int x, int y, int k) { return x * 10 + y + k; });
-    g.gridCenterX = 10;
-    g.gridCenterY = 10;
-    g.halfWidth = 3;
-    g.halfHeight = 3;
-    g.stepX = 65536; // plane k from k + 1 columns to the left
+    g.effect.gridCenterX = 10;
+    g.effect.gridCenterY = 10;
+    g.effect.halfWidth = 3;
+    g.effect.halfHeight = 3;
+    g.effect.stepX = 65536; // plane k from k + 1 columns to the left
     for (int d : {-3, 3}) {
         const auto b = static_cast<std::uint8_t>(110 + d * 10);
         EXPECT_EQ(produce(image, 10 + d, 10),
@@ -119,50 +119,50 @@ TEST(TransformPixel, RectangleEdgesAreOutside) {
                   (Pixel{c, std::uint8_t(c + 1), std::uint8_t(c + 2), kUntouched}));
     }
     EXPECT_EQ(produce(image, 12, 8), (Pixel{118, 109, 100, kUntouched})) << "dx 2, dy -2: inside";
-    g.halfWidth = 0;
+    g.effect.halfWidth = 0;
     EXPECT_EQ(produce(image, 10, 10), (Pixel{110, 111, 112, kUntouched})) << "empty rectangle";
 }
 
 TEST(TransformPixel, PlanesFanOutByStepsAndKeepTheirByteOutsideTheImage) {
     auto columns = wholeImage(128, 4, 3, [](int x, int, int) { return x; });
-    g.stepX = 250000;
+    g.effect.stepX = 250000;
     EXPECT_EQ(produce(columns, 100, 1, 0x8000), (Pixel{96, 92, 89, kUntouched}));
 
     auto grey = wholeImage(20, 1, 1, [](int x, int, int) { return x; });
-    g.stepX = 2 * 65536;
+    g.effect.stepX = 2 * 65536;
     EXPECT_EQ(produce(grey, 5, 0), (Pixel{3, kUntouched, kUntouched, kUntouched}));
 
     auto image = wholeImage(10, 10, 3, [](int x, int y, int k) { return 100 + x * 10 + y + k; });
-    g.stepX = 65536; // plane 0 at column 0, planes 1 and 2 left of the image
+    g.effect.stepX = 65536; // plane 0 at column 0, planes 1 and 2 left of the image
     EXPECT_EQ(produce(image, 1, 5), (Pixel{105, 116, 117, kUntouched}));
-    g.stepX = 0x8001; // from column 0.5 a little more than half a pixel: column -1, not 0
+    g.effect.stepX = 0x8001; // from column 0.5 a little more than half a pixel: column -1, not 0
     EXPECT_EQ(produce(image, 0, 5, 0x8000), (Pixel{105, 106, 107, kUntouched}));
-    g.stepX = -65536; // plane 0 at column 9, then 10 and 11
+    g.effect.stepX = -65536; // plane 0 at column 9, then 10 and 11
     EXPECT_EQ(produce(image, 8, 5), (Pixel{195, 186, 187, kUntouched}));
-    g.stepX = 0;
-    g.stepY = 2 * 65536; // rows 7, 9, then 11
+    g.effect.stepX = 0;
+    g.effect.stepY = 2 * 65536; // rows 7, 9, then 11
     EXPECT_EQ(produce(image, 4, 5), (Pixel{147, 150, 147, kUntouched}));
-    g.stepY = -3 * 65536; // row 2, then -1 and -4
+    g.effect.stepY = -3 * 65536; // row 2, then -1 and -4
     EXPECT_EQ(produce(image, 4, 5), (Pixel{142, 146, 147, kUntouched}));
 }
 
 TEST(TransformPixel, BlendsByStrengthAndNeverMovesTheBlackPlane) {
     auto image = wholeImage(4, 1, 3, [](int x, int, int) { return x == 3 ? 200 : 100; });
     for (auto [strength, blended] : {std::pair{50, 150}, std::pair{33, 167}, std::pair{0, 200}}) {
-        g.strength = static_cast<std::int16_t>(strength);
+        g.settings.strength = static_cast<std::int16_t>(strength);
         deriveEffect(65536);
-        g.halfWidth = 1000;
-        g.halfHeight = 1000;
-        g.stepX = 65536 / 2; // samples of 100 from columns 2, 2 and 1
+        g.effect.halfWidth = 1000;
+        g.effect.halfHeight = 1000;
+        g.effect.stepX = 65536 / 2; // samples of 100 from columns 2, 2 and 1
         const auto b =
             static_cast<std::uint8_t>(blended); // (200 x mixOriginal + 100 x mixEffect) >> 8
         EXPECT_EQ(produce(image, 3, 0), (Pixel{b, b, b, kUntouched})) << strength;
     }
     auto cmyk = wholeImage(10, 1, 4, [](int x, int, int k) { return x * 20 + k; });
-    g.stepX = 65536;
+    g.effect.stepX = 65536;
     EXPECT_EQ(produce(cmyk, 8, 0), (Pixel{140, 121, 102, 163}));
-    g.mixEffect = 128;
-    g.mixOriginal = 128;
+    g.effect.mixEffect = 128;
+    g.effect.mixOriginal = 128;
     EXPECT_EQ(produce(cmyk, 8, 0)[3], 163);
 }
 
@@ -173,25 +173,26 @@ struct CachedImage {
 
     explicit CachedImage(std::int16_t planes) : row(static_cast<std::size_t>(8 * planes)) {
         wholeImage(8, 10, planes, [](int, int, int) { return 0; });
-        g.imageWidth = 8;
-        g.imageHeight = 10;
-        g.imageRowBytes = 8 * planes;
-        g.sampleStep = 2;
+        g.geometry.imageWidth = 8;
+        g.geometry.imageHeight = 10;
+        g.geometry.imageRowBytes = 8 * planes;
+        g.geometry.sampleStep = 2;
         EXPECT_EQ(setupRowCache(), 0);
     }
-    ~CachedImage() { freeRunBuffer(g.rowCache); }
+    ~CachedImage() { freeRunBuffer(g.buffers.rowCache); }
 
     void insert(std::int16_t index) {
         for (std::size_t i = 0; i < row.size(); ++i)
-            row[i] = static_cast<std::uint8_t>(index * 10 + static_cast<int>(i) % g.planeCount);
-        g.currentRow = row.data();
-        g.currentRowIndex = index;
+            row[i] =
+                static_cast<std::uint8_t>(index * 10 + static_cast<int>(i) % g.geometry.planeCount);
+        g.production.currentRow = row.data();
+        g.production.currentRowIndex = index;
         cacheInsert();
-        g.currentRow = nullptr;
+        g.production.currentRow = nullptr;
     }
     std::int16_t produce(Pixel& out) {
-        g.posX = 3 << 16;
-        g.posY = 4 << 16;
+        g.production.posX = 3 << 16;
+        g.production.posY = 4 << 16;
         return transformPixel(out.data());
     }
 };
@@ -200,7 +201,7 @@ TEST(TransformPixel, FinalPassReportsTheFirstMissingRow) {
     const Pixel untouched{kUntouched, kUntouched, kUntouched, kUntouched};
     {
         CachedImage cache(3);
-        g.stepY = 2 * 65536; // planes read rows 6, 8 and (outside) 10
+        g.effect.stepY = 2 * 65536; // planes read rows 6, 8 and (outside) 10
         Pixel out = untouched;
         EXPECT_EQ(cache.produce(out), 4) << "the pixel's own row";
         cache.insert(4);
@@ -211,15 +212,15 @@ TEST(TransformPixel, FinalPassReportsTheFirstMissingRow) {
         cache.insert(6);
         EXPECT_EQ(cache.produce(out), -1);
         EXPECT_EQ(out, (Pixel{60, 81, 42, kUntouched}));
-        g.halfWidth = 0; // outside the rectangle only the pixel's own row is needed
-        g.stepY = 65536;
+        g.effect.halfWidth = 0; // outside the rectangle only the pixel's own row is needed
+        g.effect.stepY = 65536;
         EXPECT_EQ(cache.produce(out), -1);
         EXPECT_EQ(out, (Pixel{40, 41, 42, kUntouched}));
     }
     CachedImage cmyk(4); // plane 3 would lie on row 8, which is never cached
     for (std::int16_t row : {4, 5, 6, 7})
         cmyk.insert(row);
-    g.stepY = 65536;
+    g.effect.stepY = 65536;
     Pixel out = untouched;
     EXPECT_EQ(cmyk.produce(out), -1);
     EXPECT_EQ(out, (Pixel{50, 61, 72, 43}));

@@ -19,16 +19,16 @@ class OutlineTest : public ::testing::Test {
   protected:
     void SetUp() override { testing::resetModuleState(); }
     void TearDown() override {
-        for (RunBuffer* b : {&g.maskFrame, &g.outlineWork, &g.maskBits})
+        for (RunBuffer* b : {&g.buffers.maskFrame, &g.buffers.outlineWork, &g.buffers.maskBits})
             freeRunBuffer(*b);
     }
 
     void makeBuffers(std::int16_t width, std::int16_t height) {
-        g.previewWidth = width;
-        g.previewHeight = height;
+        g.geometry.previewWidth = width;
+        g.geometry.previewHeight = height;
         allocateMaskBuffers();
     }
-    int storedWidth() const { return g.maskRowWords * 16; }
+    int storedWidth() const { return g.buffers.maskRowWords * 16; }
 
     static bool bitAt(const std::uint8_t* row, int x) { return (row[x / 8] >> (7 - x % 8)) & 1; }
     static void setBit(std::uint8_t* row, int x) {
@@ -36,13 +36,13 @@ class OutlineTest : public ::testing::Test {
     }
     // Selects every stored pixel (padding included) for which selected(x, y) holds.
     template <typename F> void select(F selected) {
-        for (int y = 0; y < g.previewHeight; ++y)
+        for (int y = 0; y < g.geometry.previewHeight; ++y)
             for (int x = 0; x < storedWidth(); ++x)
                 if (selected(x, y)) setBit(maskFrameRow(y), x);
     }
     std::vector<std::vector<bool>> maskPicture() const {
-        std::vector<std::vector<bool>> m(static_cast<std::size_t>(g.previewHeight));
-        for (int y = 0; y < g.previewHeight; ++y)
+        std::vector<std::vector<bool>> m(static_cast<std::size_t>(g.geometry.previewHeight));
+        for (int y = 0; y < g.geometry.previewHeight; ++y)
             for (int x = 0; x < storedWidth(); ++x)
                 m[y].push_back(bitAt(maskFrameRow(y), x));
         return m;
@@ -51,7 +51,7 @@ class OutlineTest : public ::testing::Test {
     // eight neighbours; outside rows and pixels right of the stored row are unselected, pixels left
     // of column 0 selected.
     std::vector<std::vector<bool>> referenceEdge(const std::vector<std::vector<bool>>& m) const {
-        const int h = g.previewHeight, w = storedWidth();
+        const int h = g.geometry.previewHeight, w = storedWidth();
         auto selectedAt = [&](int x, int y) {
             if (x < 0) return true;
             if (y < 0 || y >= h || x >= w) return false;
@@ -81,8 +81,8 @@ TEST_F(OutlineTest, BitParallelErosionMatchesThePerPixelEdgeOnRandomMasks) {
         select([&](int, int) { return random() % 100 < density; });
         const auto mask = maskPicture();
         // Leftovers in the guard rows must not count.
-        std::fill_n(maskFrameRow(-1), g.maskStride, 0xFF);
-        std::fill_n(maskFrameRow(height), g.maskStride, 0xFF);
+        std::fill_n(maskFrameRow(-1), g.buffers.maskStride, 0xFF);
+        std::fill_n(maskFrameRow(height), g.buffers.maskStride, 0xFF);
 
         ASSERT_TRUE(buildOutlineBits());
         const auto expected = referenceEdge(mask);
@@ -91,9 +91,10 @@ TEST_F(OutlineTest, BitParallelErosionMatchesThePerPixelEdgeOnRandomMasks) {
                 ASSERT_EQ(edgeAt(x, y), expected[y][x])
                     << "round " << round << " size " << width << "x" << height << " pixel " << x
                     << "," << y;
-                ASSERT_EQ(bitAt(g.maskBits.address + y * g.maskStride, x), mask[y][x]);
+                ASSERT_EQ(bitAt(g.buffers.maskBits.address + y * g.buffers.maskStride, x),
+                          mask[y][x]);
             }
-        for (int b = 0; b < g.maskStride; ++b) {
+        for (int b = 0; b < g.buffers.maskStride; ++b) {
             ASSERT_EQ(maskFrameRow(-1)[b], 0);
             ASSERT_EQ(maskFrameRow(height)[b], 0);
         }
@@ -207,13 +208,13 @@ TEST_F(OutlineTest, DashesMoveOnePixelPerTickAndRestartAfterAFullRedraw) {
     std::vector<bool> black(50 * 30, true); // the picture under the edge, whatever it is
 
     auto tick = [&] {
-        if (g.outlinePrimed == 0) {
+        if (g.outline.outlinePrimed == 0) {
             for (int y = 0; y < 30; ++y)
                 for (int x = 0; x < 50; ++x)
                     if (edgeAt(x, y)) black[y * 50 + x] = false;
             primeOutlineState();
         }
-        maskEdgeWithPattern(std::span<const std::uint8_t, 8>(g.outlinePattern, 8));
+        maskEdgeWithPattern(std::span<const std::uint8_t, 8>(g.outline.outlinePattern, 8));
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 50; ++x)
                 if (bitAt(outlineWorkRow(y), x)) black[y * 50 + x] = !black[y * 50 + x];
@@ -230,14 +231,14 @@ TEST_F(OutlineTest, DashesMoveOnePixelPerTickAndRestartAfterAFullRedraw) {
                 }
         }
     };
-    EXPECT_EQ(g.outlinePrimed, 0);
+    EXPECT_EQ(g.outline.outlinePrimed, 0);
     tick();
     expectShowing(0);
     for (int n = 1; n <= 19; ++n) {
         tick();
         expectShowing(n);
     }
-    g.outlinePrimed = 0; // a full redraw wiped the outline
+    g.outline.outlinePrimed = 0; // a full redraw wiped the outline
     std::fill(black.begin(), black.end(), true);
     tick();
     expectShowing(0);

@@ -21,7 +21,7 @@ struct HostFixture : ::testing::Test {
 
     void SetUp() override {
         testing::resetModuleState();
-        g.hostRecord = &record;
+        g.host.hostRecord = &record;
     }
     void TearDown() override {
         if (record.parameters != nullptr) freeBlock(record.parameters);
@@ -87,19 +87,19 @@ TEST_F(HostFixture, BlockTooSmallIsNeverTouchedAndReplacedAtStart) {
 
 TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
     ensureParamBlock();
-    g.imageScale = 0x30000;
+    g.geometry.imageScale = 0x30000;
     testing::platformFake.dialog = [] {
-        g.angle = 90;
-        g.stretch = 7;
-        g.strength = 33;
-        g.height = 60;
-        g.width = 70;
-        g.previewCenterX = 100;
-        g.previewCenterY = 1;
+        g.settings.angle = 90;
+        g.settings.stretch = 7;
+        g.settings.strength = 33;
+        g.settings.height = 60;
+        g.settings.width = 70;
+        g.settings.previewCenterX = 100;
+        g.settings.previewCenterY = 1;
         return std::int16_t{1};
     };
     runDialogIfRequested();
-    EXPECT_EQ(g.runResult, 0);
+    EXPECT_EQ(g.host.runResult, 0);
     const ParamBlock ok =
         decodeParamBlock(std::span<const std::uint8_t, 20>(blockContents().data(), 20));
     EXPECT_EQ(ok.angle, 90);
@@ -117,14 +117,14 @@ TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
 
     for (std::int16_t cancelled : {std::int16_t{2}, std::int16_t{-1}, std::int16_t{0}}) {
         markShowDialog(1);
-        g.runResult = 0;
+        g.host.runResult = 0;
         testing::platformFake.dialog = [cancelled] {
-            g.angle = 5;
+            g.settings.angle = 5;
             return cancelled;
         };
         const std::vector<std::uint8_t> before = blockContents();
         runDialogIfRequested();
-        EXPECT_EQ(g.runResult, 1);
+        EXPECT_EQ(g.host.runResult, 1);
         std::vector<std::uint8_t> after = blockContents();
         EXPECT_EQ(after[16], 0);
         after[16] = 1;
@@ -134,19 +134,19 @@ TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
 }
 
 TEST_F(HostFixture, ConversionsRoundAsSpecified) {
-    g.imageScale = 0x30000;
+    g.geometry.imageScale = 0x30000;
     EXPECT_EQ(imageToPreview(0), 0);
     EXPECT_EQ(imageToPreview(1), 0);
     EXPECT_EQ(imageToPreview(2), 1);
     EXPECT_EQ(imageToPreview(300), 100);
     EXPECT_EQ(previewToImage(1), 3);
     EXPECT_EQ(previewToImage(100), 300);
-    g.imageScale = 0x28000;
+    g.geometry.imageScale = 0x28000;
     EXPECT_EQ(imageToPreview(301), 120);
     EXPECT_EQ(previewToImage(120), 300);
-    g.imageScale = 18204;
+    g.geometry.imageScale = 18204;
     EXPECT_EQ(previewToImage(359), 100);
-    g.previewScale = 0x18000; // 1.5: halves round up
+    g.geometry.previewScale = 0x18000; // 1.5: halves round up
     EXPECT_EQ(previewToWork(1), 2);
     EXPECT_EQ(previewToWork(3), 5);
 
@@ -156,16 +156,16 @@ TEST_F(HostFixture, ConversionsRoundAsSpecified) {
     p[0] = 1;
     p[2] = 30;
     unlockBlock(record.parameters);
-    g.imageScale = 0x30000;
+    g.geometry.imageScale = 0x30000;
     EXPECT_EQ(readPreviewCenter().x, 0);
     EXPECT_EQ(readPreviewCenter().y, 10);
 
     // Hostile scales neither divide by zero nor overflow.
-    g.imageScale = 0;
+    g.geometry.imageScale = 0;
     EXPECT_EQ(imageToPreview(500), 0);
-    g.imageScale = -1;
+    g.geometry.imageScale = -1;
     EXPECT_EQ(imageToPreview(-32768), 0);
-    g.imageScale = INT32_MAX;
+    g.geometry.imageScale = INT32_MAX;
     (void)previewToImage(32767);
 }
 
@@ -179,11 +179,11 @@ TEST_F(HostFixture, PrepareChoosesPlanesAndGeometry) {
         record.imageMode = mode;
         record.bufferSpace = 1234;
         EXPECT_EQ(call(selector::prepare), 0);
-        EXPECT_EQ(g.planeCount, planes) << "mode " << mode;
-        EXPECT_EQ(g.imageWidth, 100);
-        EXPECT_EQ(g.imageHeight, 50);
-        EXPECT_EQ(g.imageRowBytes, 100 * planes);
-        EXPECT_EQ(g.workRowBytes, g.imageRowBytes);
+        EXPECT_EQ(g.geometry.planeCount, planes) << "mode " << mode;
+        EXPECT_EQ(g.geometry.imageWidth, 100);
+        EXPECT_EQ(g.geometry.imageHeight, 50);
+        EXPECT_EQ(g.geometry.imageRowBytes, 100 * planes);
+        EXPECT_EQ(g.geometry.workRowBytes, g.geometry.imageRowBytes);
         EXPECT_EQ(record.bufferSpace, 0);
     }
     EXPECT_TRUE(testing::platformFake.warnings.empty()); // Lab without the dialog due is silent
@@ -200,17 +200,17 @@ TEST_F(HostFixture, PrepareWidensRowsAndRefusesWhatDoesNotFit) {
     record.imageMode = imagemode::cmyk;
     record.filterRect = {0, 0, 2, 30000};
     EXPECT_EQ(call(selector::prepare), 0);
-    EXPECT_EQ(g.imageRowBytes, 120000); // far past 16 bits, no wrap
+    EXPECT_EQ(g.geometry.imageRowBytes, 120000); // far past 16 bits, no wrap
 
     record.filterRect = {0, -20000, 10, 20000};
     EXPECT_EQ(call(selector::prepare), 1);
     EXPECT_EQ(testing::platformFake.warnings.size(), 1u);
-    EXPECT_EQ(g.imageWidth, 0);
+    EXPECT_EQ(g.geometry.imageWidth, 0);
 
     record.filterRect = {50, 50, 40, 40}; // inverted: nothing to filter, no negative sizes
     EXPECT_EQ(call(selector::prepare), 0);
-    EXPECT_EQ(g.imageWidth, 0);
-    EXPECT_EQ(g.imageHeight, 0);
+    EXPECT_EQ(g.geometry.imageWidth, 0);
+    EXPECT_EQ(g.geometry.imageHeight, 0);
 }
 
 TEST_F(HostFixture, SelectorsWithoutARecordAreRefused) {

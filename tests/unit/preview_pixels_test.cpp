@@ -28,12 +28,13 @@ class PreviewTest : public ::testing::Test {
   protected:
     void SetUp() override {
         resetModuleState();
-        g.hostRecord = record_.data();
-        allocRunBuffer(g.previewStrip, kStripBytes);
-        allocRunBuffer(g.dibBuffer, kDibBytes);
+        g.host.hostRecord = record_.data();
+        allocRunBuffer(g.buffers.previewStrip, kStripBytes);
+        allocRunBuffer(g.buffers.dibBuffer, kDibBytes);
     }
     void TearDown() override {
-        for (RunBuffer* b : {&g.previewStrip, &g.dibBuffer, &g.maskFrame, &g.maskBits}) {
+        for (RunBuffer* b : {&g.buffers.previewStrip, &g.buffers.dibBuffer, &g.buffers.maskFrame,
+                             &g.buffers.maskBits}) {
             freeRunBuffer(*b);
         }
     }
@@ -51,49 +52,49 @@ class PreviewTest : public ::testing::Test {
                 for (int k = 0; k < planes; ++k)
                     work_[static_cast<std::size_t>((y * width + x) * planes + k)] =
                         workValue(x, y, k);
-        g.planeCount = planes;
-        g.workWidth = g.gridWidth = width;
-        g.workHeight = g.gridHeight = height;
-        g.workRowBytes = width * planes;
-        g.workImage = RunBuffer{Holding::heldByHost, nullptr, work_.data()};
+        g.geometry.planeCount = planes;
+        g.geometry.workWidth = g.production.gridWidth = width;
+        g.geometry.workHeight = g.production.gridHeight = height;
+        g.geometry.workRowBytes = width * planes;
+        g.buffers.workImage = RunBuffer{Holding::heldByHost, nullptr, work_.data()};
     }
     void setPreview(std::int16_t width, std::int16_t height, std::int32_t scale) {
-        g.previewWidth = width;
-        g.previewHeight = height;
-        g.previewScale = scale;
+        g.geometry.previewWidth = width;
+        g.geometry.previewHeight = height;
+        g.geometry.previewScale = scale;
     }
     // Selection bits for the preview: `selected(x, y)` decides each bit.
     template <typename F> void makeMask(F selected) {
-        g.maskRowWords = static_cast<std::int16_t>((g.previewWidth + 15) >> 4);
-        g.maskStride = static_cast<std::int16_t>(2 * g.maskRowWords);
-        g.maskBitmapBytes = g.maskStride * g.previewHeight;
-        allocRunBuffer(g.maskFrame, g.maskBitmapBytes + 2 * g.maskStride);
-        allocRunBuffer(g.maskBits, g.maskBitmapBytes);
-        for (int y = 0; y < g.previewHeight; ++y)
-            for (int x = 0; x < g.previewWidth; ++x)
+        g.buffers.maskRowWords = static_cast<std::int16_t>((g.geometry.previewWidth + 15) >> 4);
+        g.buffers.maskStride = static_cast<std::int16_t>(2 * g.buffers.maskRowWords);
+        g.buffers.maskBitmapBytes = g.buffers.maskStride * g.geometry.previewHeight;
+        allocRunBuffer(g.buffers.maskFrame, g.buffers.maskBitmapBytes + 2 * g.buffers.maskStride);
+        allocRunBuffer(g.buffers.maskBits, g.buffers.maskBitmapBytes);
+        for (int y = 0; y < g.geometry.previewHeight; ++y)
+            for (int x = 0; x < g.geometry.previewWidth; ++x)
                 if (selected(x, y))
-                    g.maskBits.address[y * g.maskStride + x / 8] |=
+                    g.buffers.maskBits.address[y * g.buffers.maskStride + x / 8] |=
                         static_cast<std::uint8_t>(0x80 >> (x % 8));
     }
     // Every pixel inside the effect takes plane k from k + 1 columns to the right, unblended.
     static void shiftEffect() {
-        g.halfWidth = g.halfHeight = 1000;
-        g.gridCenterX = g.gridCenterY = 0;
-        g.stepX = -65536;
-        g.stepY = 0;
-        g.mixEffect = 256;
-        g.mixOriginal = 0;
+        g.effect.halfWidth = g.effect.halfHeight = 1000;
+        g.effect.gridCenterX = g.effect.gridCenterY = 0;
+        g.effect.stepX = -65536;
+        g.effect.stepY = 0;
+        g.effect.mixEffect = 256;
+        g.effect.mixOriginal = 0;
     }
     std::array<std::uint8_t, 4> originalAt(int x, int y) const {
         std::array<std::uint8_t, 4> p{};
-        for (int k = 0; k < g.planeCount; ++k)
+        for (int k = 0; k < g.geometry.planeCount; ++k)
             p[k] = workValue(x, y, k);
         return p;
     }
     std::array<std::uint8_t, 4> shiftedAt(int x, int y) const {
         std::array<std::uint8_t, 4> p{};
-        for (int k = 0; k < g.planeCount; ++k)
-            p[k] = workValue(x + k + 1 < g.workWidth ? x + k + 1 : x, y, k);
+        for (int k = 0; k < g.geometry.planeCount; ++k)
+            p[k] = workValue(x + k + 1 < g.geometry.workWidth ? x + k + 1 : x, y, k);
         return p;
     }
 
@@ -143,9 +144,9 @@ TEST(PreviewColour, DibRowsArePaddedToFourBytes) {
 // On a low-colour screen the dither sign of screen pixel (X, Y) is 1 exactly where X + Y is even,
 // for full strips and for short blocks alike, so a block drawn again matches its surroundings.
 TEST_F(PreviewTest, DitherSignFollowsTheScreenPositionForStripsAndBlocks) {
-    g.planeCount = 1;
-    g.lowColor = 1;
-    std::memset(g.previewStrip.address, 100, kStripBytes);
+    g.geometry.planeCount = 1;
+    g.dialog.lowColor = 1;
+    std::memset(g.buffers.previewStrip.address, 100, kStripBytes);
     const std::array<std::int16_t, 4> blocks[] = {
         {0, 0, 512, 4}, {0, 4, 37, 4}, {3, 188, 50, 2}, {0, 189, 20, 1},
         {6, 7, 8, 3},   {7, 7, 8, 8},  {1, 0, 5, 5},    {0, 3, 8, 6},
@@ -157,7 +158,7 @@ TEST_F(PreviewTest, DitherSignFollowsTheScreenPositionForStripsAndBlocks) {
             const int screenY = y + lines - 1 - r;
             for (int c = 0; c < count; ++c) {
                 const int expected = (x + c + screenY) % 2 == 0 ? 164 : 36;
-                const std::uint8_t* p = g.dibBuffer.address + r * rowBytes + 3 * c;
+                const std::uint8_t* p = g.buffers.dibBuffer.address + r * rowBytes + 3 * c;
                 ASSERT_TRUE(p[0] == expected && p[1] == expected && p[2] == expected)
                     << "block at " << x << "," << y << " lines " << lines << " pixel " << x + c
                     << "," << screenY;
@@ -186,17 +187,17 @@ TEST_F(PreviewTest, PixelShownFollowsEffectSelectionAndFloating) {
     const std::array<std::uint8_t, 4> white = {255, 255, 255, 0};
     const int x = 2, y = 1;
     auto shown = [&](bool maskPresent, bool selected, bool floating, int effect) {
-        freeRunBuffer(g.maskFrame);
-        freeRunBuffer(g.maskBits);
+        freeRunBuffer(g.buffers.maskFrame);
+        freeRunBuffer(g.buffers.maskBits);
         if (maskPresent) makeMask([&](int, int) { return selected; });
         host().isFloating = floating ? 1 : 0;
-        g.previewEffect = static_cast<std::int16_t>(effect);
-        g.posY = (y << 16) | 0x8000;
-        g.posX = (x << 16) | 0x8000;
-        g.currentRow = work_.data() + y * g.workRowBytes;
+        g.dialog.previewEffect = static_cast<std::int16_t>(effect);
+        g.production.posY = (y << 16) | 0x8000;
+        g.production.posX = (x << 16) | 0x8000;
+        g.production.currentRow = work_.data() + y * g.geometry.workRowBytes;
         std::array<std::uint8_t, 4> out{};
         previewPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), out.data());
-        EXPECT_EQ(g.posX, ((x + 1) << 16) | 0x8000) << "posX advances by previewScale";
+        EXPECT_EQ(g.production.posX, ((x + 1) << 16) | 0x8000) << "posX advances by previewScale";
         return out;
     };
     const auto original = originalAt(x, y);
@@ -224,9 +225,9 @@ void recordRows(void* context, std::int16_t x, std::int16_t y, std::int16_t coun
                 std::int16_t lines) {
     auto& shown = *static_cast<ShownRows*>(context);
     shown.calls.push_back({x, y, count, lines});
-    const int planes = g.planeCount;
+    const int planes = g.geometry.planeCount;
     for (int r = 0; r < lines; ++r) {
-        const std::uint8_t* row = g.previewStrip.address + r * count * planes;
+        const std::uint8_t* row = g.buffers.previewStrip.address + r * count * planes;
         std::memcpy(shown.picture.data() + ((y + r) * shown.width + x) * planes, row,
                     static_cast<std::size_t>(count * planes));
     }
@@ -264,12 +265,12 @@ TEST_F(PreviewTest, EnlargedPreviewCopiesRepeatsAndStopsAtTheWorkImage) {
 TEST_F(PreviewTest, CentreBlockIsClippedAtTheEdgesOfTheDrawablePreview) {
     makeWork(10, 7, 1);
     setPreview(512, 350, 1280);
-    g.previewCenterX = 2;
-    g.previewCenterY = 3;
+    g.settings.previewCenterX = 2;
+    g.settings.previewCenterY = 3;
     PreviewBlock b = centerBlock();
     EXPECT_EQ((std::array<int, 4>{b.x0, b.y0, b.x1, b.y1}), (std::array<int, 4>{0, 0, 6, 7}));
-    g.previewCenterX = 484; // columns up to 486 sample inside the 10-pixel work row
-    g.previewCenterY = 340; // rows up to 333 sample inside the 7 work rows
+    g.settings.previewCenterX = 484; // columns up to 486 sample inside the 10-pixel work row
+    g.settings.previewCenterY = 340; // rows up to 333 sample inside the 7 work rows
     b = centerBlock();
     EXPECT_EQ(b.x0, 480);
     EXPECT_EQ(b.x1, 487);

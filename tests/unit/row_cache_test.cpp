@@ -18,53 +18,55 @@ using testing::memoryFake;
 
 class RowCache : public ::testing::Test {
   protected:
-    void TearDown() override { freeRunBuffer(g.rowCache); }
+    void TearDown() override { freeRunBuffer(g.buffers.rowCache); }
 
     // A final pass over a width x 60 rectangle of 3-byte pixels with a decimated work image.
     static void setUpFinalPass(std::int16_t width = 100, std::int16_t planes = 3) {
-        freeRunBuffer(g.rowCache);
+        freeRunBuffer(g.buffers.rowCache);
         testing::resetModuleState();
-        g.planeCount = planes;
-        g.imageWidth = width;
-        g.imageHeight = 60;
-        g.imageRowBytes = std::int32_t{width} * planes;
-        g.gridWidth = width;
-        g.gridHeight = 60;
-        g.sampleStep = 2;
+        g.geometry.planeCount = planes;
+        g.geometry.imageWidth = width;
+        g.geometry.imageHeight = 60;
+        g.geometry.imageRowBytes = std::int32_t{width} * planes;
+        g.production.gridWidth = width;
+        g.production.gridHeight = 60;
+        g.geometry.sampleStep = 2;
     }
     static std::int64_t bytesFor(std::int64_t slots) { return (300 + 1) * slots + 60; }
 
     // Files a row whose every byte is `fill` under `index`.
     static void insertRow(std::int16_t index, std::uint8_t fill) {
-        std::vector<std::uint8_t> row(static_cast<std::size_t>(g.imageRowBytes), fill);
-        g.currentRow = row.data();
-        g.currentRowIndex = index;
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(g.geometry.imageRowBytes), fill);
+        g.production.currentRow = row.data();
+        g.production.currentRowIndex = index;
         cacheInsert();
-        g.currentRow = nullptr;
+        g.production.currentRow = nullptr;
     }
-    static std::uint8_t* slot(int s) { return g.slotData + std::int64_t{s} * g.imageRowBytes; }
+    static std::uint8_t* slot(int s) {
+        return g.cache.slotData + std::int64_t{s} * g.geometry.imageRowBytes;
+    }
 };
 
 TEST_F(RowCache, SetupTakesTheMostSlotsThatFitWhileTheReserveIsHeld) {
     setUpFinalPass();
     ASSERT_EQ(setupRowCache(), 0);
-    EXPECT_EQ(g.slotCount, 255);
-    EXPECT_EQ(blockSize(g.rowCache.handle), bytesFor(255));
+    EXPECT_EQ(g.cache.slotCount, 255);
+    EXPECT_EQ(blockSize(g.buffers.rowCache.handle), bytesFor(255));
     EXPECT_EQ(memoryFake.liveBlocks, 1) << "the reserve is freed again";
     EXPECT_EQ(memoryFake.liveLocks, 1) << "the cache stays locked";
-    EXPECT_EQ(g.cacheActive, 1);
-    EXPECT_EQ(g.slotStamps, g.rowSlotMap + 60);
-    EXPECT_EQ(g.slotData, g.slotStamps + 255);
+    EXPECT_EQ(g.cache.cacheActive, 1);
+    EXPECT_EQ(g.cache.slotStamps, g.cache.rowSlotMap + 60);
+    EXPECT_EQ(g.cache.slotData, g.cache.slotStamps + 255);
     for (int i = 0; i < 60 + 255; ++i)
-        ASSERT_EQ(g.rowSlotMap[i], 255) << "map and stamps empty";
+        ASSERT_EQ(g.cache.rowSlotMap[i], 255) << "map and stamps empty";
 
     for (auto [limit, expected] : {std::pair{bytesFor(254), 251}, std::pair{bytesFor(200), 199},
                                    std::pair{bytesFor(35), 35}}) {
         setUpFinalPass();
         memoryFake.failAbove = limit;
         ASSERT_EQ(setupRowCache(), 0);
-        EXPECT_EQ(g.slotCount, expected);
-        EXPECT_EQ(blockSize(g.rowCache.handle), bytesFor(expected));
+        EXPECT_EQ(g.cache.slotCount, expected);
+        EXPECT_EQ(blockSize(g.buffers.rowCache.handle), bytesFor(expected));
     }
     // 35 slots that fit only without the 2000-byte reserve do not do.
     setUpFinalPass();
@@ -73,33 +75,33 @@ TEST_F(RowCache, SetupTakesTheMostSlotsThatFitWhileTheReserveIsHeld) {
     setUpFinalPass();
     memoryFake.failLiveAbove = bytesFor(35) + 2000;
     EXPECT_EQ(setupRowCache(), 0);
-    EXPECT_EQ(g.slotCount, 35);
+    EXPECT_EQ(g.cache.slotCount, 35);
 
     setUpFinalPass();
-    g.sampleStep = 1;
+    g.geometry.sampleStep = 1;
     EXPECT_EQ(setupRowCache(), 0);
     EXPECT_EQ(memoryFake.allocations, 0) << "sampleStep 1 needs no cache";
-    EXPECT_EQ(g.cacheActive, 0);
+    EXPECT_EQ(g.cache.cacheActive, 0);
 }
 
 TEST_F(RowCache, SetupFailureReleasesEverythingWithMemFull) {
     setUpFinalPass();
     memoryFake.failAbove = bytesFor(35) - 1;
     EXPECT_EQ(setupRowCache(), 1);
-    EXPECT_EQ(g.runResult, result::memFullErr);
+    EXPECT_EQ(g.host.runResult, result::memFullErr);
     EXPECT_EQ(memoryFake.allocations, 1 + 56) << "the reserve, then 255, 251, ..., 35";
     EXPECT_EQ(memoryFake.liveBlocks, 0);
-    EXPECT_EQ(g.cacheActive, 0);
+    EXPECT_EQ(g.cache.cacheActive, 0);
 
     setUpFinalPass();
     memoryFake.failAt = 1; // no reserve: nothing else is tried
     EXPECT_EQ(setupRowCache(), 1);
-    EXPECT_EQ(g.runResult, result::memFullErr);
+    EXPECT_EQ(g.host.runResult, result::memFullErr);
     EXPECT_EQ(memoryFake.allocations, 1);
 
     // 20,000,000-byte rows: only the counts whose size fits 32 bits (107 and fewer) are asked for.
     setUpFinalPass(5000, 4);
-    g.imageRowBytes = 20'000'000;
+    g.geometry.imageRowBytes = 20'000'000;
     memoryFake.failAbove = 100'000'000;
     EXPECT_EQ(setupRowCache(), 1);
     EXPECT_EQ(memoryFake.allocations, 1 + (107 - 35) / 4 + 1);
@@ -114,27 +116,27 @@ TEST_F(RowCache, InsertionsTakeSlotsInOrderThenReuseTheOldest) {
         ASSERT_NE(cacheLookup(0, 20), kPixelMissing); // a lookup does not refresh a row
     }
     for (int i = 0; i < 35; ++i) {
-        ASSERT_EQ(g.rowSlotMap[20 + i], i);
+        ASSERT_EQ(g.cache.rowSlotMap[20 + i], i);
         ASSERT_EQ(cacheLookup(7, static_cast<std::int16_t>(20 + i)), slot(i) + 7);
         ASSERT_EQ(slot(i)[299], i) << "the whole row is copied";
     }
     insertRow(5, 200); // insertion 36 reuses slot 0, which held row 20
-    EXPECT_EQ(g.rowSlotMap[5], 0);
+    EXPECT_EQ(g.cache.rowSlotMap[5], 0);
     EXPECT_EQ(cacheLookup(0, 20), kPixelMissing);
     insertRow(6, 201); // then slot 1 (row 21)
-    EXPECT_EQ(g.rowSlotMap[6], 1);
+    EXPECT_EQ(g.cache.rowSlotMap[6], 1);
     EXPECT_EQ(cacheLookup(0, 21), kPixelMissing);
     EXPECT_EQ(cacheLookup(0, 0), kPixelMissing) << "never inserted";
 
     // Row 7 inserted again moves to a new slot; its old slot keeps its bytes, named by no row.
     insertRow(7, 70);
-    const int oldSlot = g.rowSlotMap[7];
+    const int oldSlot = g.cache.rowSlotMap[7];
     insertRow(7, 77);
-    EXPECT_EQ(g.rowSlotMap[7], oldSlot + 1);
+    EXPECT_EQ(g.cache.rowSlotMap[7], oldSlot + 1);
     EXPECT_EQ(*cacheLookup(0, 7), 77);
     EXPECT_EQ(slot(oldSlot)[0], 70);
     for (int r = 0; r < 60; ++r)
-        EXPECT_NE(g.rowSlotMap[r], oldSlot) << r;
+        EXPECT_NE(g.cache.rowSlotMap[r], oldSlot) << r;
 }
 
 // The map after every insertion of long random sequences (rows filed again included; the fewest
@@ -146,7 +148,7 @@ TEST_F(RowCache, ReusedSlotsLeaveTheMapAsTheScanRuleWould) {
         setUpFinalPass();
         memoryFake.failAbove = bytesFor(slots);
         ASSERT_EQ(setupRowCache(), 0);
-        ASSERT_EQ(g.slotCount, slots);
+        ASSERT_EQ(g.cache.slotCount, slots);
         std::vector<std::uint8_t> map(60, 255);
         std::vector<std::uint8_t> stamps(static_cast<std::size_t>(slots), 255); // all unused
         std::uint8_t clock = 0;
@@ -170,12 +172,13 @@ TEST_F(RowCache, ReusedSlotsLeaveTheMapAsTheScanRuleWould) {
                 }
             map[static_cast<std::size_t>(row)] = victim;
             insertRow(row, static_cast<std::uint8_t>(n));
-            ASSERT_EQ(std::vector<std::uint8_t>(g.rowSlotMap, g.rowSlotMap + 60), map)
+            ASSERT_EQ(std::vector<std::uint8_t>(g.cache.rowSlotMap, g.cache.rowSlotMap + 60), map)
                 << slots << " slots, insertion " << n;
-            ASSERT_EQ(std::vector<std::uint8_t>(g.slotStamps, g.slotStamps + slots), stamps);
+            ASSERT_EQ(std::vector<std::uint8_t>(g.cache.slotStamps, g.cache.slotStamps + slots),
+                      stamps);
             ASSERT_EQ(*cacheLookup(0, row), static_cast<std::uint8_t>(n));
         }
-        freeRunBuffer(g.rowCache);
+        freeRunBuffer(g.buffers.rowCache);
     }
 }
 
@@ -184,12 +187,12 @@ TEST_F(RowCache, InsertIgnoresNoRowAndRowsOutsideTheRectangle) {
     ASSERT_EQ(setupRowCache(), 0);
     cacheInsert(); // currentRow is none
     std::vector<std::uint8_t> row(300, 9);
-    g.currentRow = row.data();
+    g.production.currentRow = row.data();
     for (std::int16_t index : {-1, 60, 32767}) {
-        g.currentRowIndex = index;
+        g.production.currentRowIndex = index;
         cacheInsert();
     }
-    EXPECT_EQ(g.cacheClock, 0);
+    EXPECT_EQ(g.cache.cacheClock, 0);
 }
 
 // The final pass with the cache, while row 4 is being produced.
@@ -199,19 +202,19 @@ TEST_F(RowCache, FinalPassFetchesFromTheCurrentRowAndTheCache) {
     insertRow(2, 22);
     insertRow(4, 44);
     std::vector<std::uint8_t> current(300, 99);
-    g.currentRow = current.data();
-    g.posY = (4 << 16) | 0x8000;
-    g.posX = (3 << 16) | 0x8000;
+    g.production.currentRow = current.data();
+    g.production.posY = (4 << 16) | 0x8000;
+    g.production.posX = (3 << 16) | 0x8000;
     EXPECT_EQ(originalPixel(), current.data() + 9);
     EXPECT_EQ(sourcePixel(5, 4), current.data() + 15) << "the produced row comes from currentRow";
     EXPECT_EQ(sourcePixel(5, 2), slot(0) + 15);
     EXPECT_EQ(sourcePixel(5, 3), kPixelMissing);
     EXPECT_EQ(sourcePixel(100, 2), kPixelOutside);
 
-    g.currentRow = nullptr; // after a fetched row, everything comes from the cache
+    g.production.currentRow = nullptr; // after a fetched row, everything comes from the cache
     EXPECT_EQ(originalPixel(), slot(1) + 9);
     EXPECT_EQ(sourcePixel(5, 4), slot(1) + 15);
-    g.posY = 3 << 16;
+    g.production.posY = 3 << 16;
     EXPECT_EQ(originalPixel(), kPixelMissing);
 
     // Rows wider than 32767 bytes.
@@ -219,12 +222,12 @@ TEST_F(RowCache, FinalPassFetchesFromTheCurrentRowAndTheCache) {
     ASSERT_EQ(setupRowCache(), 0);
     std::vector<std::uint8_t> wide(40000, 1);
     wide.back() = 0x5A;
-    g.currentRow = wide.data();
-    g.currentRowIndex = 5;
+    g.production.currentRow = wide.data();
+    g.production.currentRowIndex = 5;
     cacheInsert();
-    g.currentRow = nullptr;
-    g.posY = 5 << 16;
-    g.posX = 9999 << 16;
+    g.production.currentRow = nullptr;
+    g.production.posY = 5 << 16;
+    g.production.posX = 9999 << 16;
     EXPECT_EQ(originalPixel(), slot(0) + 39996);
     EXPECT_EQ(*cacheLookup(39999, 5), 0x5A);
 }
@@ -232,15 +235,15 @@ TEST_F(RowCache, FinalPassFetchesFromTheCurrentRowAndTheCache) {
 // The preview and the final pass with sampleStep 1 read one whole image.
 TEST_F(RowCache, WholeImageFetchesAndGridBounds) {
     testing::resetModuleState();
-    g.planeCount = 4;
-    g.gridWidth = 9000;
-    g.gridHeight = 3;
-    g.workRowBytes = 36003; // wider than 32767 bytes, with padding
+    g.geometry.planeCount = 4;
+    g.production.gridWidth = 9000;
+    g.production.gridHeight = 3;
+    g.geometry.workRowBytes = 36003; // wider than 32767 bytes, with padding
     std::vector<std::uint8_t> image(36003 * 3);
-    g.workImage.address = image.data();
-    g.currentRow = image.data() + 36003; // producing row 1
-    g.posY = 1 << 16;
-    g.posX = 8999 << 16;
+    g.buffers.workImage.address = image.data();
+    g.production.currentRow = image.data() + 36003; // producing row 1
+    g.production.posY = 1 << 16;
+    g.production.posX = 8999 << 16;
     EXPECT_EQ(originalPixel(), image.data() + 36003 + 35996);
     EXPECT_EQ(sourcePixel(8999, 2), image.data() + 2 * 36003 + 35996);
     EXPECT_EQ(sourcePixel(0, 0), image.data());

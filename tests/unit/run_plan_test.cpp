@@ -43,7 +43,7 @@ void expectNothingHeld() {
     EXPECT_EQ(memoryFake.liveLocks, 0);
     EXPECT_EQ(platformFake.markerBitmaps, 0);
     EXPECT_EQ(platformFake.outlineBitmaps, 0);
-    EXPECT_FALSE(g.classesRegistered);
+    EXPECT_FALSE(g.host.classesRegistered);
 }
 
 struct RunPlan : ::testing::Test {
@@ -54,21 +54,21 @@ TEST_F(RunPlan, WorkedExample2000x1500PlansStepTwoInsideMaxSpace) {
     FakeHost host(2000, 1500, 3, 4'000'000);
     ASSERT_EQ(startRun(host), 0);
 
-    EXPECT_EQ(g.sampleStep, 2);
-    EXPECT_EQ(g.workWidth, 1000);
-    EXPECT_EQ(g.workHeight, 750);
-    EXPECT_EQ(g.workRowBytes, 3000);
-    EXPECT_EQ(g.decimationSkip, 3);
-    EXPECT_EQ(g.gridWidth, 1000);
-    EXPECT_EQ(g.gridHeight, 750);
-    EXPECT_EQ(g.workRowsDone, 0);
-    EXPECT_EQ(g.maskRowsDone, 9999);
-    EXPECT_EQ(g.runPhase, RunPhase::prepass);
-    EXPECT_EQ(g.maskFrame.holding, Holding::notUsed);
-    EXPECT_EQ(blockSize(g.workImage.handle), 2'250'000u);
-    EXPECT_EQ(blockSize(g.previewStrip.handle), 8192u);
-    EXPECT_EQ(blockSize(g.dibBuffer.handle), 6144u);
-    EXPECT_EQ(g.dibBuffer.address, nullptr); // the display code locks it on first use
+    EXPECT_EQ(g.geometry.sampleStep, 2);
+    EXPECT_EQ(g.geometry.workWidth, 1000);
+    EXPECT_EQ(g.geometry.workHeight, 750);
+    EXPECT_EQ(g.geometry.workRowBytes, 3000);
+    EXPECT_EQ(g.production.decimationSkip, 3);
+    EXPECT_EQ(g.production.gridWidth, 1000);
+    EXPECT_EQ(g.production.gridHeight, 750);
+    EXPECT_EQ(g.production.workRowsDone, 0);
+    EXPECT_EQ(g.production.maskRowsDone, 9999);
+    EXPECT_EQ(g.production.runPhase, RunPhase::prepass);
+    EXPECT_EQ(g.buffers.maskFrame.holding, Holding::notUsed);
+    EXPECT_EQ(blockSize(g.buffers.workImage.handle), 2'250'000u);
+    EXPECT_EQ(blockSize(g.buffers.previewStrip.handle), 8192u);
+    EXPECT_EQ(blockSize(g.buffers.dibBuffer.handle), 6144u);
+    EXPECT_EQ(g.buffers.dibBuffer.address, nullptr); // the display code locks it on first use
     EXPECT_EQ(platformFake.markerBitmaps, 1);
 
     const HostRect firstRow{100, 20, 101, 2020};
@@ -81,11 +81,11 @@ TEST_F(RunPlan, WorkedExample2000x1500PlansStepTwoInsideMaxSpace) {
 
     // Work 1000 x 750 in a 270 x 270 control: xRatio 65,536,000 / 270 = 242,725, yRatio
     // 49,152,000 / 270 = 182,044, width-limited, 750 x 270 / 1000 = 202 rows.
-    EXPECT_EQ(g.previewWidth, 270);
-    EXPECT_EQ(g.previewHeight, 202);
-    EXPECT_EQ(g.previewScale, 242'725);
-    EXPECT_EQ(g.imageScale, 485'450);
-    EXPECT_EQ(g.previewMax, 270);
+    EXPECT_EQ(g.geometry.previewWidth, 270);
+    EXPECT_EQ(g.geometry.previewHeight, 202);
+    EXPECT_EQ(g.geometry.previewScale, 242'725);
+    EXPECT_EQ(g.geometry.imageScale, 485'450);
+    EXPECT_EQ(g.geometry.previewMax, 270);
 
     // Held at the peak: the probe P = 6001 x 32 + 1500 + 2000 = 195,532, the strip, the DIB
     // buffer, the work image and the host's parameter block; the probe is gone afterwards.
@@ -134,17 +134,17 @@ TEST_F(RunPlan, BudgetBoundariesPickTheSmallestStepThatFits) {
             continue;
         }
         ASSERT_EQ(result, 0);
-        EXPECT_EQ(g.sampleStep, c.expectedStep);
+        EXPECT_EQ(g.geometry.sampleStep, c.expectedStep);
         EXPECT_LE(memoryFake.peakBytes, c.maxSpace);
-        EXPECT_EQ(g.dibBuffer.holding, c.displayPixels ? Holding::none : Holding::block);
+        EXPECT_EQ(g.buffers.dibBuffer.holding, c.displayPixels ? Holding::none : Holding::block);
         if (c.expectedStep == 1) {
             // The host holds the whole rectangle and the prepass has nothing to copy.
-            EXPECT_EQ(g.workImage.holding, Holding::heldByHost);
+            EXPECT_EQ(g.buffers.workImage.holding, Holding::heldByHost);
             EXPECT_EQ(host.record.inRect.bottom, 1600);
             EXPECT_EQ(host.record.outRect.bottom, 101);
-            EXPECT_EQ(g.workRowsDone, 1500);
+            EXPECT_EQ(g.production.workRowsDone, 1500);
         } else {
-            EXPECT_EQ(g.workImage.holding, Holding::block);
+            EXPECT_EQ(g.buffers.workImage.holding, Holding::block);
             EXPECT_EQ(host.record.inRect.bottom, 101);
         }
         host.call(selector::finish);
@@ -163,7 +163,7 @@ TEST_F(RunPlan, HostileMaxSpaceNeverWrapsIntoALargeBudget) {
     testing::resetModuleState();
     FakeHost host(2000, 1500, 3, INT32_MAX);
     EXPECT_EQ(startRun(host), 0);
-    EXPECT_EQ(g.sampleStep, 1);
+    EXPECT_EQ(g.geometry.sampleStep, 1);
 }
 
 TEST_F(RunPlan, WorkImageBeyond32BitsIsNotMistakenForASmallOne) {
@@ -181,8 +181,8 @@ TEST_F(RunPlan, WorkImageBeyond32BitsIsNotMistakenForASmallOne) {
     ASSERT_EQ(result, 0);
     dispatchSelector(selector::start, &record, &result);
     ASSERT_EQ(result, 0);
-    EXPECT_EQ(g.sampleStep, 5);
-    EXPECT_EQ(blockSize(g.workImage.handle), 171'767'236u);
+    EXPECT_EQ(g.geometry.sampleStep, 5);
+    EXPECT_EQ(blockSize(g.buffers.workImage.handle), 171'767'236u);
     dispatchSelector(selector::finish, &record, &result);
     EXPECT_EQ(memoryFake.liveBlocks, 1);
     freeBlock(record.parameters);
@@ -204,8 +204,8 @@ TEST_F(RunPlan, EveryFailedAllocationReleasesEverything) {
     memoryFake.failAt = 5;
     FakeHost host(2000, 1500, 3, 4'000'000);
     ASSERT_EQ(startRun(host), 0);
-    EXPECT_EQ(g.sampleStep, 3);
-    EXPECT_EQ(blockSize(g.workImage.handle), 666u * 500u * 3u);
+    EXPECT_EQ(g.geometry.sampleStep, 3);
+    EXPECT_EQ(blockSize(g.buffers.workImage.handle), 666u * 500u * 3u);
 }
 
 TEST_F(RunPlan, MaskMemoryFailuresReleaseEverything) {
@@ -228,15 +228,15 @@ TEST_F(RunPlan, MaskBlocksFollowTheSpecifiedGeometry) {
     FakeHost host(1000, 600, 3, 10'000'000);
     host.setMask(std::vector<std::uint8_t>(1000u * 600u, 255));
     ASSERT_EQ(startRun(host), 0);
-    EXPECT_EQ(g.sampleStep, 1);
-    EXPECT_EQ(g.maskRowWords, 17);
-    EXPECT_EQ(g.maskStride, 34);
-    EXPECT_EQ(g.maskBitmapBytes, 5508);
-    EXPECT_EQ(blockSize(g.maskBits.handle), 5508u);
-    EXPECT_EQ(blockSize(g.outlineWork.handle), 5542u);
-    EXPECT_EQ(blockSize(g.maskFrame.handle), 5576u);
+    EXPECT_EQ(g.geometry.sampleStep, 1);
+    EXPECT_EQ(g.buffers.maskRowWords, 17);
+    EXPECT_EQ(g.buffers.maskStride, 34);
+    EXPECT_EQ(g.buffers.maskBitmapBytes, 5508);
+    EXPECT_EQ(blockSize(g.buffers.maskBits.handle), 5508u);
+    EXPECT_EQ(blockSize(g.buffers.outlineWork.handle), 5542u);
+    EXPECT_EQ(blockSize(g.buffers.maskFrame.handle), 5576u);
     EXPECT_EQ(platformFake.outlineBitmaps, 1);
-    EXPECT_EQ(g.maskRowsDone, 0);
+    EXPECT_EQ(g.production.maskRowsDone, 0);
     const HostRect firstRow{100, 20, 101, 1020};
     EXPECT_EQ(std::memcmp(&host.record.maskRect, &firstRow, sizeof firstRow), 0);
     host.call(selector::finish);
@@ -252,70 +252,70 @@ TEST_F(RunPlan, MaskMemoryIsInTheBudget) {
         FakeHost host(1000, 600, 3, maxSpace);
         host.setMask(std::vector<std::uint8_t>(1000u * 600u, 255));
         ASSERT_EQ(startRun(host), 0);
-        EXPECT_EQ(g.sampleStep, step);
+        EXPECT_EQ(g.geometry.sampleStep, step);
         EXPECT_LE(memoryFake.peakBytes, maxSpace);
     }
 }
 
 TEST_F(RunPlan, PreviewGeometryFitsTheControl) {
-    g.sampleStep = 1;
-    g.workWidth = 1000;
-    g.workHeight = 600;
+    g.geometry.sampleStep = 1;
+    g.geometry.workWidth = 1000;
+    g.geometry.workHeight = 600;
     computePreviewGeometry(270, 270);
-    EXPECT_EQ(g.previewXRatio, 242'725);
-    EXPECT_EQ(g.previewYRatio, 145'635); // = 39,321,600 / 270
-    EXPECT_EQ(g.previewScale, 242'725);
-    EXPECT_EQ(g.previewWidth, 270);
-    EXPECT_EQ(g.previewHeight, 162);
-    EXPECT_EQ(g.previewMax, 270);
+    EXPECT_EQ(g.geometry.previewXRatio, 242'725);
+    EXPECT_EQ(g.geometry.previewYRatio, 145'635); // = 39,321,600 / 270
+    EXPECT_EQ(g.geometry.previewScale, 242'725);
+    EXPECT_EQ(g.geometry.previewWidth, 270);
+    EXPECT_EQ(g.geometry.previewHeight, 162);
+    EXPECT_EQ(g.geometry.previewMax, 270);
 
-    g.workWidth = 540;
-    g.workHeight = 540; // a tie takes the height-limited branch
+    g.geometry.workWidth = 540;
+    g.geometry.workHeight = 540; // a tie takes the height-limited branch
     computePreviewGeometry(270, 270);
-    EXPECT_EQ(g.previewScale, 131'072);
-    EXPECT_EQ(g.previewWidth, 270);
-    EXPECT_EQ(g.previewHeight, 270);
+    EXPECT_EQ(g.geometry.previewScale, 131'072);
+    EXPECT_EQ(g.geometry.previewWidth, 270);
+    EXPECT_EQ(g.geometry.previewHeight, 270);
 
-    g.sampleStep = 3;
-    g.workWidth = 2000;
-    g.workHeight = 500;
+    g.geometry.sampleStep = 3;
+    g.geometry.workWidth = 2000;
+    g.geometry.workHeight = 500;
     computePreviewGeometry(600, 300); // 512 wide at most: 256,000 against 109,226
-    EXPECT_EQ(g.previewWidth, 512);
-    EXPECT_EQ(g.previewHeight, 128);
-    EXPECT_EQ(g.previewScale, 256'000);
-    EXPECT_EQ(g.imageScale, 768'000);
+    EXPECT_EQ(g.geometry.previewWidth, 512);
+    EXPECT_EQ(g.geometry.previewHeight, 128);
+    EXPECT_EQ(g.geometry.previewScale, 256'000);
+    EXPECT_EQ(g.geometry.imageScale, 768'000);
 }
 
 TEST_F(RunPlan, DegenerateGeometryNeitherDividesByZeroNorLosesItsLastRow) {
-    g.sampleStep = 1;
-    g.workWidth = 1000;
-    g.workHeight = 600;
+    g.geometry.sampleStep = 1;
+    g.geometry.workWidth = 1000;
+    g.geometry.workHeight = 600;
     for (auto [w, h] : {std::pair{0, 270}, std::pair{270, 0}, std::pair{-5, 270}}) {
         computePreviewGeometry(static_cast<std::int16_t>(w), static_cast<std::int16_t>(h));
-        EXPECT_EQ(g.previewWidth, 0);
-        EXPECT_EQ(g.previewHeight, 0);
-        EXPECT_EQ(g.previewScale, 0);
-        EXPECT_EQ(g.imageScale, 0);
+        EXPECT_EQ(g.geometry.previewWidth, 0);
+        EXPECT_EQ(g.geometry.previewHeight, 0);
+        EXPECT_EQ(g.geometry.previewScale, 0);
+        EXPECT_EQ(g.geometry.imageScale, 0);
     }
-    g.workWidth = 0;
+    g.geometry.workWidth = 0;
     computePreviewGeometry(270, 270);
-    EXPECT_EQ(g.previewWidth, 0);
+    EXPECT_EQ(g.geometry.previewWidth, 0);
 
     // 10000 x 1: 270 x 1 / 10000 would leave no preview row at all.
-    g.workWidth = 10000;
-    g.workHeight = 1;
+    g.geometry.workWidth = 10000;
+    g.geometry.workHeight = 1;
     computePreviewGeometry(270, 270);
-    EXPECT_EQ(g.previewWidth, 270);
-    EXPECT_EQ(g.previewHeight, 1);
+    EXPECT_EQ(g.geometry.previewWidth, 270);
+    EXPECT_EQ(g.geometry.previewHeight, 1);
 
     // A one-pixel control over the widest work image: 32767 x 65536 = 2,147,418,112, and five
     // times that wraps to 10,737,090,560 - 2 x 2^32 = 2,147,155,968.
-    g.sampleStep = 5;
-    g.workWidth = 32767;
-    g.workHeight = 32767;
+    g.geometry.sampleStep = 5;
+    g.geometry.workWidth = 32767;
+    g.geometry.workHeight = 32767;
     computePreviewGeometry(1, 1);
-    EXPECT_EQ(g.previewScale, 2'147'418'112);
-    EXPECT_EQ(g.imageScale, 2'147'155'968);
+    EXPECT_EQ(g.geometry.previewScale, 2'147'418'112);
+    EXPECT_EQ(g.geometry.imageScale, 2'147'155'968);
 }
 
 TEST_F(RunPlan, EmptyFilterRectangleEndsCleanly) {

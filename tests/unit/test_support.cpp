@@ -92,12 +92,12 @@ void showAboutBox() {
 }
 
 void registerViewClasses() {
-    if (!g.classesRegistered) {
-        g.classesRegistered = true;
+    if (!g.host.classesRegistered) {
+        g.host.classesRegistered = true;
         ++platformFake.registrations;
         if (platformFake.registrationFails) {
             showWarning("Error while registering big class. Restart host.");
-            g.runResult = 1;
+            g.host.runResult = 1;
             return;
         }
     }
@@ -106,12 +106,12 @@ void registerViewClasses() {
 
 void unregisterViewClasses() {
     ++platformFake.unregistrations;
-    g.classesRegistered = false;
+    g.host.classesRegistered = false;
 }
 
 void measurePreviewControl() {
-    g.measuredWidth = platformFake.measuredWidth;
-    g.measuredHeight = platformFake.measuredHeight;
+    g.geometry.measuredWidth = platformFake.measuredWidth;
+    g.geometry.measuredHeight = platformFake.measuredHeight;
 }
 
 std::int16_t runParameterDialog() {
@@ -121,23 +121,23 @@ std::int16_t runParameterDialog() {
 
 void createMarkerBitmap() {
     ++platformFake.markerBitmaps;
-    g.markerBitmap = &platformFake;
+    g.buffers.markerBitmap = &platformFake;
 }
 
 bool createOutlineBitmap(std::int32_t, std::int32_t) {
     if (platformFake.outlineBitmapFails) return false;
     ++platformFake.outlineBitmaps;
-    g.outlineBitmap = &platformFake.outlineBitmaps;
-    g.outlineDC = &platformFake.outlineBitmaps;
+    g.buffers.outlineBitmap = &platformFake.outlineBitmaps;
+    g.buffers.outlineDC = &platformFake.outlineBitmaps;
     return true;
 }
 
 void releaseGdiObjects() {
-    if (g.markerBitmap != nullptr) --platformFake.markerBitmaps;
-    if (g.outlineBitmap != nullptr) --platformFake.outlineBitmaps;
-    g.markerBitmap = nullptr;
-    g.outlineBitmap = nullptr;
-    g.outlineDC = nullptr;
+    if (g.buffers.markerBitmap != nullptr) --platformFake.markerBitmaps;
+    if (g.buffers.outlineBitmap != nullptr) --platformFake.outlineBitmaps;
+    g.buffers.markerBitmap = nullptr;
+    g.buffers.outlineBitmap = nullptr;
+    g.buffers.outlineDC = nullptr;
 }
 
 } // namespace vexel

@@ -63,30 +63,31 @@ Image randomImage(std::int32_t padding) {
 // Settings mostly from the dialog's ranges, sometimes any stored value, sometimes derived values
 // set directly; a centre near the image or anywhere; a random row with random fractions.
 std::int16_t randomRow(const Image& image) {
-    g.angle = chance(0.8) ? static_cast<std::int16_t>(in(0, 360)) : any16();
-    g.stretch = chance(0.8) ? static_cast<std::int16_t>(in(1, 100)) : any16();
-    g.strength = static_cast<std::int16_t>(in(0, 100));
-    g.height = chance(0.8) ? static_cast<std::int16_t>(in(5, 100)) : any16();
-    g.width = chance(0.8) ? static_cast<std::int16_t>(in(5, 100)) : any16();
-    g.previewMax = static_cast<std::int16_t>(in(1, 512));
+    g.settings.angle = chance(0.8) ? static_cast<std::int16_t>(in(0, 360)) : any16();
+    g.settings.stretch = chance(0.8) ? static_cast<std::int16_t>(in(1, 100)) : any16();
+    g.settings.strength = static_cast<std::int16_t>(in(0, 100));
+    g.settings.height = chance(0.8) ? static_cast<std::int16_t>(in(5, 100)) : any16();
+    g.settings.width = chance(0.8) ? static_cast<std::int16_t>(in(5, 100)) : any16();
+    g.geometry.previewMax = static_cast<std::int16_t>(in(1, 512));
     deriveEffect(chance(0.8) ? in(4096, 10 << 16) : in(INT32_MIN, INT32_MAX));
-    if (chance(0.15)) g.halfWidth = any16();
-    if (chance(0.15)) g.halfHeight = any16();
-    if (chance(0.3)) g.halfWidth = static_cast<std::int16_t>(in(0, image.width / 2 + 2));
-    if (chance(0.15)) g.stepX = in(INT32_MIN, INT32_MAX);
-    if (chance(0.15)) g.stepY = in(INT32_MIN, INT32_MAX);
-    if (chance(0.2)) g.stepX = in(-4 * 65536, 4 * 65536);
-    if (chance(0.2)) g.stepY = in(-4 * 65536, 4 * 65536);
+    if (chance(0.15)) g.effect.halfWidth = any16();
+    if (chance(0.15)) g.effect.halfHeight = any16();
+    if (chance(0.3)) g.effect.halfWidth = static_cast<std::int16_t>(in(0, image.width / 2 + 2));
+    if (chance(0.15)) g.effect.stepX = in(INT32_MIN, INT32_MAX);
+    if (chance(0.15)) g.effect.stepY = in(INT32_MIN, INT32_MAX);
+    if (chance(0.2)) g.effect.stepX = in(-4 * 65536, 4 * 65536);
+    if (chance(0.2)) g.effect.stepY = in(-4 * 65536, 4 * 65536);
     const bool near = chance(0.7);
-    g.gridCenterX = near ? static_cast<std::int16_t>(in(-20, image.width + 20)) : any16();
-    g.gridCenterY = near ? static_cast<std::int16_t>(in(-20, image.height + 20)) : any16();
+    g.effect.gridCenterX = near ? static_cast<std::int16_t>(in(-20, image.width + 20)) : any16();
+    g.effect.gridCenterY = near ? static_cast<std::int16_t>(in(-20, image.height + 20)) : any16();
     const auto row = static_cast<std::int16_t>(image.height > 1000 && chance(0.7)
                                                    ? in(image.height - 200, image.height - 1)
                                                    : in(0, image.height - 1));
     if (chance(0.15)) // on the top or bottom edge of the rectangle, or just inside
-        g.gridCenterY = wrap16(row + (chance(0.5) ? 1 : -1) * (g.halfHeight - in(0, 1)));
-    g.posX = in(0, 0xFFFF);
-    g.posY = withWholePart(in(0, 0xFFFF), row);
+        g.effect.gridCenterY =
+            wrap16(row + (chance(0.5) ? 1 : -1) * (g.effect.halfHeight - in(0, 1)));
+    g.production.posX = in(0, 0xFFFF);
+    g.production.posY = withWholePart(in(0, 0xFFFF), row);
     return row;
 }
 
@@ -96,36 +97,37 @@ void expectSameRow(const Image& image, const char* situation) {
     for (auto& b : expected)
         b = static_cast<std::uint8_t>(in(0, 255));
     std::vector<std::uint8_t> actual = expected;
-    const std::int32_t posX = g.posX;
+    const std::int32_t posX = g.production.posX;
     std::int16_t expectedResult = -1;
     for (std::int16_t column = 0; column < image.width && expectedResult < 0; ++column) {
-        g.posX = withWholePart(g.posX, column);
+        g.production.posX = withWholePart(g.production.posX, column);
         expectedResult = transformPixel(expected.data() + column * image.planes);
     }
-    const std::int32_t expectedPosX = g.posX;
-    g.posX = posX;
+    const std::int32_t expectedPosX = g.production.posX;
+    g.production.posX = posX;
     ASSERT_EQ(transformRow(actual.data(), image.width), expectedResult) << situation;
-    ASSERT_EQ(g.posX, expectedPosX) << situation;
+    ASSERT_EQ(g.production.posX, expectedPosX) << situation;
     ASSERT_EQ(actual, expected) << situation << ": planes " << image.planes << ", centre "
-                                << g.gridCenterX << "," << g.gridCenterY << ", half " << g.halfWidth
-                                << "," << g.halfHeight << ", steps " << g.stepX << "," << g.stepY
-                                << ", pos " << posX << "," << g.posY;
+                                << g.effect.gridCenterX << "," << g.effect.gridCenterY << ", half "
+                                << g.effect.halfWidth << "," << g.effect.halfHeight << ", steps "
+                                << g.effect.stepX << "," << g.effect.stepY << ", pos " << posX
+                                << "," << g.production.posY;
 }
 
 void useGrid(const Image& image) {
     testing::resetModuleState();
-    g.planeCount = image.planes;
-    g.gridWidth = image.width;
-    g.gridHeight = image.height;
+    g.geometry.planeCount = image.planes;
+    g.production.gridWidth = image.width;
+    g.production.gridHeight = image.height;
 }
 
 // The preview and the final pass with sampleStep 1: one whole image with padded rows.
 void compareOverWholeImage(Image& image) {
     useGrid(image);
-    g.workImage.address = image.bytes.data();
-    g.workRowBytes = image.rowBytes;
+    g.buffers.workImage.address = image.bytes.data();
+    g.geometry.workRowBytes = image.rowBytes;
     for (int i = 0; i < 3 && !::testing::Test::HasFatalFailure(); ++i) {
-        g.currentRow = image.row(randomRow(image));
+        g.production.currentRow = image.row(randomRow(image));
         expectSameRow(image, "whole image");
     }
 }
@@ -134,31 +136,31 @@ void compareOverWholeImage(Image& image) {
 // of the rows the planes read and some others.
 void compareOverCache(Image& image) {
     useGrid(image);
-    g.imageWidth = image.width;
-    g.imageHeight = image.height;
-    g.imageRowBytes = image.rowBytes;
-    g.sampleStep = 2;
+    g.geometry.imageWidth = image.width;
+    g.geometry.imageHeight = image.height;
+    g.geometry.imageRowBytes = image.rowBytes;
+    g.geometry.sampleStep = 2;
     ASSERT_EQ(setupRowCache(), 0);
     auto file = [&](std::int32_t row) {
         if (row < 0 || row >= image.height) return;
-        g.currentRow = image.row(row);
-        g.currentRowIndex = static_cast<std::int16_t>(row);
+        g.production.currentRow = image.row(row);
+        g.production.currentRowIndex = static_cast<std::int16_t>(row);
         cacheInsert();
     };
     for (int i = 0; i < 3 && !::testing::Test::HasFatalFailure(); ++i) {
         const std::int16_t row = randomRow(image);
         const double filed = in(0, 2) * 0.45;
         if (chance(0.8)) file(row);
-        std::int32_t y = g.posY;
+        std::int32_t y = g.production.posY;
         for (int k = 0; k < 3; ++k)
-            if (y = addWrap32(y, g.stepY); chance(filed)) file(wholePart(y));
+            if (y = addWrap32(y, g.effect.stepY); chance(filed)) file(wholePart(y));
         for (int extra = in(0, 3); extra > 0; --extra)
             file(in(0, image.height - 1));
         std::vector<std::uint8_t> current(image.row(row), image.row(row) + image.rowBytes);
-        g.currentRow = chance(0.5) ? current.data() : nullptr;
-        expectSameRow(image, g.currentRow ? "cache with current row" : "cache only");
+        g.production.currentRow = chance(0.5) ? current.data() : nullptr;
+        expectSameRow(image, g.production.currentRow ? "cache with current row" : "cache only");
     }
-    freeRunBuffer(g.rowCache);
+    freeRunBuffer(g.buffers.rowCache);
 }
 
 class TransformRow : public ::testing::TestWithParam<BlendPath> {
@@ -202,20 +204,20 @@ TEST_P(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
         image.bytes[i] = static_cast<std::uint8_t>(i / 3 * 7 + i % 3);
     auto setUp = [&] {
         useGrid(image);
-        g.strength = 100;
-        g.stretch = 32767;
+        g.settings.strength = 100;
+        g.settings.stretch = 32767;
         deriveEffect(65536);
-        ASSERT_EQ(g.stepX, 819175000);
-        g.stepY = 65536;
-        g.halfWidth = 32767;
-        g.halfHeight = 1;
-        g.posX = 0;
-        g.posY = 0;
-        g.currentRow = image.bytes.data();
+        ASSERT_EQ(g.effect.stepX, 819175000);
+        g.effect.stepY = 65536;
+        g.effect.halfWidth = 32767;
+        g.effect.halfHeight = 1;
+        g.production.posX = 0;
+        g.production.posY = 0;
+        g.production.currentRow = image.bytes.data();
     };
     setUp();
-    g.workImage.address = image.bytes.data();
-    g.workRowBytes = image.rowBytes;
+    g.buffers.workImage.address = image.bytes.data();
+    g.geometry.workRowBytes = image.rowBytes;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(image.rowBytes));
     ASSERT_EQ(transformRow(out.data(), image.width), -1);
     EXPECT_EQ(out[0], image.bytes[0]);
@@ -226,15 +228,15 @@ TEST_P(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
     // Over the cache, with none of rows 1 to 3 cached, plane 2 needs its row first: at column 0
     // it is the only plane inside the image.
     setUp();
-    g.imageWidth = image.width;
-    g.imageHeight = image.height;
-    g.imageRowBytes = image.rowBytes;
-    g.sampleStep = 2;
+    g.geometry.imageWidth = image.width;
+    g.geometry.imageHeight = image.height;
+    g.geometry.imageRowBytes = image.rowBytes;
+    g.geometry.sampleStep = 2;
     ASSERT_EQ(setupRowCache(), 0);
     EXPECT_EQ(transformRow(out.data(), image.width), 3);
-    EXPECT_EQ(g.posX, 0);
+    EXPECT_EQ(g.production.posX, 0);
     expectSameRow(image, "wrapped plane missing");
-    freeRunBuffer(g.rowCache);
+    freeRunBuffer(g.buffers.rowCache);
 }
 
 } // namespace
