@@ -36,19 +36,19 @@ std::int32_t truncateToInt32(double value) {
 }
 
 // Half extent of the rectangle in grid pixels: twice the setting's share of the preview, scaled.
-std::int16_t halfExtent(std::int16_t setting, std::int32_t scale) {
-    return wrap16(mulWrap32(saturatingProduct(setting, g.geometry.previewMax), scale) >> 15);
+std::int16_t halfExtent(std::int16_t setting, std::int16_t previewMax, std::int32_t scale) {
+    return wrap16(mulWrap32(saturatingProduct(setting, previewMax), scale) >> 15);
 }
 
-bool insideEffect(std::int16_t dx, std::int16_t dy) {
-    return -g.effect.halfWidth < dx && dx < g.effect.halfWidth && -g.effect.halfHeight < dy &&
-           dy < g.effect.halfHeight;
+bool insideEffect(const Effect& effect, std::int16_t dx, std::int16_t dy) {
+    return -effect.halfWidth < dx && dx < effect.halfWidth && -effect.halfHeight < dy &&
+           dy < effect.halfHeight;
 }
 
-std::uint8_t blend(std::uint8_t original, std::uint8_t sample) {
-    return static_cast<std::uint8_t>((std::uint32_t{original} * g.effect.mixOriginal +
-                                      std::uint32_t{sample} * g.effect.mixEffect) >>
-                                     8);
+std::uint8_t blend(const Effect& effect, std::uint8_t original, std::uint8_t sample) {
+    return static_cast<std::uint8_t>(
+        (std::uint32_t{original} * effect.mixOriginal + std::uint32_t{sample} * effect.mixEffect) >>
+        8);
 }
 
 } // namespace
@@ -62,29 +62,30 @@ std::int16_t saturatingProduct(std::int16_t a, std::int16_t b) {
     return static_cast<std::int16_t>(std::clamp(rounded, -32767, 32767));
 }
 
-void deriveEffect(std::int32_t scale) {
-    const double angleRad = roundedToDouble(roundedToDouble(g.settings.angle * kPi) / 180.0);
-    g.effect.halfHeight = halfExtent(g.settings.height, scale);
-    g.effect.halfWidth = halfExtent(g.settings.width, scale);
+void deriveEffect(Effect& effect, const Settings& settings, std::int16_t previewMax,
+                  std::int32_t scale) {
+    const double angleRad = roundedToDouble(roundedToDouble(settings.angle * kPi) / 180.0);
+    effect.halfHeight = halfExtent(settings.height, previewMax, scale);
+    effect.halfWidth = halfExtent(settings.width, previewMax, scale);
     const double cosine = roundedToDouble(std::cos(angleRad));
     const double sine = roundedToDouble(std::sin(angleRad));
-    g.effect.stepX = truncateToInt32(
-        roundedToDouble(roundedToDouble(cosine * g.settings.stretch) * kStepPerStretch));
-    g.effect.stepY = truncateToInt32(
-        roundedToDouble(roundedToDouble(sine * g.settings.stretch) * kStepPerStretch));
+    effect.stepX = truncateToInt32(
+        roundedToDouble(roundedToDouble(cosine * settings.stretch) * kStepPerStretch));
+    effect.stepY = truncateToInt32(
+        roundedToDouble(roundedToDouble(sine * settings.stretch) * kStepPerStretch));
     // A stored strength outside 0..100 would give weights whose blend overflows a byte.
-    const std::int32_t strength = std::clamp<std::int32_t>(g.settings.strength, 0, 100);
-    g.effect.mixEffect = static_cast<std::uint16_t>(strength * 256 / 100);
-    g.effect.mixOriginal = static_cast<std::uint16_t>(256 - g.effect.mixEffect);
+    const std::int32_t strength = std::clamp<std::int32_t>(settings.strength, 0, 100);
+    effect.mixEffect = static_cast<std::uint16_t>(strength * 256 / 100);
+    effect.mixOriginal = static_cast<std::uint16_t>(256 - effect.mixEffect);
 }
 
-std::int16_t transformPixel(std::uint8_t* destination) {
+std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination) {
     const std::uint8_t* original = originalPixel();
     if (original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     const int planes = transformPlanes();
-    const std::int16_t dx = wrap16(wholePart(g.production.posX) - g.effect.gridCenterX);
-    const std::int16_t dy = wrap16(wholePart(g.production.posY) - g.effect.gridCenterY);
-    if (!insideEffect(dx, dy)) {
+    const std::int16_t dx = wrap16(wholePart(g.production.posX) - effect.gridCenterX);
+    const std::int16_t dy = wrap16(wholePart(g.production.posY) - effect.gridCenterY);
+    if (!insideEffect(effect, dx, dy)) {
         std::memcpy(destination, original, static_cast<std::size_t>(planes));
         return -1;
     }
@@ -93,8 +94,8 @@ std::int16_t transformPixel(std::uint8_t* destination) {
     std::int32_t y = g.production.posY;
     const auto count = static_cast<std::size_t>(planes);
     for (std::size_t k = 0; k < count; ++k) {
-        x = subWrap32(x, g.effect.stepX);
-        y = addWrap32(y, g.effect.stepY);
+        x = subWrap32(x, effect.stepX);
+        y = addWrap32(y, effect.stepY);
         if (k >= kDisplacedPlanes) {
             sample[k] = original[k];
             continue;
@@ -104,7 +105,7 @@ std::int16_t transformPixel(std::uint8_t* destination) {
         sample[k] = source == kPixelOutside ? original[k] : source[k];
     }
     for (std::size_t k = 0; k < count; ++k)
-        destination[k] = blend(original[k], sample[k]);
+        destination[k] = blend(effect, original[k], sample[k]);
     return -1;
 }
 

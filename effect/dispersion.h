@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "host/plugin_globals.h"
+
 namespace vexel {
 
 inline constexpr int kMaxPlanes = 4;
@@ -13,9 +15,13 @@ inline constexpr int kDisplacedPlanes = 3; // plane 3, the black plane of CMYK, 
 int transformPlanes();
 
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b);
-void deriveEffect(std::int32_t scale);
-// Writes planeCount bytes and returns -1, or writes nothing and returns the missing row.
-std::int16_t transformPixel(std::uint8_t* destination);
+// The rectangle's half extents, the plane steps and the blend weights from the settings, for a
+// grid of `scale` (16.16) grid pixels per preview pixel. The centre is the caller's to set.
+void deriveEffect(Effect& effect, const Settings& settings, std::int16_t previewMax,
+                  std::int32_t scale);
+// The pixel at g.production.posX/posY, where the fetch operations read it too: writes planeCount
+// bytes and returns -1, or writes nothing and returns the missing row.
+std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination);
 // The whole row at posY, columns 0 .. columns-1 (posX's whole part is set to each column in turn,
 // its fraction kept). Byte-identical to calling transformPixel column by column: returns -1 when
 // every pixel was written, else the missing row transformPixel would have reported first (pixels

@@ -114,7 +114,7 @@ void deriveRowEffect(std::int16_t renderRow) {
         loadSettings(stored);
         g.effect.gridCenterX = stored.centerX;
         g.effect.gridCenterY = stored.centerY;
-        deriveEffect(g.geometry.imageScale);
+        deriveEffect(g.effect, g.settings, g.geometry.previewMax, g.geometry.imageScale);
         g.effect.rowEffectSource = source;
     }
     if (bytes != nullptr) unlockParamBlock();

@@ -91,7 +91,7 @@ void useWholeImage(Image& image) {
     useSettings(image);
     g.buffers.workImage.address = image.source.data();
     g.geometry.workRowBytes = image.rowBytes;
-    deriveEffect(g.geometry.imageScale);
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax, g.geometry.imageScale);
 }
 
 void pixelLoop(Image& image) {
@@ -102,7 +102,7 @@ void pixelLoop(Image& image) {
         std::uint8_t* out = image.outputRow(y);
         for (std::int16_t x = 0; x < image.width; ++x) {
             g.production.posX = withWholePart(g.production.posX, x);
-            transformPixel(out + x * 3);
+            transformPixel(g.effect, out + x * 3);
         }
     }
 }
@@ -121,6 +121,7 @@ void rowKernel(Image& image) {
 void finalPassCached(Image& image) {
     useSettings(image);
     deriveEffect(
+        g.effect, g.settings, g.geometry.previewMax,
         g.geometry.imageScale); // once, as the driver does while the parameter block is unchanged
     g.geometry.sampleStep = 2;
     if (setupRowCache() != 0) std::abort();

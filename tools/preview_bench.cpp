@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
                 kWorkSide, g.dialog.lowColor ? "8-bit (dithered)" : "true colour");
 
     g.effect.gridCenterX = g.effect.gridCenterY = kWorkSide / 2;
-    deriveEffect(g.geometry.previewScale);
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax, g.geometry.previewScale);
 
     buildSelectionOutline();
     g.dialog.previewEffect = 0;

@@ -124,7 +124,7 @@ void showEffectInPreview() {
     g.dialog.previewEffect = 1;
     g.effect.gridCenterX = previewToWork(g.settings.previewCenterX);
     g.effect.gridCenterY = previewToWork(g.settings.previewCenterY);
-    deriveEffect(g.geometry.previewScale);
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax, g.geometry.previewScale);
     redrawPreview();
 }
 

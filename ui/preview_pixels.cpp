@@ -83,7 +83,8 @@ void previewPixel(std::int16_t x, std::int16_t y, std::uint8_t* destination) {
         std::memset(destination, 255, static_cast<std::size_t>(planes));
     } else if (selected && g.dialog.previewEffect == 1) {
         std::uint8_t scratch[4] = {0, 0, 0, 0};
-        transformPixel(scratch); // never reports a missing row: the work image is complete
+        transformPixel(g.effect,
+                       scratch); // never reports a missing row: the work image is complete
         copyBytes(scratch, destination, static_cast<std::uint16_t>(planes));
     } else {
         copyBytes(original, destination, static_cast<std::uint16_t>(planes));

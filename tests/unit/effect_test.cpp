@@ -26,7 +26,7 @@ TEST(DeriveEffect, WeightsStepsAndProducts) {
           std::array{99, 253, 3}, std::array{100, 256, 0}, std::array{-1, 0, 256},
           std::array{101, 256, 0}, std::array{32767, 256, 0}}) {
         g.settings.strength = static_cast<std::int16_t>(strength);
-        deriveEffect(65536);
+        deriveEffect(g.effect, g.settings, g.geometry.previewMax, 65536);
         EXPECT_EQ(g.effect.mixEffect, effect) << strength;
         EXPECT_EQ(g.effect.mixOriginal, original) << strength;
     }
@@ -39,7 +39,7 @@ TEST(DeriveEffect, WeightsStepsAndProducts) {
         for (std::int32_t scale : {65536, 163840, 1}) {
             g.settings.angle = static_cast<std::int16_t>(angle);
             g.settings.stretch = static_cast<std::int16_t>(stretch);
-            deriveEffect(scale);
+            deriveEffect(g.effect, g.settings, g.geometry.previewMax, scale);
             EXPECT_EQ(g.effect.stepX, stepX) << angle << " " << stretch;
             EXPECT_EQ(g.effect.stepY, stepY) << angle << " " << stretch;
         }
@@ -57,17 +57,17 @@ TEST(DeriveEffect, RectangleScalesWithTheGrid) {
     g.settings.height = 50;
     g.settings.width = 50;
     g.geometry.previewMax = 270;
-    deriveEffect(65536);
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax, 65536);
     EXPECT_EQ(g.effect.halfWidth, 106);
     EXPECT_EQ(g.effect.halfHeight, 106);
-    deriveEffect(163840);
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax, 163840);
     EXPECT_EQ(g.effect.halfWidth, 265);
     EXPECT_EQ(g.effect.halfHeight, 265);
     // A stored width of 32767 saturates to 32767; times 2.0 the 32-bit product wraps to -131072,
     // leaving a half width of -4: an empty rectangle, not a fault.
     g.settings.width = 32767;
     g.geometry.previewMax = 512;
-    deriveEffect(131072);
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax, 131072);
     EXPECT_EQ(g.effect.halfWidth, -4);
 }
 
@@ -99,7 +99,7 @@ Pixel produce(std::vector<std::uint8_t>& image, int x, int y, std::int32_t fract
     g.production.posY = y * 65536;
     g.production.currentRow = image.data() + y * g.geometry.workRowBytes;
     Pixel out{kUntouched, kUntouched, kUntouched, kUntouched};
-    EXPECT_EQ(transformPixel(out.data()), -1);
+    EXPECT_EQ(transformPixel(g.effect, out.data()), -1);
     return out;
 }
 
@@ -150,7 +150,7 @@ TEST(TransformPixel, BlendsByStrengthAndNeverMovesTheBlackPlane) {
     auto image = wholeImage(4, 1, 3, [](int x, int, int) { return x == 3 ? 200 : 100; });
     for (auto [strength, blended] : {std::pair{50, 150}, std::pair{33, 167}, std::pair{0, 200}}) {
         g.settings.strength = static_cast<std::int16_t>(strength);
-        deriveEffect(65536);
+        deriveEffect(g.effect, g.settings, g.geometry.previewMax, 65536);
         g.effect.halfWidth = 1000;
         g.effect.halfHeight = 1000;
         g.effect.stepX = 65536 / 2; // samples of 100 from columns 2, 2 and 1
@@ -193,7 +193,7 @@ struct CachedImage {
     std::int16_t produce(Pixel& out) {
         g.production.posX = 3 << 16;
         g.production.posY = 4 << 16;
-        return transformPixel(out.data());
+        return transformPixel(g.effect, out.data());
     }
 };
 

@@ -69,7 +69,8 @@ std::int16_t randomRow(const Image& image) {
     g.settings.height = chance(0.8) ? static_cast<std::int16_t>(in(5, 100)) : any16();
     g.settings.width = chance(0.8) ? static_cast<std::int16_t>(in(5, 100)) : any16();
     g.geometry.previewMax = static_cast<std::int16_t>(in(1, 512));
-    deriveEffect(chance(0.8) ? in(4096, 10 << 16) : in(INT32_MIN, INT32_MAX));
+    deriveEffect(g.effect, g.settings, g.geometry.previewMax,
+                 chance(0.8) ? in(4096, 10 << 16) : in(INT32_MIN, INT32_MAX));
     if (chance(0.15)) g.effect.halfWidth = any16();
     if (chance(0.15)) g.effect.halfHeight = any16();
     if (chance(0.3)) g.effect.halfWidth = static_cast<std::int16_t>(in(0, image.width / 2 + 2));
@@ -101,7 +102,7 @@ void expectSameRow(const Image& image, const char* situation) {
     std::int16_t expectedResult = -1;
     for (std::int16_t column = 0; column < image.width && expectedResult < 0; ++column) {
         g.production.posX = withWholePart(g.production.posX, column);
-        expectedResult = transformPixel(expected.data() + column * image.planes);
+        expectedResult = transformPixel(g.effect, expected.data() + column * image.planes);
     }
     const std::int32_t expectedPosX = g.production.posX;
     g.production.posX = posX;
@@ -206,7 +207,7 @@ TEST_P(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
         useGrid(image);
         g.settings.strength = 100;
         g.settings.stretch = 32767;
-        deriveEffect(65536);
+        deriveEffect(g.effect, g.settings, g.geometry.previewMax, 65536);
         ASSERT_EQ(g.effect.stepX, 819175000);
         g.effect.stepY = 65536;
         g.effect.halfWidth = 32767;
