@@ -78,16 +78,16 @@ std::int16_t decimatedSize(std::int16_t size, std::int16_t step) {
     return max16(static_cast<std::int16_t>(size / step), 1);
 }
 
-void setWorkSize(std::int16_t step) {
-    g.geometry.sampleStep = step;
+void setWorkSize(RunGeometry& geometry, std::int16_t step) {
+    geometry.sampleStep = step;
     if (step == 1) {
-        g.geometry.workWidth = g.geometry.imageWidth;
-        g.geometry.workHeight = g.geometry.imageHeight;
+        geometry.workWidth = geometry.imageWidth;
+        geometry.workHeight = geometry.imageHeight;
     } else {
-        g.geometry.workWidth = decimatedSize(g.geometry.imageWidth, step);
-        g.geometry.workHeight = decimatedSize(g.geometry.imageHeight, step);
+        geometry.workWidth = decimatedSize(geometry.imageWidth, step);
+        geometry.workHeight = decimatedSize(geometry.imageHeight, step);
     }
-    g.geometry.workRowBytes = std::int32_t{g.geometry.workWidth} * g.geometry.planeCount;
+    geometry.workRowBytes = std::int32_t{geometry.workWidth} * geometry.planeCount;
 }
 
 std::int64_t workImageBytes() {
@@ -138,7 +138,7 @@ bool measurePreview() {
 // otherwise the smallest decimation 2..5 whose work image fits the budget less two host rows
 // (the input and output row of the final pass) and can be allocated.
 bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) {
-    setWorkSize(1);
+    setWorkSize(g.geometry, 1);
     if (workImageBytes() + maskMemoryForCurrentStep(withMask) < budget) {
         g.buffers.workImage.holding = Holding::heldByHost;
         record.inRect.bottom = g.geometry.filterRect.bottom;
@@ -147,7 +147,7 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
     }
     budget -= 2 * std::int64_t{g.geometry.imageRowBytes};
     for (std::int16_t step = 2; step <= kLargestSampleStep; ++step) {
-        setWorkSize(step);
+        setWorkSize(g.geometry, step);
         const std::int64_t need = workImageBytes();
         if (need + maskMemoryForCurrentStep(withMask) > budget || need > INT32_MAX) continue;
         if (allocRunBuffer(g.buffers.workImage, static_cast<std::int32_t>(need))) {
@@ -155,7 +155,7 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
             return true;
         }
     }
-    setWorkSize(1);
+    setWorkSize(g.geometry, 1);
     g.buffers.workImage = RunBuffer{};
     return false;
 }
@@ -203,7 +203,7 @@ bool allocateRunMemory(FilterRecord& record) {
     }
 
     const bool stepTaken = chooseSampleStep(record, budget, withMask);
-    computePreviewGeometry(g.geometry.measuredWidth, g.geometry.measuredHeight);
+    computePreviewGeometry(g.geometry, g.geometry.measuredWidth, g.geometry.measuredHeight);
     if (stepTaken && withMask) allocateMaskMemory();
     freeBlock(probe);
 
@@ -220,7 +220,7 @@ void settleRun() {
     g.production.gridHeight = g.geometry.workHeight;
     g.cache.cacheActive = 0;
     g.production.maskRowsDone = g.buffers.maskFrame.holding == Holding::notUsed ? kNoMaskRows : 0;
-    computePreviewGeometry(g.geometry.measuredWidth, g.geometry.measuredHeight);
+    computePreviewGeometry(g.geometry, g.geometry.measuredWidth, g.geometry.measuredHeight);
 }
 
 // An empty filter rectangle: nothing to read, show or write. All requests are left empty, so the
@@ -236,7 +236,7 @@ void planEmptyRun(FilterRecord& record) {
     g.production.decimationSkip = 0;
     g.production.gridWidth = g.geometry.imageWidth;
     g.production.gridHeight = g.geometry.imageHeight;
-    computePreviewGeometry(0, 0);
+    computePreviewGeometry(g.geometry, 0, 0);
 }
 
 } // namespace
@@ -299,15 +299,15 @@ bool allocateMaskBuffers() {
     return true;
 }
 
-void computePreviewGeometry(std::int16_t width, std::int16_t height) {
-    const PreviewFit fit = fitPreview(g.geometry.workWidth, g.geometry.workHeight, width, height);
-    g.geometry.previewWidth = fit.width;
-    g.geometry.previewHeight = fit.height;
-    g.geometry.previewScale = fit.scale;
-    g.geometry.imageScale = mulWrap32(g.geometry.sampleStep, fit.scale);
-    g.geometry.previewMax = max16(fit.width, fit.height);
-    g.geometry.previewXRatio = fit.xRatio;
-    g.geometry.previewYRatio = fit.yRatio;
+void computePreviewGeometry(RunGeometry& geometry, std::int16_t width, std::int16_t height) {
+    const PreviewFit fit = fitPreview(geometry.workWidth, geometry.workHeight, width, height);
+    geometry.previewWidth = fit.width;
+    geometry.previewHeight = fit.height;
+    geometry.previewScale = fit.scale;
+    geometry.imageScale = mulWrap32(geometry.sampleStep, fit.scale);
+    geometry.previewMax = max16(fit.width, fit.height);
+    geometry.previewXRatio = fit.xRatio;
+    geometry.previewYRatio = fit.yRatio;
 }
 
 void releaseRunResources() {

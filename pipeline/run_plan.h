@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "host/plugin_globals.h"
+
 namespace vexel {
 
 // Four rows of the widest preview (512 pixels): four planes for the strip, padded 24-bit rows for
@@ -13,7 +15,8 @@ inline constexpr std::int32_t kDibBufferBytes = 4 * ((512 * 3 + 3) & ~3);
 static_assert(kPreviewStripBytes == 8192 && kDibBufferBytes == 6144);
 
 void planRun();
-void computePreviewGeometry(std::int16_t width, std::int16_t height);
+// The preview that fits a control of width x height for the geometry's work image and step.
+void computePreviewGeometry(RunGeometry& geometry, std::int16_t width, std::int16_t height);
 // The mask geometry of the current preview size and its three blocks (selection bits, outline
 // scratch with one extra row, and the mask rows between two guard rows). False, with none of
 // them held, when a block cannot be had.

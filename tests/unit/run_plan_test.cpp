@@ -261,7 +261,7 @@ TEST_F(RunPlan, PreviewGeometryFitsTheControl) {
     g.geometry.sampleStep = 1;
     g.geometry.workWidth = 1000;
     g.geometry.workHeight = 600;
-    computePreviewGeometry(270, 270);
+    computePreviewGeometry(g.geometry, 270, 270);
     EXPECT_EQ(g.geometry.previewXRatio, 242'725);
     EXPECT_EQ(g.geometry.previewYRatio, 145'635); // = 39,321,600 / 270
     EXPECT_EQ(g.geometry.previewScale, 242'725);
@@ -271,7 +271,7 @@ TEST_F(RunPlan, PreviewGeometryFitsTheControl) {
 
     g.geometry.workWidth = 540;
     g.geometry.workHeight = 540; // a tie takes the height-limited branch
-    computePreviewGeometry(270, 270);
+    computePreviewGeometry(g.geometry, 270, 270);
     EXPECT_EQ(g.geometry.previewScale, 131'072);
     EXPECT_EQ(g.geometry.previewWidth, 270);
     EXPECT_EQ(g.geometry.previewHeight, 270);
@@ -279,7 +279,7 @@ TEST_F(RunPlan, PreviewGeometryFitsTheControl) {
     g.geometry.sampleStep = 3;
     g.geometry.workWidth = 2000;
     g.geometry.workHeight = 500;
-    computePreviewGeometry(600, 300); // 512 wide at most: 256,000 against 109,226
+    computePreviewGeometry(g.geometry, 600, 300); // 512 wide at most: 256,000 against 109,226
     EXPECT_EQ(g.geometry.previewWidth, 512);
     EXPECT_EQ(g.geometry.previewHeight, 128);
     EXPECT_EQ(g.geometry.previewScale, 256'000);
@@ -291,20 +291,21 @@ TEST_F(RunPlan, DegenerateGeometryNeitherDividesByZeroNorLosesItsLastRow) {
     g.geometry.workWidth = 1000;
     g.geometry.workHeight = 600;
     for (auto [w, h] : {std::pair{0, 270}, std::pair{270, 0}, std::pair{-5, 270}}) {
-        computePreviewGeometry(static_cast<std::int16_t>(w), static_cast<std::int16_t>(h));
+        computePreviewGeometry(g.geometry, static_cast<std::int16_t>(w),
+                               static_cast<std::int16_t>(h));
         EXPECT_EQ(g.geometry.previewWidth, 0);
         EXPECT_EQ(g.geometry.previewHeight, 0);
         EXPECT_EQ(g.geometry.previewScale, 0);
         EXPECT_EQ(g.geometry.imageScale, 0);
     }
     g.geometry.workWidth = 0;
-    computePreviewGeometry(270, 270);
+    computePreviewGeometry(g.geometry, 270, 270);
     EXPECT_EQ(g.geometry.previewWidth, 0);
 
     // 10000 x 1: 270 x 1 / 10000 would leave no preview row at all.
     g.geometry.workWidth = 10000;
     g.geometry.workHeight = 1;
-    computePreviewGeometry(270, 270);
+    computePreviewGeometry(g.geometry, 270, 270);
     EXPECT_EQ(g.geometry.previewWidth, 270);
     EXPECT_EQ(g.geometry.previewHeight, 1);
 
@@ -313,7 +314,7 @@ TEST_F(RunPlan, DegenerateGeometryNeitherDividesByZeroNorLosesItsLastRow) {
     g.geometry.sampleStep = 5;
     g.geometry.workWidth = 32767;
     g.geometry.workHeight = 32767;
-    computePreviewGeometry(1, 1);
+    computePreviewGeometry(g.geometry, 1, 1);
     EXPECT_EQ(g.geometry.previewScale, 2'147'418'112);
     EXPECT_EQ(g.geometry.imageScale, 2'147'155'968);
 }
