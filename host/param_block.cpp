@@ -71,22 +71,22 @@ void encodeParamBlock(const ParamBlock& block, std::span<std::uint8_t, kParamBlo
     writeInt32(bytes, kShowDialogOffset, block.showDialog);
 }
 
-void loadSettings(const ParamBlock& block) {
-    g.settings.angle = block.angle;
-    g.settings.stretch = block.stretch;
-    g.settings.strength = block.strength;
-    g.settings.height = block.height;
-    g.settings.width = block.width;
+void loadSettings(const ParamBlock& block, Settings& settings) {
+    settings.angle = block.angle;
+    settings.stretch = block.stretch;
+    settings.strength = block.strength;
+    settings.height = block.height;
+    settings.width = block.width;
 }
 
 namespace {
 
-void storeSettings(ParamBlock& block) {
-    block.angle = g.settings.angle;
-    block.stretch = g.settings.stretch;
-    block.strength = g.settings.strength;
-    block.height = g.settings.height;
-    block.width = g.settings.width;
+void storeSettings(const Settings& settings, ParamBlock& block) {
+    block.angle = settings.angle;
+    block.stretch = settings.stretch;
+    block.strength = settings.strength;
+    block.height = settings.height;
+    block.width = settings.width;
 }
 
 } // namespace
@@ -150,7 +150,7 @@ void runDialogIfRequested() {
         unlockParamBlock();
         return;
     }
-    loadSettings(block);
+    loadSettings(block, g.settings);
     g.dialog.previewEffect = 0;
     g.dialog.previewReady = 0;
     g.dialog.effectFrameState = 0; // a new dialog's preview has no frame drawn yet
@@ -162,7 +162,7 @@ void runDialogIfRequested() {
     if (dialogResult == kDialogFailed) showWarning(kDialogUnavailableWarning);
 
     if (g.host.runResult == result::noErr) {
-        storeSettings(block);
+        storeSettings(g.settings, block);
         block.centerX = previewToImage(g.settings.previewCenterX);
         block.centerY = previewToImage(g.settings.previewCenterY);
     }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "host/plugin_globals.h"
+
 namespace vexel {
 
 struct ParamBlock {
@@ -26,8 +28,8 @@ inline constexpr std::size_t kShowDialogOffset = 16;
 ParamBlock decodeParamBlock(std::span<const std::uint8_t, kParamBlockBytes> bytes);
 void encodeParamBlock(const ParamBlock& block, std::span<std::uint8_t, kParamBlockBytes> bytes);
 
-// The five settings between a block and the working values the dialog and the transform use.
-void loadSettings(const ParamBlock& block);
+// The five settings from a block into the working values the dialog and the transform use.
+void loadSettings(const ParamBlock& block, Settings& settings);
 
 void ensureParamBlock();
 void markShowDialog(std::uint8_t flag);

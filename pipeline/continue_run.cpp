@@ -111,7 +111,7 @@ void deriveRowEffect(std::int16_t renderRow) {
                 bytes, static_cast<std::size_t>(kParamBlockBytes)));
             std::memcpy(source.block.data(), bytes, source.block.size());
         }
-        loadSettings(stored);
+        loadSettings(stored, g.settings);
         g.effect.gridCenterX = stored.centerX;
         g.effect.gridCenterY = stored.centerY;
         deriveEffect(g.effect, g.settings, g.geometry.previewMax, g.geometry.imageScale);
