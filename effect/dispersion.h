@@ -26,6 +26,6 @@ std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination);
 // its fraction kept). Byte-identical to calling transformPixel column by column: returns -1 when
 // every pixel was written, else the missing row transformPixel would have reported first (pixels
 // before that point may already be written).
-std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns);
+std::int16_t transformRow(const Effect& effect, std::uint8_t* destination, std::int16_t columns);
 
 } // namespace vexel

@@ -77,12 +77,12 @@ struct RowPlan {
     std::int16_t missingRow = -1;
 };
 
-void planDisplacedPlanes(RowPlan& plan, std::int16_t columns) {
+void planDisplacedPlanes(RowPlan& plan, const Effect& effect, std::int16_t columns) {
     const std::int32_t fraction = g.production.posX & 0xFFFF;
     std::int32_t y = g.production.posY;
     const auto displaced = static_cast<std::size_t>(std::min(plan.planes, kDisplacedPlanes));
     for (std::size_t k = 0; k < displaced; ++k) {
-        y = addWrap32(y, g.effect.stepY);
+        y = addWrap32(y, effect.stepY);
         const std::int32_t row = wholePart(y);
         PlaneSource& source = plan.sources[k];
         if (row < 0 || row >= g.production.gridHeight) continue;
@@ -92,7 +92,7 @@ void planDisplacedPlanes(RowPlan& plan, std::int16_t columns) {
         // Column c samples wrap16(c + offset), offset being the floor of the fraction less k + 1
         // steps: the 32-bit position wraps modulo 2^32, which is 65536 whole columns.
         const auto steps = static_cast<std::int64_t>(k + 1);
-        const std::int64_t offset = (fraction - steps * std::int64_t{g.effect.stepX}) >> 16;
+        const std::int64_t offset = (fraction - steps * std::int64_t{effect.stepX}) >> 16;
         source.columns = wrappedRuns(offset, 0, g.production.gridWidth, columns);
     }
 }
@@ -119,8 +119,8 @@ void findFirstMissing(RowPlan& plan, std::int16_t columns) {
 }
 
 // Columns [first, end) inside the rectangle, over which no plane changes its source.
-void produceInsideSegment(const RowPlan& plan, std::uint8_t* destination, std::int32_t first,
-                          std::int32_t end) {
+void produceInsideSegment(const RowPlan& plan, const Effect& effect, std::uint8_t* destination,
+                          std::int32_t first, std::int32_t end) {
     const std::int32_t at = first * plan.planes;
     PlaneRuns samples{};
     for (std::size_t k = 0; k < static_cast<std::size_t>(plan.planes); ++k) {
@@ -130,10 +130,10 @@ void produceInsideSegment(const RowPlan& plan, std::uint8_t* destination, std::i
             samples[k] = plan.sources[k].row + (first + run->delta) * plan.planes;
     }
     blendRun(plan.planes, destination + at, plan.original + at, samples, end - first,
-             g.effect.mixOriginal, g.effect.mixEffect);
+             effect.mixOriginal, effect.mixEffect);
 }
 
-void produceRow(const RowPlan& plan, std::uint8_t* destination) {
+void produceRow(const RowPlan& plan, const Effect& effect, std::uint8_t* destination) {
     // Cut the row wherever the rectangle or a plane's valid columns start or end.
     std::array<std::int32_t, 2 + 2 * 3 * (1 + kDisplacedPlanes)> cuts{};
     std::size_t cutCount = 0;
@@ -155,7 +155,7 @@ void produceRow(const RowPlan& plan, std::uint8_t* destination) {
         const std::int32_t end = std::min(cuts[i + 1], plan.limit);
         if (first >= end) continue;
         if (plan.inside.find(first) != nullptr) {
-            produceInsideSegment(plan, destination, first, end);
+            produceInsideSegment(plan, effect, destination, first, end);
         } else {
             const std::int32_t at = first * plan.planes;
             const std::int32_t bytes = (end - first) * plan.planes; // within one row
@@ -166,7 +166,7 @@ void produceRow(const RowPlan& plan, std::uint8_t* destination) {
 
 } // namespace
 
-std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
+std::int16_t transformRow(const Effect& effect, std::uint8_t* destination, std::int16_t columns) {
     if (columns <= 0) return -1;
     g.production.posX = withWholePart(g.production.posX, 0);
     RowPlan plan;
@@ -174,17 +174,17 @@ std::int16_t transformRow(std::uint8_t* destination, std::int16_t columns) {
     if (plan.original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     plan.planes = transformPlanes();
 
-    const std::int16_t dy = wrap16(wholePart(g.production.posY) - g.effect.gridCenterY);
-    if (-g.effect.halfHeight < dy && dy < g.effect.halfHeight)
-        plan.inside = wrappedRuns(-std::int64_t{g.effect.gridCenterX}, 1 - g.effect.halfWidth,
-                                  g.effect.halfWidth, columns);
+    const std::int16_t dy = wrap16(wholePart(g.production.posY) - effect.gridCenterY);
+    if (-effect.halfHeight < dy && dy < effect.halfHeight)
+        plan.inside = wrappedRuns(-std::int64_t{effect.gridCenterX}, 1 - effect.halfWidth,
+                                  effect.halfWidth, columns);
     if (plan.inside.count > 0) {
-        planDisplacedPlanes(plan, columns);
+        planDisplacedPlanes(plan, effect, columns);
         findFirstMissing(plan, columns);
     } else {
         plan.limit = columns;
     }
-    produceRow(plan, destination);
+    produceRow(plan, effect, destination);
     // Leave the position where the column-by-column loop would have stopped.
     g.production.posX =
         withWholePart(g.production.posX, plan.missingRow >= 0 ? plan.limit : columns - 1);

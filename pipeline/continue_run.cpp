@@ -178,7 +178,7 @@ void renderStep(FilterRecord& record) {
     g.production.posY = wrap32((std::int64_t{renderRow} << 16) | kHalfPixel);
     g.production.posX = kHalfPixel;
     const std::int16_t missing =
-        transformRow(static_cast<std::uint8_t*>(record.outData), g.geometry.imageWidth);
+        transformRow(g.effect, static_cast<std::uint8_t*>(record.outData), g.geometry.imageWidth);
     if (missing >= 0) {
         cacheInsert();
         record.inRect = filterRow(std::int32_t{g.geometry.filterRect.top} + missing);

@@ -112,7 +112,7 @@ void rowKernel(Image& image) {
     for (std::int32_t y = 0; y < image.height; ++y) {
         startRow(y);
         g.production.currentRow = image.sourceRow(y);
-        transformRow(image.outputRow(y), image.width);
+        transformRow(g.effect, image.outputRow(y), image.width);
     }
 }
 
@@ -130,7 +130,7 @@ void finalPassCached(Image& image) {
         g.production.currentRowIndex = static_cast<std::int16_t>(y);
         for (;;) {
             startRow(y);
-            const std::int16_t missing = transformRow(image.outputRow(y), image.width);
+            const std::int16_t missing = transformRow(g.effect, image.outputRow(y), image.width);
             if (missing < 0) break;
             cacheInsert();
             g.production.currentRow =

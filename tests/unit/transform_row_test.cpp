@@ -106,7 +106,7 @@ void expectSameRow(const Image& image, const char* situation) {
     }
     const std::int32_t expectedPosX = g.production.posX;
     g.production.posX = posX;
-    ASSERT_EQ(transformRow(actual.data(), image.width), expectedResult) << situation;
+    ASSERT_EQ(transformRow(g.effect, actual.data(), image.width), expectedResult) << situation;
     ASSERT_EQ(g.production.posX, expectedPosX) << situation;
     ASSERT_EQ(actual, expected) << situation << ": planes " << image.planes << ", centre "
                                 << g.effect.gridCenterX << "," << g.effect.gridCenterY << ", half "
@@ -220,7 +220,7 @@ TEST_P(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
     g.buffers.workImage.address = image.bytes.data();
     g.geometry.workRowBytes = image.rowBytes;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(image.rowBytes));
-    ASSERT_EQ(transformRow(out.data(), image.width), -1);
+    ASSERT_EQ(transformRow(g.effect, out.data(), image.width), -1);
     EXPECT_EQ(out[0], image.bytes[0]);
     EXPECT_EQ(out[1], image.bytes[1]);
     EXPECT_EQ(out[2], image.row(3)[28037 * 3 + 2]);
@@ -234,7 +234,7 @@ TEST_P(TransformRow, WrapsDisplacedColumnsLikeSixteenBitPositions) {
     g.geometry.imageRowBytes = image.rowBytes;
     g.geometry.sampleStep = 2;
     ASSERT_EQ(setupRowCache(), 0);
-    EXPECT_EQ(transformRow(out.data(), image.width), 3);
+    EXPECT_EQ(transformRow(g.effect, out.data(), image.width), 3);
     EXPECT_EQ(g.production.posX, 0);
     expectSameRow(image, "wrapped plane missing");
     freeRunBuffer(g.buffers.rowCache);
