@@ -42,12 +42,12 @@ bool allocateLargestCache() {
     return false;
 }
 
-bool cacheReady() {
-    return g.cache.rowSlotMap != nullptr && g.buffers.rowCache.address != nullptr;
+bool cacheReady(const RowCache& cache) {
+    return cache.rowSlotMap != nullptr && g.buffers.rowCache.address != nullptr;
 }
 
-std::uint8_t* slotAddress(std::uint8_t slot) {
-    return g.cache.slotData + std::int64_t{slot} * g.geometry.imageRowBytes;
+std::uint8_t* slotAddress(const RowCache& cache, std::uint8_t slot) {
+    return cache.slotData + std::int64_t{slot} * g.geometry.imageRowBytes;
 }
 
 // The oldest insertion's slot, the lowest-numbered of the greatest age (cacheClock - stamp) mod
@@ -55,12 +55,42 @@ std::uint8_t* slotAddress(std::uint8_t slot) {
 // unused (their stamp 255 makes them one older than every used slot), then the one stamped
 // slotCount insertions ago, i.e. the same order again (at most 255 ages, all distinct, never
 // wrap). The turn is kept instead of scanning every slot's age twice per output row.
-std::uint8_t chooseVictimSlot() {
+std::uint8_t chooseVictimSlot(RowCache& cache) {
     const auto victim = static_cast<std::uint8_t>(
-        g.cache.nextVictimSlot < g.cache.slotCount ? g.cache.nextVictimSlot : 0);
-    g.cache.nextVictimSlot =
-        static_cast<std::int16_t>(victim + 1 < g.cache.slotCount ? victim + 1 : 0);
+        cache.nextVictimSlot < cache.slotCount ? cache.nextVictimSlot : 0);
+    cache.nextVictimSlot = static_cast<std::int16_t>(victim + 1 < cache.slotCount ? victim + 1 : 0);
     return victim;
+}
+
+// The map (one byte per image row), the stamps and the slots, in that order in the block; no row
+// cached yet.
+void layOutCache(RowCache& cache, std::uint8_t* block) {
+    cache.rowSlotMap = block;
+    cache.slotStamps = cache.rowSlotMap + g.geometry.imageHeight;
+    cache.slotData = cache.slotStamps + cache.slotCount;
+    std::memset(cache.rowSlotMap, kNotCached,
+                static_cast<std::size_t>(g.geometry.imageHeight + cache.slotCount));
+    cache.slotRows.fill(-1);
+    cache.cacheClock = 0;
+    cache.nextVictimSlot = 0;
+    cache.cacheActive = 1;
+}
+
+// Files image row `rowIndex` (inside the rectangle) in the oldest slot.
+void fileRow(RowCache& cache, std::int16_t rowIndex, const std::uint8_t* row) {
+    const std::uint8_t victim = chooseVictimSlot(cache);
+    cache.slotStamps[victim] = cache.cacheClock;
+    ++cache.cacheClock;
+    // The map names a slot at most once (filing a row again leaves its old slot unnamed), so the
+    // row the victim was last filed under is the entry a scan of the map would find, if that row
+    // still names it.
+    const std::int16_t named = cache.slotRows[victim];
+    if (named >= 0 && named < g.geometry.imageHeight && cache.rowSlotMap[named] == victim)
+        cache.rowSlotMap[named] = kNotCached;
+    cache.rowSlotMap[rowIndex] = victim;
+    cache.slotRows[victim] = rowIndex;
+    std::memcpy(slotAddress(cache, victim), row,
+                static_cast<std::size_t>(g.geometry.imageRowBytes));
 }
 
 } // namespace
@@ -83,57 +113,37 @@ std::int16_t setupRowCache() {
         g.host.runResult = result::memFullErr;
         return 1;
     }
-    g.cache.rowSlotMap = g.buffers.rowCache.address;
-    g.cache.slotStamps = g.cache.rowSlotMap + g.geometry.imageHeight;
-    g.cache.slotData = g.cache.slotStamps + g.cache.slotCount;
-    std::memset(g.cache.rowSlotMap, kNotCached,
-                static_cast<std::size_t>(g.geometry.imageHeight + g.cache.slotCount));
-    g.cache.slotRows.fill(-1);
-    g.cache.cacheClock = 0;
-    g.cache.nextVictimSlot = 0;
-    g.cache.cacheActive = 1;
+    layOutCache(g.cache, g.buffers.rowCache.address);
     return 0;
 }
 
 void cacheInsert() {
-    if (g.production.currentRow == nullptr || !cacheReady()) return;
+    if (g.production.currentRow == nullptr || !cacheReady(g.cache)) return;
     // A row index outside the filter rectangle has no map entry; filing it would write past the
     // map.
     if (g.production.currentRowIndex < 0 || g.production.currentRowIndex >= g.geometry.imageHeight)
         return;
-    const std::uint8_t victim = chooseVictimSlot();
-    g.cache.slotStamps[victim] = g.cache.cacheClock;
-    ++g.cache.cacheClock;
-    // The map names a slot at most once (filing a row again leaves its old slot unnamed), so the
-    // row the victim was last filed under is the entry a scan of the map would find, if that row
-    // still names it.
-    const std::int16_t named = g.cache.slotRows[victim];
-    if (named >= 0 && named < g.geometry.imageHeight && g.cache.rowSlotMap[named] == victim)
-        g.cache.rowSlotMap[named] = kNotCached;
-    g.cache.rowSlotMap[g.production.currentRowIndex] = victim;
-    g.cache.slotRows[victim] = g.production.currentRowIndex;
-    std::memcpy(slotAddress(victim), g.production.currentRow,
-                static_cast<std::size_t>(g.geometry.imageRowBytes));
+    fileRow(g.cache, g.production.currentRowIndex, g.production.currentRow);
 }
 
-std::uint8_t* cacheLookup(std::int32_t offset, std::int16_t row) {
-    if (!cacheReady() || row < 0 || row >= g.geometry.imageHeight) return kPixelMissing;
-    const std::uint8_t slot = g.cache.rowSlotMap[row];
+std::uint8_t* cacheLookup(const RowCache& cache, std::int32_t offset, std::int16_t row) {
+    if (!cacheReady(cache) || row < 0 || row >= g.geometry.imageHeight) return kPixelMissing;
+    const std::uint8_t slot = cache.rowSlotMap[row];
     if (slot == kNotCached) return kPixelMissing;
-    return slotAddress(slot) + offset;
+    return slotAddress(cache, slot) + offset;
 }
 
 std::uint8_t* originalPixel() {
     const std::int32_t offset = wholePart(g.production.posX) * g.geometry.planeCount;
     if (g.production.currentRow != nullptr) return g.production.currentRow + offset;
-    return cacheLookup(offset, wrap16(wholePart(g.production.posY)));
+    return cacheLookup(g.cache, offset, wrap16(wholePart(g.production.posY)));
 }
 
 std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y) {
     const std::int32_t offset = x * g.geometry.planeCount;
     if (y == wholePart(g.production.posY) && g.production.currentRow != nullptr)
         return g.production.currentRow + offset;
-    if (g.cache.cacheActive != 0) return cacheLookup(offset, y);
+    if (g.cache.cacheActive != 0) return cacheLookup(g.cache, offset, y);
     return g.buffers.workImage.address + std::int64_t{y} * g.geometry.workRowBytes + offset;
 }
 

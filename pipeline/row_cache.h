@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "host/plugin_globals.h"
+
 namespace vexel {
 
 // The fetch contract's answers besides an address. Missing is a sentinel that is compared, never
@@ -19,7 +21,7 @@ std::int64_t cacheBlockBytes(std::int32_t slots);
 
 std::int16_t setupRowCache();
 void cacheInsert();
-std::uint8_t* cacheLookup(std::int32_t offset, std::int16_t row);
+std::uint8_t* cacheLookup(const RowCache& cache, std::int32_t offset, std::int16_t row);
 std::uint8_t* originalPixel();
 std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y);
 std::uint8_t* sourcePixel(std::int16_t x, std::int16_t y);

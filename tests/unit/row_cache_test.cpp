@@ -113,27 +113,27 @@ TEST_F(RowCache, InsertionsTakeSlotsInOrderThenReuseTheOldest) {
     ASSERT_EQ(setupRowCache(), 0);
     for (int i = 0; i < 35; ++i) {
         insertRow(static_cast<std::int16_t>(20 + i), static_cast<std::uint8_t>(i));
-        ASSERT_NE(cacheLookup(0, 20), kPixelMissing); // a lookup does not refresh a row
+        ASSERT_NE(cacheLookup(g.cache, 0, 20), kPixelMissing); // a lookup does not refresh a row
     }
     for (int i = 0; i < 35; ++i) {
         ASSERT_EQ(g.cache.rowSlotMap[20 + i], i);
-        ASSERT_EQ(cacheLookup(7, static_cast<std::int16_t>(20 + i)), slot(i) + 7);
+        ASSERT_EQ(cacheLookup(g.cache, 7, static_cast<std::int16_t>(20 + i)), slot(i) + 7);
         ASSERT_EQ(slot(i)[299], i) << "the whole row is copied";
     }
     insertRow(5, 200); // insertion 36 reuses slot 0, which held row 20
     EXPECT_EQ(g.cache.rowSlotMap[5], 0);
-    EXPECT_EQ(cacheLookup(0, 20), kPixelMissing);
+    EXPECT_EQ(cacheLookup(g.cache, 0, 20), kPixelMissing);
     insertRow(6, 201); // then slot 1 (row 21)
     EXPECT_EQ(g.cache.rowSlotMap[6], 1);
-    EXPECT_EQ(cacheLookup(0, 21), kPixelMissing);
-    EXPECT_EQ(cacheLookup(0, 0), kPixelMissing) << "never inserted";
+    EXPECT_EQ(cacheLookup(g.cache, 0, 21), kPixelMissing);
+    EXPECT_EQ(cacheLookup(g.cache, 0, 0), kPixelMissing) << "never inserted";
 
     // Row 7 inserted again moves to a new slot; its old slot keeps its bytes, named by no row.
     insertRow(7, 70);
     const int oldSlot = g.cache.rowSlotMap[7];
     insertRow(7, 77);
     EXPECT_EQ(g.cache.rowSlotMap[7], oldSlot + 1);
-    EXPECT_EQ(*cacheLookup(0, 7), 77);
+    EXPECT_EQ(*cacheLookup(g.cache, 0, 7), 77);
     EXPECT_EQ(slot(oldSlot)[0], 70);
     for (int r = 0; r < 60; ++r)
         EXPECT_NE(g.cache.rowSlotMap[r], oldSlot) << r;
@@ -176,7 +176,7 @@ TEST_F(RowCache, ReusedSlotsLeaveTheMapAsTheScanRuleWould) {
                 << slots << " slots, insertion " << n;
             ASSERT_EQ(std::vector<std::uint8_t>(g.cache.slotStamps, g.cache.slotStamps + slots),
                       stamps);
-            ASSERT_EQ(*cacheLookup(0, row), static_cast<std::uint8_t>(n));
+            ASSERT_EQ(*cacheLookup(g.cache, 0, row), static_cast<std::uint8_t>(n));
         }
         freeRunBuffer(g.buffers.rowCache);
     }
@@ -229,7 +229,7 @@ TEST_F(RowCache, FinalPassFetchesFromTheCurrentRowAndTheCache) {
     g.production.posY = 5 << 16;
     g.production.posX = 9999 << 16;
     EXPECT_EQ(originalPixel(), slot(0) + 39996);
-    EXPECT_EQ(*cacheLookup(39999, 5), 0x5A);
+    EXPECT_EQ(*cacheLookup(g.cache, 39999, 5), 0x5A);
 }
 
 // The preview and the final pass with sampleStep 1 read one whole image.
