@@ -239,11 +239,8 @@ void planEmptyRun(FilterRecord& record) {
     computePreviewGeometry(g.geometry, 0, 0);
 }
 
-} // namespace
-
-void planRun() {
-    FilterRecord& record = filterRecord();
-    // A host that never sent Finish for the last run still holds nothing of it after this.
+// A host that never sent Finish for the last run still holds nothing of it after this.
+void forgetEarlierRun() {
     freeRunBuffersAndObjects();
     g.production.runPlanned = false;
     g.geometry.sampleStep = 1;
@@ -251,7 +248,13 @@ void planRun() {
     g.buffers.maskFrame = RunBuffer{Holding::notUsed};
     g.cache.cacheActive = 0;
     g.production.currentRow = nullptr;
+}
 
+} // namespace
+
+void planRun() {
+    FilterRecord& record = filterRecord();
+    forgetEarlierRun();
     // The rectangle as it is now: a host may change it after Prepare, or skip Prepare.
     if (!readFilterGeometry()) {
         releaseRunResources();
