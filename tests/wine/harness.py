@@ -112,6 +112,14 @@ def param_block(centerX=0, centerY=0, angle=0, stretch=20, strength=50, height=5
                        showDialog)
 
 
+def fnv1a(pixels):
+    """The test host's checksum of the pixels it was asked to draw: rows, columns, planes."""
+    h = 2166136261
+    for v in np.asarray(pixels, dtype=np.uint8).reshape(-1).tolist():
+        h = ((h ^ v) * 16777619) & 0xFFFFFFFF
+    return h
+
+
 def write_png(path, array):
     """Writes a (h, w) grey, (h, w, 3) RGB or (h, w, 4) RGBA/CMYK uint8 array."""
     array = np.asarray(array, dtype=np.uint8)

@@ -10,7 +10,6 @@ applies the selection itself, so the output is the same with and without one.
 Also here: the memory the module holds against maxSpace, measured by the test host.
 """
 
-import math
 import os
 import subprocess
 import tempfile
@@ -18,18 +17,8 @@ import tempfile
 import numpy as np
 import pytest
 
+from fixed_point import HALF, half_extent, mix_weights, steps, wrap16, wrap32
 from harness import ARCH, NO_ERR, PROFILES, build_paths, param_block, read_png, run_host
-
-PI = 3.14159265359
-HALF = 32768
-
-
-def wrap16(v):
-    return ((np.asarray(v, dtype=np.int64) + 0x8000) & 0xFFFF) - 0x8000
-
-
-def wrap32(v):
-    return ((np.asarray(v, dtype=np.int64) + 0x80000000) & 0xFFFFFFFF) - 0x80000000
 
 
 @pytest.fixture(scope="module")
@@ -59,10 +48,6 @@ def work_size(w, h, step):
     return (w, h) if step == 1 else (max(1, w // step), max(1, h // step))
 
 
-def saturating_product(a, b):
-    return max(-32767, min(32767, (a * b + 128) >> 8))
-
-
 def reference(image, settings, step, control):
     """The filtered image the final pass must produce."""
     img = (image if image.ndim == 3 else image[:, :, None]).astype(np.int64)
@@ -70,17 +55,10 @@ def reference(image, settings, step, control):
     pw, ph, scale = preview_fit(*work_size(w, h, step), *control)
     image_scale = int(wrap32(step * scale))
     preview_max = max(pw, ph)
-
-    def half_extent(setting):
-        product = wrap32(saturating_product(setting, preview_max) * image_scale)
-        return int(wrap16(product >> 15))
-
-    half_w, half_h = half_extent(settings["width"]), half_extent(settings["height"])
-    angle = settings["angle"] * PI / 180
-    step_x = int(math.cos(angle) * settings["stretch"] * 25000)
-    step_y = int(math.sin(angle) * settings["stretch"] * 25000)
-    mix_effect = settings["strength"] * 256 // 100
-    mix_original = 256 - mix_effect
+    half_w = half_extent(settings["width"], preview_max, image_scale)
+    half_h = half_extent(settings["height"], preview_max, image_scale)
+    step_x, step_y = steps(settings)
+    mix_original, mix_effect = mix_weights(settings)
 
     y, x = np.mgrid[0:h, 0:w].astype(np.int64)
     dx, dy = wrap16(x - settings["centerX"]), wrap16(y - settings["centerY"])

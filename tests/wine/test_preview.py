@@ -11,9 +11,8 @@ import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import run_host  # noqa: E402
-from preview_model import (Geometry, decorations, edge, fnv1a, mismatches,  # noqa: E402
-                           sample_step)
+from harness import fnv1a, run_host  # noqa: E402
+from preview_model import Geometry, decorations, edge, mismatches, sample_step  # noqa: E402
 
 SETTINGS = dict(angle=30, stretch=40, strength=80, height=30, width=40)
 
