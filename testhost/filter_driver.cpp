@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "testhost/image_mode.h"
 #include "testhost/testhost.h"
 
 namespace testhost {
@@ -235,13 +236,6 @@ vexel::HostBoolean __cdecl abortProc() {
 void __cdecl progressProc(std::int32_t done, std::int32_t total) {
     Guard guard(host.lock);
     host.progress.push_back({host.run, done, total});
-}
-
-int planesForMode(std::int32_t mode) {
-    if (mode == vexel::imagemode::grayScale || mode == vexel::imagemode::multichannel ||
-        mode == vexel::imagemode::duotone)
-        return 1;
-    return mode == vexel::imagemode::cmyk ? 4 : 3;
 }
 
 // Reads the srcRect pixels of the map into a top-down 24-bit DIB and draws it at (dstCol,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "testhost/image_mode.h"
 #include "testhost/testhost.h"
 
 namespace testhost {
@@ -458,12 +459,11 @@ int parseOptions(int argc, char** argv, Options& opt) {
         std::fprintf(stderr, "--settings and --params-in exclude each other\n");
         return 2;
     }
-    // One of planes and mode follows from the other: grey, multichannel and duotone have one
-    // plane, CMYK four, every other mode three.
+    // One of planes and mode follows from the other.
     if (!opt.haveMode)
-        opt.mode = opt.planes == 1 ? 1 : opt.planes == 4 ? 4 : 3;
+        opt.mode = modeForPlanes(opt.planes);
     else if (!opt.havePlanes)
-        opt.planes = opt.mode == 1 || opt.mode == 7 || opt.mode == 8 ? 1 : opt.mode == 4 ? 4 : 3;
+        opt.planes = planesForMode(opt.mode);
     return 0;
 }
 
