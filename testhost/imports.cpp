@@ -453,34 +453,11 @@ std::string instrumentJson(bool excludeParameters) {
         a.liveGdi = static_cast<long long>(counters.gdi.size());
         a.liveDc = static_cast<long long>(counters.dcs.size());
     }
-    std::string json = "{";
-    auto field = [&json](const char* name, long long value) {
-        json += std::string(json.size() > 1 ? "," : "") + "\"" + name + std::string("\":") +
-                std::to_string(value);
-    };
-    field("alloc_calls", a.allocCalls);
-    field("realloc_calls", a.reallocCalls);
-    field("free_calls", a.freeCalls);
-    field("failed_allocs", a.failedAllocs);
-    field("injected_failures", a.injectedFailures);
-    field("freed_while_locked", a.freedWhileLocked);
-    field("free_unknown", a.freeUnknown);
-    field("live_blocks", a.liveBlocks);
-    field("live_bytes", a.liveBytes);
-    field("live_locked_blocks", lockedLive);
-    field("peak_live_bytes", a.peakLiveBytes);
-    field("gdi_created", a.gdiCreated);
-    field("gdi_deleted", a.gdiDeleted);
-    field("live_gdi", a.liveGdi);
-    field("dc_created", a.dcCreated);
-    field("dc_deleted", a.dcDeleted);
-    field("live_dc", a.liveDc);
-    field("get_dc", a.getDc);
-    field("release_dc", a.releaseDc);
-    field("timers_set", a.timersSet);
-    field("timers_killed", a.timersKilled);
-    json += ",\"live_block_sizes\":[" + blocks + "],\"live_gdi_kinds\":[" + gdi + "]}";
-    return json;
+    return allocStatsJson(a)
+        .num("live_locked_blocks", lockedLive)
+        .raw("live_block_sizes", "[" + blocks + "]")
+        .raw("live_gdi_kinds", "[" + gdi + "]")
+        .done();
 }
 
 } // namespace testhost

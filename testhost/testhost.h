@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,27 @@ void protocolError(const std::string& what);
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
 // A JSON string literal of UTF-8 text.
 std::string jsonQuoted(const std::string& text);
+
+// A JSON array of whole numbers.
+std::string numbersJson(std::initializer_list<long long> values);
+
+// Appends "name":value pairs to a JSON object under construction.
+struct JsonObject {
+    std::string text = "{";
+    JsonObject& raw(const char* name, const std::string& json) {
+        if (text.size() > 1) text += ",";
+        text += jsonQuoted(name) + ":" + json;
+        return *this;
+    }
+    JsonObject& num(const char* name, long long value) { return raw(name, std::to_string(value)); }
+    JsonObject& str(const char* name, const std::string& value) {
+        return raw(name, jsonQuoted(value));
+    }
+    JsonObject& boolean(const char* name, bool value) {
+        return raw(name, value ? "true" : "false");
+    }
+    std::string done() const { return text + "}"; }
+};
 std::string utf8FromWide(const wchar_t* text);
 std::string utf8FromAnsi(const char* text);
 
@@ -255,5 +277,7 @@ void installScriptHooks();
 
 // report.cpp
 void writeReport();
+// The statistics of the module's blocks, GDI objects and timers, open for further fields.
+JsonObject allocStatsJson(const AllocStats& stats);
 
 } // namespace testhost
