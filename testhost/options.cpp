@@ -81,25 +81,6 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--help", "", "this text"},
 };
 
-constexpr const char* kScriptHelp =
-    "\nScript commands (one per line, # starts a comment):\n"
-    "  wait-dialog [MS]            wait for the visible dialog captioned Vexel...\n"
-    "  set-text ID TEXT            WM_SETTEXT to the control (the edit reports EN_CHANGE)\n"
-    "  type ID TEXT                select all, then one WM_CHAR per character\n"
-    "  click ID                    WM_COMMAND BN_CLICKED as a button click sends it\n"
-    "  scroll ID CODE [POS]        WM_HSCROLL from the scroll bar; CODE a number or\n"
-    "                              LINELEFT LINERIGHT PAGELEFT PAGERIGHT THUMBPOSITION\n"
-    "                              THUMBTRACK LEFT RIGHT ENDSCROLL\n"
-    "  mouse-down|mouse-move|mouse-up ID X Y   posted (MK_LBUTTON while held), waited for\n"
-    "  key ID VK                   WM_KEYDOWN and WM_KEYUP to the control\n"
-    "  sleep MS                    let the dialog run\n"
-    "  capture FILE.png            the dialog's client area\n"
-    "  capture-control ID FILE.png a control's client area\n"
-    "  get-text ID | get-scroll ID | focus | beeps | enabled ID | controls   record a value\n"
-    "  (control ID 0 is the dialog itself)\n"
-    "  wait-closed [MS]            wait until the dialog is gone\n"
-    "Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script failed.\n";
-
 // Host kinds as they were seen driving the module, each a set of the options above.
 struct Profile {
     const char* name;
@@ -408,7 +389,9 @@ void printHelp() {
         }
         if (!set.empty()) std::printf("  %-13s = %s\n", "", set.c_str());
     }
-    std::printf("%s", kScriptHelp);
+    printScriptHelp();
+    std::printf("Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script "
+                "failed.\n");
 }
 
 int parseOptions(int argc, char** argv, Options& opt) {

@@ -274,6 +274,7 @@ bool loadScript(const std::string& path, std::string& error);
 void startScriptThread();
 void waitScriptThread(DWORD milliseconds);
 void installScriptHooks();
+void printScriptHelp(); // the commands, for --help
 
 // report.cpp
 void writeReport();
