@@ -47,27 +47,10 @@ std::string numbersJson(std::initializer_list<long long> values) {
 }
 
 JsonObject allocStatsJson(const AllocStats& a) {
-    return JsonObject()
-        .num("alloc_calls", a.allocCalls)
-        .num("realloc_calls", a.reallocCalls)
-        .num("free_calls", a.freeCalls)
-        .num("failed_allocs", a.failedAllocs)
-        .num("injected_failures", a.injectedFailures)
-        .num("freed_while_locked", a.freedWhileLocked)
-        .num("free_unknown", a.freeUnknown)
-        .num("live_blocks", a.liveBlocks)
-        .num("live_bytes", a.liveBytes)
-        .num("peak_live_bytes", a.peakLiveBytes)
-        .num("gdi_created", a.gdiCreated)
-        .num("gdi_deleted", a.gdiDeleted)
-        .num("live_gdi", a.liveGdi)
-        .num("dc_created", a.dcCreated)
-        .num("dc_deleted", a.dcDeleted)
-        .num("live_dc", a.liveDc)
-        .num("get_dc", a.getDc)
-        .num("release_dc", a.releaseDc)
-        .num("timers_set", a.timersSet)
-        .num("timers_killed", a.timersKilled);
+    JsonObject o;
+    for (const AllocField& f : kAllocFields)
+        o.num(f.name, a.*f.member);
+    return o;
 }
 
 namespace {

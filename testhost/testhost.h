@@ -168,6 +168,34 @@ struct AllocStats {
     long long timersSet = 0, timersKilled = 0;
 };
 
+// Every count, with its name in the report.
+struct AllocField {
+    const char* name;
+    long long AllocStats::*member;
+};
+inline constexpr AllocField kAllocFields[] = {
+    {"alloc_calls", &AllocStats::allocCalls},
+    {"realloc_calls", &AllocStats::reallocCalls},
+    {"free_calls", &AllocStats::freeCalls},
+    {"failed_allocs", &AllocStats::failedAllocs},
+    {"injected_failures", &AllocStats::injectedFailures},
+    {"freed_while_locked", &AllocStats::freedWhileLocked},
+    {"free_unknown", &AllocStats::freeUnknown},
+    {"live_blocks", &AllocStats::liveBlocks},
+    {"live_bytes", &AllocStats::liveBytes},
+    {"peak_live_bytes", &AllocStats::peakLiveBytes},
+    {"gdi_created", &AllocStats::gdiCreated},
+    {"gdi_deleted", &AllocStats::gdiDeleted},
+    {"live_gdi", &AllocStats::liveGdi},
+    {"dc_created", &AllocStats::dcCreated},
+    {"dc_deleted", &AllocStats::dcDeleted},
+    {"live_dc", &AllocStats::liveDc},
+    {"get_dc", &AllocStats::getDc},
+    {"release_dc", &AllocStats::releaseDc},
+    {"timers_set", &AllocStats::timersSet},
+    {"timers_killed", &AllocStats::timersKilled},
+};
+
 struct RunSummary {
     int index = 0;
     std::vector<std::pair<std::string, int>> results; // selector name, last result
