@@ -10,7 +10,6 @@
 #pragma GCC diagnostic ignored "-Wrestrict"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -61,13 +60,6 @@ std::wstring wideFromUtf8(const std::string& text) {
     return wide;
 }
 
-bool toInt(const std::string& text, long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 0);
-    return *end == '\0';
-}
-
 bool runIsOver() {
     return WaitForSingleObject(runFinished, 0) == WAIT_OBJECT_0;
 }
@@ -80,13 +72,6 @@ template <typename F> bool waitFor(DWORD ms, F ready) {
         if (GetTickCount() - start >= ms || runIsOver()) return ready();
         Sleep(10);
     }
-}
-
-std::string className(HWND window) {
-    wchar_t name[64];
-    int n = GetClassNameW(window, name, 64);
-    name[n > 0 ? n : 0] = 0;
-    return utf8FromWide(name);
 }
 
 std::string controlText(HWND window) {
@@ -154,8 +139,8 @@ bool postWait(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::stri
 }
 
 bool control(const ScriptLine& line, std::size_t word, HWND& window, std::string& error) {
-    long id = 0;
-    if (line.words.size() <= word || !toInt(line.words[word], id)) {
+    long long id = 0;
+    if (line.words.size() <= word || !parseLong(line.words[word], id)) {
         error = "needs a control id";
         return false;
     }
@@ -171,39 +156,39 @@ bool control(const ScriptLine& line, std::size_t word, HWND& window, std::string
     return true;
 }
 
-bool numberAt(const ScriptLine& line, std::size_t word, long& value, std::string& error) {
-    if (line.words.size() <= word || !toInt(line.words[word], value)) {
+bool numberAt(const ScriptLine& line, std::size_t word, long long& value, std::string& error) {
+    if (line.words.size() <= word || !parseLong(line.words[word], value)) {
         error = "needs a number in place " + std::to_string(word + 1);
         return false;
     }
     return true;
 }
 
-long scrollCode(const std::string& name) {
-    static const std::pair<const char*, long> codes[] = {{"LINELEFT", SB_LINELEFT},
-                                                         {"LINERIGHT", SB_LINERIGHT},
-                                                         {"PAGELEFT", SB_PAGELEFT},
-                                                         {"PAGERIGHT", SB_PAGERIGHT},
-                                                         {"THUMBPOSITION", SB_THUMBPOSITION},
-                                                         {"THUMBTRACK", SB_THUMBTRACK},
-                                                         {"LEFT", SB_LEFT},
-                                                         {"RIGHT", SB_RIGHT},
-                                                         {"ENDSCROLL", SB_ENDSCROLL}};
+long long scrollCode(const std::string& name) {
+    static const std::pair<const char*, long long> codes[] = {{"LINELEFT", SB_LINELEFT},
+                                                              {"LINERIGHT", SB_LINERIGHT},
+                                                              {"PAGELEFT", SB_PAGELEFT},
+                                                              {"PAGERIGHT", SB_PAGERIGHT},
+                                                              {"THUMBPOSITION", SB_THUMBPOSITION},
+                                                              {"THUMBTRACK", SB_THUMBTRACK},
+                                                              {"LEFT", SB_LEFT},
+                                                              {"RIGHT", SB_RIGHT},
+                                                              {"ENDSCROLL", SB_ENDSCROLL}};
     for (const auto& [text, code] : codes)
         if (name == text || name == std::string("SB_") + text) return code;
-    long value = -1;
-    return toInt(name, value) ? value : -1;
+    long long value = -1;
+    return parseLong(name, value) ? value : -1;
 }
 
-long virtualKey(const std::string& name) {
-    static const std::pair<const char*, long> keys[] = {
+long long virtualKey(const std::string& name) {
+    static const std::pair<const char*, long long> keys[] = {
         {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"TAB", VK_TAB},   {"SPACE", VK_SPACE},
         {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},   {"UP", VK_UP},     {"DOWN", VK_DOWN},
         {"BACK", VK_BACK},     {"DELETE", VK_DELETE}, {"HOME", VK_HOME}, {"END", VK_END}};
     for (const auto& [text, code] : keys)
         if (name == text) return code;
-    long value = -1;
-    return toInt(name, value) ? value : -1;
+    long long value = -1;
+    return parseLong(name, value) ? value : -1;
 }
 
 // Copies a window's client area (as the screen shows it) to a PNG.
@@ -273,13 +258,13 @@ struct Call {
 };
 
 // The optional time limit in place 1, in milliseconds.
-bool waitLimit(const Call& c, long& ms) {
+bool waitLimit(const Call& c, long long& ms) {
     ms = kDefaultWaitMs;
     return c.line.words.size() <= 1 || numberAt(c.line, 1, ms, c.error);
 }
 
 bool waitDialog(const Call& c) {
-    long ms = 0;
+    long long ms = 0;
     if (!waitLimit(c, ms)) return false;
     if (!waitFor(static_cast<DWORD>(ms), [] { return findVexelDialog() != nullptr; })) {
         c.error = runIsOver() ? "the run ended without the dialog" : "no dialog appeared";
@@ -292,7 +277,7 @@ bool waitDialog(const Call& c) {
 }
 
 bool waitClosed(const Call& c) {
-    long ms = 0;
+    long long ms = 0;
     if (!waitLimit(c, ms)) return false;
     HWND d = dialog;
     bool closed = waitFor(static_cast<DWORD>(ms),
@@ -306,7 +291,7 @@ bool waitClosed(const Call& c) {
 }
 
 bool sleepFor(const Call& c) {
-    long ms = 0;
+    long long ms = 0;
     if (!numberAt(c.line, 1, ms, c.error)) return false;
     Sleep(static_cast<DWORD>(ms));
     return true;
@@ -370,7 +355,7 @@ bool click(const Call& c) {
 }
 
 bool scroll(const Call& c) {
-    long code = scrollCode(c.line.words[2]), pos = 0;
+    long long code = scrollCode(c.line.words[2]), pos = 0;
     if (code < 0) {
         c.error = "needs a scroll code";
         return false;
@@ -381,12 +366,12 @@ bool scroll(const Call& c) {
 }
 
 bool mouse(const Call& c, UINT message, WPARAM keys) {
-    long x = 0, y = 0;
+    long long x = 0, y = 0;
     if (!numberAt(c.line, 2, x, c.error) || !numberAt(c.line, 3, y, c.error)) return false;
     // Put the real pointer where the scripted one is: the window system sends mouse moves of its
     // own at the real pointer position (when windows appear or resize under it), and one of those
     // in the middle of a scripted drag would move the centre there.
-    POINT screen{x, y};
+    POINT screen{static_cast<LONG>(x), static_cast<LONG>(y)};
     ClientToScreen(c.target, &screen);
     SetCursorPos(screen.x, screen.y);
     return postWait(c.target, message, keys, MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)),
@@ -403,7 +388,7 @@ bool mouseUp(const Call& c) {
 }
 
 bool key(const Call& c) {
-    long vk = virtualKey(c.line.words[2]);
+    long long vk = virtualKey(c.line.words[2]);
     if (vk < 0) {
         c.error = "needs a virtual key";
         return false;

@@ -43,6 +43,13 @@ std::string utf8FromAnsi(const char* text) {
     return utf8FromWide(wide.c_str());
 }
 
+std::string className(HWND window) {
+    wchar_t name[64];
+    int n = GetClassNameW(window, name, 64);
+    name[n > 0 ? n : 0] = 0;
+    return utf8FromWide(name);
+}
+
 namespace {
 
 // An exception that escapes the module ends the process with a report instead of a debugger.

@@ -9,6 +9,15 @@
 #include "testhost/testhost.h"
 
 namespace testhost {
+
+bool parseLong(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 0);
+    return errno == 0 && end != nullptr && *end == '\0';
+}
+
 namespace {
 
 struct OptionHelp {
@@ -106,14 +115,6 @@ constexpr Profile kProfiles[] = {
      "a host whose filterRect leaves out the last row and column",
      {"--lose-last-row-column"}},
 };
-
-bool parseLong(const std::string& text, long long& value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 0);
-    return errno == 0 && end != nullptr && *end == '\0';
-}
 
 bool parseInt(const std::string& text, int& value, long long lo, long long hi) {
     long long v = 0;

@@ -271,9 +271,11 @@ struct JsonObject {
 };
 std::string utf8FromWide(const wchar_t* text);
 std::string utf8FromAnsi(const char* text);
+std::string className(HWND window);
 
 // options.cpp
-int parseOptions(int argc, char** argv, Options& opt); // 0 ok, 1 help shown, 2 error
+bool parseLong(const std::string& text, long long& value); // a whole number, C notation
+int parseOptions(int argc, char** argv, Options& opt);     // 0 ok, 1 help shown, 2 error
 void printHelp();
 
 // image_io.cpp
