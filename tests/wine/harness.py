@@ -141,6 +141,17 @@ def read_png(path, planes=None):
         return np.array(im)
 
 
+def ok_script(*steps, settle=400):
+    """A dialog script: wait for the dialog, let it settle, the steps, then OK and its closing."""
+    return ["wait-dialog 15000", f"sleep {settle}", *steps, "click 1", "wait-closed 10000"]
+
+
+def assert_nothing_held(r, run=0):
+    """The module holds no global block, GDI object or DC after the run (needs --instrument)."""
+    held = r.report["runs"][run]["instrument"]
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+
+
 @dataclass
 class Result:
     report: dict

@@ -18,15 +18,15 @@ import numpy as np
 import pytest
 
 from fixed_point import HALF, half_extent, mix_weights, steps, wrap16, wrap32
-from harness import ARCH, NO_ERR, PROFILES, build_paths, param_block, read_png, run_host
+from harness import (ARCH, NO_ERR, PROFILES, assert_nothing_held, build_paths, ok_script, param_block,
+                     read_png, run_host)
 
 
 @pytest.fixture(scope="module")
 def control():
     """The big preview control's size as Start measures it. A very wide image makes the preview
     as wide as the control and a very tall one as tall (up to 512)."""
-    script = ["wait-dialog 15000", "sleep 400", "capture-control 100 big.png", "click 1",
-              "wait-closed 10000"]
+    script = ok_script("capture-control 100 big.png")
     wide = run_host(image=np.full((8, 1000, 3), 90, np.uint8), settings=dict(showDialog=1),
                     script=script)
     tall = run_host(image=np.full((1000, 8, 3), 90, np.uint8), settings=dict(showDialog=1),
@@ -206,8 +206,7 @@ def test_final_pass_matches_the_model(case, blend, control):
     done = [p[1] for p in r.report["progress"]]
     assert done[0] == 0 and done[-1] == h - 1 and done == sorted(done)
     assert {p[2] for p in r.report["progress"]} == {h}
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
 
 
 BOTH_BUILDS_CASES = [(planes, step, mask) for planes in (1, 3, 4) for step in (1, 2)
@@ -291,8 +290,7 @@ def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     expected[:fh, :fw] = reference(image[:fh, :fw], settings, 1, control)
     wrong = np.argwhere(np.any((r.output != expected).reshape(h, w, -1), axis=2))
     assert len(wrong) == 0, f"{len(wrong)} pixels differ, first (y, x) {wrong[:8].tolist()}"
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
 
 
 def test_a_drawn_preview_does_not_change_the_output(control):
@@ -342,8 +340,7 @@ def test_memory_failures_end_with_mem_full_and_nothing_held():
     # Too little maxSpace for even the fifth of the image: Start fails.
     r = run_host("--instrument", "--max-space", "60000", image=image, settings=settings)
     assert r.results() == {"prepare": 0, "start": -108}
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
     # 400 x 100 decimated by 2 (maxSpace 150,000): the probe (40,532 bytes) and the work image
     # (30,000) can be had, the row cache (at least 1201 x 35 + 100 = 42,135) cannot, so the
     # Continue that ends the prepass fails.
@@ -352,5 +349,4 @@ def test_memory_failures_end_with_mem_full_and_nothing_held():
     assert chosen_step(r.report) == 2
     assert r.results()["continue"] == -108
     assert r.report["runs"][0]["continue_calls"] == 50
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
