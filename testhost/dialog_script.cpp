@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "testhost/testhost.h"
 
@@ -255,6 +256,14 @@ struct Call {
     HWND target;
     std::string& value;
     std::string& error;
+    bool fail(const char* what) const {
+        error = what;
+        return false;
+    }
+    bool ok(std::string recorded) const {
+        value = std::move(recorded);
+        return true;
+    }
 };
 
 // The optional time limit in place 1, in milliseconds.
@@ -266,26 +275,20 @@ bool waitLimit(const Call& c, long long& ms) {
 bool waitDialog(const Call& c) {
     long long ms = 0;
     if (!waitLimit(c, ms)) return false;
-    if (!waitFor(static_cast<DWORD>(ms), [] { return findVexelDialog() != nullptr; })) {
-        c.error = runIsOver() ? "the run ended without the dialog" : "no dialog appeared";
-        return false;
-    }
+    if (!waitFor(static_cast<DWORD>(ms), [] { return findVexelDialog() != nullptr; }))
+        return c.fail(runIsOver() ? "the run ended without the dialog" : "no dialog appeared");
     dialog = findVexelDialog();
     if (!sendWait(dialog, WM_NULL, 0, 0, c.error)) return false;
-    c.value = jsonQuoted(controlText(dialog));
-    return true;
+    return c.ok(jsonQuoted(controlText(dialog)));
 }
 
 bool waitClosed(const Call& c) {
     long long ms = 0;
     if (!waitLimit(c, ms)) return false;
     HWND d = dialog;
-    bool closed = waitFor(static_cast<DWORD>(ms),
-                          [d] { return d == nullptr || !IsWindow(d) || !IsWindowVisible(d); });
-    if (!closed) {
-        c.error = "the dialog is still open";
-        return false;
-    }
+    if (!waitFor(static_cast<DWORD>(ms),
+                 [d] { return d == nullptr || !IsWindow(d) || !IsWindowVisible(d); }))
+        return c.fail("the dialog is still open");
     dialog = nullptr;
     return true;
 }
@@ -299,19 +302,14 @@ bool sleepFor(const Call& c) {
 
 bool beeps(const Call& c) {
     Guard guard(host.lock);
-    c.value = std::to_string(host.beeps);
-    return true;
+    return c.ok(std::to_string(host.beeps));
 }
 
 bool focus(const Call& c) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(host.mainThread, &info)) {
-        c.error = "GetGUIThreadInfo failed";
-        return false;
-    }
-    c.value = windowJson(info.hwndFocus);
-    return true;
+    if (!GetGUIThreadInfo(host.mainThread, &info)) return c.fail("GetGUIThreadInfo failed");
+    return c.ok(windowJson(info.hwndFocus));
 }
 
 bool controls(const Call& c) {
@@ -323,14 +321,6 @@ bool controls(const Call& c) {
     }
     c.value += "]";
     return true;
-}
-
-bool captureDialog(const Call& c) {
-    return captureWindow(c.target, c.line.words[1], c.value, c.error);
-}
-
-bool captureControl(const Call& c) {
-    return captureWindow(c.target, c.line.words[2], c.value, c.error);
 }
 
 bool setText(const Call& c) {
@@ -346,20 +336,14 @@ bool typeText(const Call& c) {
 }
 
 bool click(const Call& c) {
-    if (!IsWindowEnabled(c.target)) {
-        c.error = "the control is disabled";
-        return false;
-    }
+    if (!IsWindowEnabled(c.target)) return c.fail("the control is disabled");
     return sendWait(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c.target), BN_CLICKED),
                     reinterpret_cast<LPARAM>(c.target), c.error);
 }
 
 bool scroll(const Call& c) {
     long long code = scrollCode(c.line.words[2]), pos = 0;
-    if (code < 0) {
-        c.error = "needs a scroll code";
-        return false;
-    }
+    if (code < 0) return c.fail("needs a scroll code");
     if (c.line.words.size() > 3 && !numberAt(c.line, 3, pos, c.error)) return false;
     return sendWait(dialog, WM_HSCROLL, MAKEWPARAM(static_cast<WORD>(code), static_cast<WORD>(pos)),
                     reinterpret_cast<LPARAM>(c.target), c.error);
@@ -377,46 +361,21 @@ bool mouse(const Call& c, UINT message, WPARAM keys) {
     return postWait(c.target, message, keys, MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)),
                     c.error);
 }
-bool mouseDown(const Call& c) {
-    return mouse(c, WM_LBUTTONDOWN, MK_LBUTTON);
-}
-bool mouseMove(const Call& c) {
-    return mouse(c, WM_MOUSEMOVE, MK_LBUTTON);
-}
-bool mouseUp(const Call& c) {
-    return mouse(c, WM_LBUTTONUP, 0); // the button is up once released
-}
 
 bool key(const Call& c) {
     long long vk = virtualKey(c.line.words[2]);
-    if (vk < 0) {
-        c.error = "needs a virtual key";
-        return false;
-    }
+    if (vk < 0) return c.fail("needs a virtual key");
     return postWait(c.target, WM_KEYDOWN, static_cast<WPARAM>(vk), 1, c.error) &&
            postWait(c.target, WM_KEYUP, static_cast<WPARAM>(vk), 0xC0000001, c.error);
-}
-
-bool getText(const Call& c) {
-    c.value = jsonQuoted(controlText(c.target));
-    return true;
-}
-
-bool enabled(const Call& c) {
-    c.value = IsWindowEnabled(c.target) ? "true" : "false";
-    return true;
 }
 
 bool getScroll(const Call& c) {
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;
-    if (!GetScrollInfo(c.target, SB_CTL, &info)) {
-        c.error = "not a scroll bar";
-        return false;
-    }
-    c.value = JsonObject().num("pos", info.nPos).num("min", info.nMin).num("max", info.nMax).done();
-    return true;
+    if (!GetScrollInfo(c.target, SB_CTL, &info)) return c.fail("not a scroll bar");
+    return c.ok(
+        JsonObject().num("pos", info.nPos).num("min", info.nMin).num("max", info.nMax).done());
 }
 
 // What a command acts on: nothing, the dialog wait-dialog found, or the control whose id is its
@@ -443,20 +402,33 @@ constexpr Command kCommands[] = {
     {"scroll", "ID CODE [POS]", Acts::onControl, scroll,
      "WM_HSCROLL from the scroll bar; CODE a number or\nLINELEFT LINERIGHT PAGELEFT PAGERIGHT "
      "THUMBPOSITION\nTHUMBTRACK LEFT RIGHT ENDSCROLL"},
-    {"mouse-down", "ID X Y", Acts::onControl, mouseDown, "posted with MK_LBUTTON, waited for"},
-    {"mouse-move", "ID X Y", Acts::onControl, mouseMove, "posted with MK_LBUTTON, waited for"},
-    {"mouse-up", "ID X Y", Acts::onControl, mouseUp, "posted, waited for"},
+    {"mouse-down", "ID X Y", Acts::onControl,
+     [](const Call& c) { return mouse(c, WM_LBUTTONDOWN, MK_LBUTTON); },
+     "posted with MK_LBUTTON, waited for"},
+    {"mouse-move", "ID X Y", Acts::onControl,
+     [](const Call& c) { return mouse(c, WM_MOUSEMOVE, MK_LBUTTON); },
+     "posted with MK_LBUTTON, waited for"},
+    {"mouse-up", "ID X Y", Acts::onControl, [](const Call& c) { return mouse(c, WM_LBUTTONUP, 0); },
+     "posted, waited for"},
     {"key", "ID VK", Acts::onControl, key,
      "WM_KEYDOWN and WM_KEYUP to the control; VK a number or\nRETURN ESCAPE TAB SPACE LEFT RIGHT "
      "UP DOWN BACK DELETE HOME END"},
     {"sleep", "MS", Acts::alone, sleepFor, "let the dialog run"},
-    {"capture", "FILE.png", Acts::onDialog, captureDialog, "the dialog's client area"},
-    {"capture-control", "ID FILE.png", Acts::onControl, captureControl, "a control's client area"},
-    {"get-text", "ID", Acts::onControl, getText, "record the control's text"},
+    {"capture", "FILE.png", Acts::onDialog,
+     [](const Call& c) { return captureWindow(c.target, c.line.words[1], c.value, c.error); },
+     "the dialog's client area"},
+    {"capture-control", "ID FILE.png", Acts::onControl,
+     [](const Call& c) { return captureWindow(c.target, c.line.words[2], c.value, c.error); },
+     "a control's client area"},
+    {"get-text", "ID", Acts::onControl,
+     [](const Call& c) { return c.ok(jsonQuoted(controlText(c.target))); },
+     "record the control's text"},
     {"get-scroll", "ID", Acts::onControl, getScroll, "record the scroll bar's pos, min and max"},
     {"focus", "", Acts::alone, focus, "record the window with the keyboard focus"},
     {"beeps", "", Acts::alone, beeps, "record how many times the module beeped"},
-    {"enabled", "ID", Acts::onControl, enabled, "record whether the control is enabled"},
+    {"enabled", "ID", Acts::onControl,
+     [](const Call& c) { return c.ok(IsWindowEnabled(c.target) ? "true" : "false"); },
+     "record whether the control is enabled"},
     {"controls", "", Acts::onDialog, controls, "record the dialog's controls"},
     {"wait-closed", "[MS]", Acts::alone, waitClosed, "wait until the dialog is gone"},
 };
