@@ -112,6 +112,12 @@ def param_block(centerX=0, centerY=0, angle=0, stretch=20, strength=50, height=5
                        showDialog)
 
 
+def read_param_block(data):
+    """The settings of a saved block, by param_block's names."""
+    names = ("centerX", "centerY", "angle", "stretch", "strength", "height", "width", "showDialog")
+    return dict(zip(names, struct.unpack("<7h2xi", data[:20])))
+
+
 def fnv1a(pixels):
     """The test host's checksum of the pixels it was asked to draw: rows, columns, planes."""
     h = 2166136261

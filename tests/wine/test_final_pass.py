@@ -19,7 +19,7 @@ import pytest
 
 from fixed_point import HALF, half_extent, mix_weights, steps, wrap16, wrap32
 from harness import (ARCH, NO_ERR, PROFILES, assert_nothing_held, build_paths, ok_script, param_block,
-                     read_png, run_host)
+                     read_param_block, read_png, run_host)
 
 
 @pytest.fixture(scope="module")
@@ -281,9 +281,7 @@ def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     if profile.finish_after_success:
         expected_results["finish"] = 0
     assert r.results() == expected_results
-    stored = [int(v) for v in np.frombuffer(r.params[:14], "<i2")]
-    settings = dict(zip(["centerX", "centerY", "angle", "stretch", "strength", "height", "width"],
-                        stored))
+    settings = read_param_block(r.params)
     assert {k: settings[k] for k in values} == values
     # Only the filter rectangle is filtered; what a host leaves out stays as it was.
     expected = image.copy()
@@ -298,15 +296,12 @@ def test_a_drawn_preview_does_not_change_the_output(control):
     final pass starts every row at the middle of its pixels all the same."""
     w, h = SIZES["rose"]
     image = rose(w, h, 3)
-    script = ["wait-dialog 15000", "sleep 300", "click 102", "sleep 300", "click 1",
-              "wait-closed 10000"]
+    script = ok_script("click 102", "sleep 300", settle=300)
     settings = dict(angle=30, stretch=3, strength=100, height=100, width=100)
     r = run_host("--log-calls", image=image, script=script,
                  params=param_block(centerX=w // 2, centerY=h // 2, showDialog=1, **settings))
     assert r.results()["continue"] == NO_ERR
-    stored = [int(v) for v in np.frombuffer(r.params[:14], "<i2")]
-    settings = dict(zip(["centerX", "centerY", "angle", "stretch", "strength", "height", "width"],
-                        stored))
+    settings = read_param_block(r.params)
     assert np.array_equal(r.output, reference(image, settings, 1, control))
 
 
