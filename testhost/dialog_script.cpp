@@ -139,16 +139,19 @@ bool postWait(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::stri
     return sendWait(window, WM_NULL, 0, 0, error);
 }
 
+bool dialogOpen(std::string& error) {
+    if (dialog != nullptr && IsWindow(dialog)) return true;
+    error = "no dialog (wait-dialog first)";
+    return false;
+}
+
 bool control(const ScriptLine& line, std::size_t word, HWND& window, std::string& error) {
     long long id = 0;
     if (line.words.size() <= word || !parseLong(line.words[word], id)) {
         error = "needs a control id";
         return false;
     }
-    if (dialog == nullptr || !IsWindow(dialog)) {
-        error = "no dialog (wait-dialog first)";
-        return false;
-    }
+    if (!dialogOpen(error)) return false;
     window = id == 0 ? dialog : GetDlgItem(dialog, static_cast<int>(id));
     if (window == nullptr) {
         error = "no control " + line.words[word];
@@ -454,10 +457,7 @@ bool execute(const ScriptLine& line, std::string& value, std::string& error) {
     if (command.acts == Acts::onControl) {
         if (!control(line, 1, target, error)) return false;
     } else if (command.acts == Acts::onDialog) {
-        if (dialog == nullptr || !IsWindow(dialog)) {
-            error = "no dialog (wait-dialog first)";
-            return false;
-        }
+        if (!dialogOpen(error)) return false;
         target = dialog;
     }
     if (line.words.size() - 1 < requiredArgs(command)) {
