@@ -34,14 +34,23 @@ target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32)
 # No link time in the header: the same sources give the same module bytes (and release zip).
 target_link_options(Vexel PRIVATE -Wl,--no-insert-timestamp)
 
+# A console program of the test host or the tools: the module's warnings, a static runtime, the
+# system libraries named after LIBS.
+function(vexel_windows_program name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
+    add_executable(${name} ${arg_SOURCES})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_options(${name} PRIVATE ${VEXEL_WARNINGS})
+    target_compile_definitions(${name} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+    target_link_options(${name} PRIVATE ${VEXEL_STATIC_RUNTIME})
+    target_link_libraries(${name} PRIVATE ${arg_LIBS})
+endfunction()
+
 file(GLOB VEXEL_TESTHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testhost/*.cpp)
 if(VEXEL_TESTHOST_SOURCES)
-    add_executable(vexel_testhost ${VEXEL_TESTHOST_SOURCES})
-    target_include_directories(vexel_testhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
-    target_compile_options(vexel_testhost PRIVATE ${VEXEL_WARNINGS})
-    target_compile_definitions(vexel_testhost PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
-    target_link_options(vexel_testhost PRIVATE ${VEXEL_STATIC_RUNTIME})
-    target_link_libraries(vexel_testhost PRIVATE user32 gdi32 kernel32)
+    vexel_windows_program(vexel_testhost SOURCES ${VEXEL_TESTHOST_SOURCES}
+        LIBS user32 gdi32 kernel32)
+    target_include_directories(vexel_testhost PRIVATE /usr/include/stb)
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/windows.cmake)

@@ -10,9 +10,9 @@
 #pragma GCC diagnostic ignored "-Wrestrict"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "testhost/testhost.h"
 
@@ -61,13 +61,6 @@ std::wstring wideFromUtf8(const std::string& text) {
     return wide;
 }
 
-bool toInt(const std::string& text, long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 0);
-    return *end == '\0';
-}
-
 bool runIsOver() {
     return WaitForSingleObject(runFinished, 0) == WAIT_OBJECT_0;
 }
@@ -80,13 +73,6 @@ template <typename F> bool waitFor(DWORD ms, F ready) {
         if (GetTickCount() - start >= ms || runIsOver()) return ready();
         Sleep(10);
     }
-}
-
-std::string className(HWND window) {
-    wchar_t name[64];
-    int n = GetClassNameW(window, name, 64);
-    name[n > 0 ? n : 0] = 0;
-    return utf8FromWide(name);
 }
 
 std::string controlText(HWND window) {
@@ -153,16 +139,19 @@ bool postWait(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::stri
     return sendWait(window, WM_NULL, 0, 0, error);
 }
 
+bool dialogOpen(std::string& error) {
+    if (dialog != nullptr && IsWindow(dialog)) return true;
+    error = "no dialog (wait-dialog first)";
+    return false;
+}
+
 bool control(const ScriptLine& line, std::size_t word, HWND& window, std::string& error) {
-    long id = 0;
-    if (line.words.size() <= word || !toInt(line.words[word], id)) {
+    long long id = 0;
+    if (line.words.size() <= word || !parseLong(line.words[word], id)) {
         error = "needs a control id";
         return false;
     }
-    if (dialog == nullptr || !IsWindow(dialog)) {
-        error = "no dialog (wait-dialog first)";
-        return false;
-    }
+    if (!dialogOpen(error)) return false;
     window = id == 0 ? dialog : GetDlgItem(dialog, static_cast<int>(id));
     if (window == nullptr) {
         error = "no control " + line.words[word];
@@ -171,39 +160,39 @@ bool control(const ScriptLine& line, std::size_t word, HWND& window, std::string
     return true;
 }
 
-bool numberAt(const ScriptLine& line, std::size_t word, long& value, std::string& error) {
-    if (line.words.size() <= word || !toInt(line.words[word], value)) {
+bool numberAt(const ScriptLine& line, std::size_t word, long long& value, std::string& error) {
+    if (line.words.size() <= word || !parseLong(line.words[word], value)) {
         error = "needs a number in place " + std::to_string(word + 1);
         return false;
     }
     return true;
 }
 
-long scrollCode(const std::string& name) {
-    static const std::pair<const char*, long> codes[] = {{"LINELEFT", SB_LINELEFT},
-                                                         {"LINERIGHT", SB_LINERIGHT},
-                                                         {"PAGELEFT", SB_PAGELEFT},
-                                                         {"PAGERIGHT", SB_PAGERIGHT},
-                                                         {"THUMBPOSITION", SB_THUMBPOSITION},
-                                                         {"THUMBTRACK", SB_THUMBTRACK},
-                                                         {"LEFT", SB_LEFT},
-                                                         {"RIGHT", SB_RIGHT},
-                                                         {"ENDSCROLL", SB_ENDSCROLL}};
+long long scrollCode(const std::string& name) {
+    static const std::pair<const char*, long long> codes[] = {{"LINELEFT", SB_LINELEFT},
+                                                              {"LINERIGHT", SB_LINERIGHT},
+                                                              {"PAGELEFT", SB_PAGELEFT},
+                                                              {"PAGERIGHT", SB_PAGERIGHT},
+                                                              {"THUMBPOSITION", SB_THUMBPOSITION},
+                                                              {"THUMBTRACK", SB_THUMBTRACK},
+                                                              {"LEFT", SB_LEFT},
+                                                              {"RIGHT", SB_RIGHT},
+                                                              {"ENDSCROLL", SB_ENDSCROLL}};
     for (const auto& [text, code] : codes)
         if (name == text || name == std::string("SB_") + text) return code;
-    long value = -1;
-    return toInt(name, value) ? value : -1;
+    long long value = -1;
+    return parseLong(name, value) ? value : -1;
 }
 
-long virtualKey(const std::string& name) {
-    static const std::pair<const char*, long> keys[] = {
+long long virtualKey(const std::string& name) {
+    static const std::pair<const char*, long long> keys[] = {
         {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"TAB", VK_TAB},   {"SPACE", VK_SPACE},
         {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},   {"UP", VK_UP},     {"DOWN", VK_DOWN},
         {"BACK", VK_BACK},     {"DELETE", VK_DELETE}, {"HOME", VK_HOME}, {"END", VK_END}};
     for (const auto& [text, code] : keys)
         if (name == text) return code;
-    long value = -1;
-    return toInt(name, value) ? value : -1;
+    long long value = -1;
+    return parseLong(name, value) ? value : -1;
 }
 
 // Copies a window's client area (as the screen shows it) to a PNG.
@@ -244,8 +233,7 @@ bool captureWindow(HWND window, const std::string& path, std::string& valueJson,
         return false;
     }
     if (!saveBgrPng(path, w, h, bits, rowBytes, error)) return false;
-    valueJson = "{\"file\":" + jsonQuoted(path) + ",\"width\":" + std::to_string(w) +
-                ",\"height\":" + std::to_string(h) + "}";
+    valueJson = JsonObject().str("file", path).num("width", w).num("height", h).done();
     return true;
 }
 
@@ -254,168 +242,229 @@ std::string windowJson(HWND window) {
     RECT rc;
     GetWindowRect(window, &rc);
     if (dialog != nullptr) MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rc), 2);
-    return "{\"id\":" + std::to_string(GetDlgCtrlID(window)) +
-           ",\"class\":" + jsonQuoted(className(window)) +
-           ",\"text\":" + jsonQuoted(controlText(window)) + ",\"rect\":[" +
-           std::to_string(rc.left) + "," + std::to_string(rc.top) + "," + std::to_string(rc.right) +
-           "," + std::to_string(rc.bottom) +
-           "],\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false") +
-           ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + "}";
+    return JsonObject()
+        .num("id", GetDlgCtrlID(window))
+        .str("class", className(window))
+        .str("text", controlText(window))
+        .raw("rect", numbersJson({rc.left, rc.top, rc.right, rc.bottom}))
+        .boolean("enabled", IsWindowEnabled(window))
+        .boolean("visible", IsWindowVisible(window))
+        .done();
+}
+
+// One call of a script command: its line, the window it acts on (the control of an ID command,
+// the dialog for the others that need one) and where its recorded value and error go.
+struct Call {
+    const ScriptLine& line;
+    HWND target;
+    std::string& value;
+    std::string& error;
+    bool fail(const char* what) const {
+        error = what;
+        return false;
+    }
+    bool ok(std::string recorded) const {
+        value = std::move(recorded);
+        return true;
+    }
+};
+
+// The optional time limit in place 1, in milliseconds.
+bool waitLimit(const Call& c, long long& ms) {
+    ms = kDefaultWaitMs;
+    return c.line.words.size() <= 1 || numberAt(c.line, 1, ms, c.error);
+}
+
+bool waitDialog(const Call& c) {
+    long long ms = 0;
+    if (!waitLimit(c, ms)) return false;
+    if (!waitFor(static_cast<DWORD>(ms), [] { return findVexelDialog() != nullptr; }))
+        return c.fail(runIsOver() ? "the run ended without the dialog" : "no dialog appeared");
+    dialog = findVexelDialog();
+    if (!sendWait(dialog, WM_NULL, 0, 0, c.error)) return false;
+    return c.ok(jsonQuoted(controlText(dialog)));
+}
+
+bool waitClosed(const Call& c) {
+    long long ms = 0;
+    if (!waitLimit(c, ms)) return false;
+    HWND d = dialog;
+    if (!waitFor(static_cast<DWORD>(ms),
+                 [d] { return d == nullptr || !IsWindow(d) || !IsWindowVisible(d); }))
+        return c.fail("the dialog is still open");
+    dialog = nullptr;
+    return true;
+}
+
+bool sleepFor(const Call& c) {
+    long long ms = 0;
+    if (!numberAt(c.line, 1, ms, c.error)) return false;
+    Sleep(static_cast<DWORD>(ms));
+    return true;
+}
+
+bool beeps(const Call& c) {
+    Guard guard(host.lock);
+    return c.ok(std::to_string(host.beeps));
+}
+
+bool focus(const Call& c) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(host.mainThread, &info)) return c.fail("GetGUIThreadInfo failed");
+    return c.ok(windowJson(info.hwndFocus));
+}
+
+bool controls(const Call& c) {
+    c.value = "[";
+    for (HWND child = GetWindow(c.target, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (c.value.size() > 1) c.value += ",";
+        c.value += windowJson(child);
+    }
+    c.value += "]";
+    return true;
+}
+
+bool setText(const Call& c) {
+    std::wstring text = wideFromUtf8(c.line.rest);
+    return sendWait(c.target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), c.error);
+}
+
+bool typeText(const Call& c) {
+    if (!sendWait(c.target, EM_SETSEL, 0, -1, c.error)) return false;
+    for (wchar_t ch : wideFromUtf8(c.line.rest))
+        if (!sendWait(c.target, WM_CHAR, ch, 1, c.error)) return false;
+    return true;
+}
+
+bool click(const Call& c) {
+    if (!IsWindowEnabled(c.target)) return c.fail("the control is disabled");
+    return sendWait(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c.target), BN_CLICKED),
+                    reinterpret_cast<LPARAM>(c.target), c.error);
+}
+
+bool scroll(const Call& c) {
+    long long code = scrollCode(c.line.words[2]), pos = 0;
+    if (code < 0) return c.fail("needs a scroll code");
+    if (c.line.words.size() > 3 && !numberAt(c.line, 3, pos, c.error)) return false;
+    return sendWait(dialog, WM_HSCROLL, MAKEWPARAM(static_cast<WORD>(code), static_cast<WORD>(pos)),
+                    reinterpret_cast<LPARAM>(c.target), c.error);
+}
+
+bool mouse(const Call& c, UINT message, WPARAM keys) {
+    long long x = 0, y = 0;
+    if (!numberAt(c.line, 2, x, c.error) || !numberAt(c.line, 3, y, c.error)) return false;
+    // Put the real pointer where the scripted one is: the window system sends mouse moves of its
+    // own at the real pointer position (when windows appear or resize under it), and one of those
+    // in the middle of a scripted drag would move the centre there.
+    POINT screen{static_cast<LONG>(x), static_cast<LONG>(y)};
+    ClientToScreen(c.target, &screen);
+    SetCursorPos(screen.x, screen.y);
+    return postWait(c.target, message, keys, MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)),
+                    c.error);
+}
+
+bool key(const Call& c) {
+    long long vk = virtualKey(c.line.words[2]);
+    if (vk < 0) return c.fail("needs a virtual key");
+    return postWait(c.target, WM_KEYDOWN, static_cast<WPARAM>(vk), 1, c.error) &&
+           postWait(c.target, WM_KEYUP, static_cast<WPARAM>(vk), 0xC0000001, c.error);
+}
+
+bool getScroll(const Call& c) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    if (!GetScrollInfo(c.target, SB_CTL, &info)) return c.fail("not a scroll bar");
+    return c.ok(
+        JsonObject().num("pos", info.nPos).num("min", info.nMin).num("max", info.nMax).done());
+}
+
+// What a command acts on: nothing, the dialog wait-dialog found, or the control whose id is its
+// first argument (id 0 is the dialog itself).
+enum class Acts { alone, onDialog, onControl };
+
+struct Command {
+    const char* name;
+    // The arguments as --help shows them: [X] may be left out, TEXT is the rest of the line (it
+    // may be empty); the others are required.
+    const char* args;
+    Acts acts;
+    bool (*run)(const Call&);
+    const char* help; // lines after the first start with a newline
+};
+
+constexpr Command kCommands[] = {
+    {"wait-dialog", "[MS]", Acts::alone, waitDialog,
+     "wait for the visible dialog captioned Vexel..."},
+    {"set-text", "ID TEXT", Acts::onControl, setText,
+     "WM_SETTEXT to the control (the edit reports EN_CHANGE)"},
+    {"type", "ID TEXT", Acts::onControl, typeText, "select all, then one WM_CHAR per character"},
+    {"click", "ID", Acts::onControl, click, "WM_COMMAND BN_CLICKED as a button click sends it"},
+    {"scroll", "ID CODE [POS]", Acts::onControl, scroll,
+     "WM_HSCROLL from the scroll bar; CODE a number or\nLINELEFT LINERIGHT PAGELEFT PAGERIGHT "
+     "THUMBPOSITION\nTHUMBTRACK LEFT RIGHT ENDSCROLL"},
+    {"mouse-down", "ID X Y", Acts::onControl,
+     [](const Call& c) { return mouse(c, WM_LBUTTONDOWN, MK_LBUTTON); },
+     "posted with MK_LBUTTON, waited for"},
+    {"mouse-move", "ID X Y", Acts::onControl,
+     [](const Call& c) { return mouse(c, WM_MOUSEMOVE, MK_LBUTTON); },
+     "posted with MK_LBUTTON, waited for"},
+    {"mouse-up", "ID X Y", Acts::onControl, [](const Call& c) { return mouse(c, WM_LBUTTONUP, 0); },
+     "posted, waited for"},
+    {"key", "ID VK", Acts::onControl, key,
+     "WM_KEYDOWN and WM_KEYUP to the control; VK a number or\nRETURN ESCAPE TAB SPACE LEFT RIGHT "
+     "UP DOWN BACK DELETE HOME END"},
+    {"sleep", "MS", Acts::alone, sleepFor, "let the dialog run"},
+    {"capture", "FILE.png", Acts::onDialog,
+     [](const Call& c) { return captureWindow(c.target, c.line.words[1], c.value, c.error); },
+     "the dialog's client area"},
+    {"capture-control", "ID FILE.png", Acts::onControl,
+     [](const Call& c) { return captureWindow(c.target, c.line.words[2], c.value, c.error); },
+     "a control's client area"},
+    {"get-text", "ID", Acts::onControl,
+     [](const Call& c) { return c.ok(jsonQuoted(controlText(c.target))); },
+     "record the control's text"},
+    {"get-scroll", "ID", Acts::onControl, getScroll, "record the scroll bar's pos, min and max"},
+    {"focus", "", Acts::alone, focus, "record the window with the keyboard focus"},
+    {"beeps", "", Acts::alone, beeps, "record how many times the module beeped"},
+    {"enabled", "ID", Acts::onControl,
+     [](const Call& c) { return c.ok(IsWindowEnabled(c.target) ? "true" : "false"); },
+     "record whether the control is enabled"},
+    {"controls", "", Acts::onDialog, controls, "record the dialog's controls"},
+    {"wait-closed", "[MS]", Acts::alone, waitClosed, "wait until the dialog is gone"},
+};
+
+const Command* findCommand(const std::string& name) {
+    for (const Command& command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+// The arguments a command cannot do without.
+std::size_t requiredArgs(const Command& command) {
+    std::istringstream words(command.args);
+    std::size_t count = 0;
+    for (std::string w; words >> w;)
+        count += w[0] != '[' && w != "TEXT";
+    return count;
 }
 
 bool execute(const ScriptLine& line, std::string& value, std::string& error) {
-    const std::string& cmd = line.words[0];
+    const Command& command = *findCommand(line.words[0]); // loadScript took known ones only
     HWND target = nullptr;
-    long a = 0, b = 0;
-    if (cmd == "wait-dialog") {
-        long ms = kDefaultWaitMs;
-        if (line.words.size() > 1 && !numberAt(line, 1, ms, error)) return false;
-        if (!waitFor(static_cast<DWORD>(ms), [] { return findVexelDialog() != nullptr; })) {
-            error = runIsOver() ? "the run ended without the dialog" : "no dialog appeared";
-            return false;
-        }
-        dialog = findVexelDialog();
-        if (!sendWait(dialog, WM_NULL, 0, 0, error)) return false;
-        value = jsonQuoted(controlText(dialog));
-        return true;
+    if (command.acts == Acts::onControl) {
+        if (!control(line, 1, target, error)) return false;
+    } else if (command.acts == Acts::onDialog) {
+        if (!dialogOpen(error)) return false;
+        target = dialog;
     }
-    if (cmd == "sleep") {
-        if (!numberAt(line, 1, a, error)) return false;
-        Sleep(static_cast<DWORD>(a));
-        return true;
+    if (line.words.size() - 1 < requiredArgs(command)) {
+        error = std::string("needs ") + command.args;
+        return false;
     }
-    if (cmd == "beeps") {
-        Guard guard(host.lock);
-        value = std::to_string(host.beeps);
-        return true;
-    }
-    if (cmd == "wait-closed") {
-        long ms = kDefaultWaitMs;
-        if (line.words.size() > 1 && !numberAt(line, 1, ms, error)) return false;
-        HWND d = dialog;
-        bool closed = waitFor(static_cast<DWORD>(ms),
-                              [d] { return d == nullptr || !IsWindow(d) || !IsWindowVisible(d); });
-        if (!closed) {
-            error = "the dialog is still open";
-            return false;
-        }
-        dialog = nullptr;
-        return true;
-    }
-    if (cmd == "focus") {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        if (!GetGUIThreadInfo(host.mainThread, &info)) {
-            error = "GetGUIThreadInfo failed";
-            return false;
-        }
-        value = windowJson(info.hwndFocus);
-        return true;
-    }
-    if (cmd == "controls") {
-        if (dialog == nullptr) {
-            error = "no dialog (wait-dialog first)";
-            return false;
-        }
-        value = "[";
-        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (value.size() > 1) value += ",";
-            value += windowJson(child);
-        }
-        value += "]";
-        return true;
-    }
-    if (cmd == "capture") {
-        if (line.words.size() < 2) {
-            error = "needs a file name";
-            return false;
-        }
-        if (dialog == nullptr || !IsWindow(dialog)) {
-            error = "no dialog (wait-dialog first)";
-            return false;
-        }
-        return captureWindow(dialog, line.words[1], value, error);
-    }
-    if (!control(line, 1, target, error)) return false;
-    if (cmd == "set-text" || cmd == "type") {
-        std::wstring text = wideFromUtf8(line.rest);
-        if (cmd == "set-text")
-            return sendWait(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), error);
-        if (!sendWait(target, EM_SETSEL, 0, -1, error)) return false;
-        for (wchar_t c : text)
-            if (!sendWait(target, WM_CHAR, c, 1, error)) return false;
-        return true;
-    }
-    if (cmd == "click") {
-        if (!IsWindowEnabled(target)) {
-            error = "the control is disabled";
-            return false;
-        }
-        return sendWait(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(target), BN_CLICKED),
-                        reinterpret_cast<LPARAM>(target), error);
-    }
-    if (cmd == "scroll") {
-        if (line.words.size() < 3 || (a = scrollCode(line.words[2])) < 0) {
-            error = "needs a scroll code";
-            return false;
-        }
-        if (line.words.size() > 3 && !numberAt(line, 3, b, error)) return false;
-        return sendWait(dialog, WM_HSCROLL, MAKEWPARAM(static_cast<WORD>(a), static_cast<WORD>(b)),
-                        reinterpret_cast<LPARAM>(target), error);
-    }
-    if (cmd == "mouse-down" || cmd == "mouse-move" || cmd == "mouse-up") {
-        if (!numberAt(line, 2, a, error) || !numberAt(line, 3, b, error)) return false;
-        UINT message = cmd == "mouse-down"   ? WM_LBUTTONDOWN
-                       : cmd == "mouse-move" ? WM_MOUSEMOVE
-                                             : WM_LBUTTONUP;
-        WPARAM keys = cmd == "mouse-up" ? 0 : MK_LBUTTON; // the button is up once released
-        // Put the real pointer where the scripted one is: the window system sends mouse moves of
-        // its own at the real pointer position (when windows appear or resize under it), and
-        // one of those in the middle of a scripted drag would move the centre there.
-        POINT screen{a, b};
-        ClientToScreen(target, &screen);
-        SetCursorPos(screen.x, screen.y);
-        return postWait(target, message, keys,
-                        MAKELPARAM(static_cast<WORD>(a), static_cast<WORD>(b)), error);
-    }
-    if (cmd == "key") {
-        if (line.words.size() < 3 || (a = virtualKey(line.words[2])) < 0) {
-            error = "needs a virtual key";
-            return false;
-        }
-        return postWait(target, WM_KEYDOWN, static_cast<WPARAM>(a), 1, error) &&
-               postWait(target, WM_KEYUP, static_cast<WPARAM>(a), 0xC0000001, error);
-    }
-    if (cmd == "get-text") {
-        value = jsonQuoted(controlText(target));
-        return true;
-    }
-    if (cmd == "enabled") {
-        value = IsWindowEnabled(target) ? "true" : "false";
-        return true;
-    }
-    if (cmd == "get-scroll") {
-        SCROLLINFO info{};
-        info.cbSize = sizeof info;
-        info.fMask = SIF_ALL;
-        if (!GetScrollInfo(target, SB_CTL, &info)) {
-            error = "not a scroll bar";
-            return false;
-        }
-        value = "{\"pos\":" + std::to_string(info.nPos) + ",\"min\":" + std::to_string(info.nMin) +
-                ",\"max\":" + std::to_string(info.nMax) + "}";
-        return true;
-    }
-    if (cmd == "capture-control") {
-        if (line.words.size() < 3) {
-            error = "needs a file name";
-            return false;
-        }
-        return captureWindow(target, line.words[2], value, error);
-    }
-    error = "unknown command";
-    return false;
+    return command.run(Call{line, target, value, error});
 }
 
 DWORD WINAPI scriptMain(void*) {
@@ -471,11 +520,6 @@ bool loadScript(const std::string& path, std::string& error) {
         error = "cannot read " + path;
         return false;
     }
-    static const char* const known[] = {
-        "wait-dialog", "set-text",        "type",     "click",      "scroll",
-        "mouse-down",  "mouse-move",      "mouse-up", "key",        "sleep",
-        "capture",     "capture-control", "get-text", "get-scroll", "focus",
-        "beeps",       "enabled",         "controls", "wait-closed"};
     std::string text;
     int number = 0;
     while (std::getline(in, text)) {
@@ -486,10 +530,7 @@ bool loadScript(const std::string& path, std::string& error) {
         for (std::string w; words >> w;)
             line.words.push_back(w);
         if (line.words.empty() || line.words[0][0] == '#') continue;
-        bool ok = false;
-        for (const char* k : known)
-            ok |= line.words[0] == k;
-        if (!ok) {
+        if (findCommand(line.words[0]) == nullptr) {
             error = path + ":" + std::to_string(number) + ": unknown command " + line.words[0];
             return false;
         }
@@ -502,6 +543,18 @@ bool loadScript(const std::string& path, std::string& error) {
         scriptLines.push_back(line);
     }
     return true;
+}
+
+void printScriptHelp() {
+    std::printf(
+        "\nScript commands (one per line, # starts a comment; control ID 0 is the dialog):\n");
+    for (const Command& command : kCommands) {
+        std::string left = std::string(command.name) + (command.args[0] ? " " : "") + command.args;
+        std::string help = command.help;
+        for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at))
+            help.insert(++at, 30, ' ');
+        std::printf("  %-27s %s\n", left.c_str(), help.c_str());
+    }
 }
 
 void installScriptHooks() {

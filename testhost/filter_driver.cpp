@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "testhost/image_mode.h"
 #include "testhost/testhost.h"
 
 namespace testhost {
@@ -39,6 +40,21 @@ std::string rectText(const vexel::HostRect& r) {
            "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + ")";
 }
 
+// Room for `bytes` that end exactly where a no-access page begins, so that reading one byte past
+// them faults; `pages` gets the base of the pages to release. Null when they cannot be had.
+std::uint8_t* allocateBeforeNoAccessPage(std::size_t bytes, void*& pages) {
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    const std::size_t page = info.dwPageSize;
+    const std::size_t span = (bytes + page - 1) / page * page;
+    auto* base = static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    if (base == nullptr || !VirtualProtect(base + span, page, PAGE_NOACCESS, &old)) return nullptr;
+    pages = base;
+    return base + span - bytes;
+}
+
 // Buffer memory: plain heap with a guard tail, or with --guard-pages whole pages placed so that
 // the byte after the data is a no-access page (a read past the end faults at once).
 struct BufferFree {
@@ -58,16 +74,10 @@ BufferBytes allocBuffer(std::size_t dataBytes, bool guarded) {
         std::fill_n(bytes.get() + dataBytes, kGuardBytes, kGuardByte);
         return bytes;
     }
-    SYSTEM_INFO info{};
-    GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    const std::size_t span = (dataBytes + page - 1) / page * page;
-    auto* base = static_cast<std::uint8_t*>(
-        VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    if (base == nullptr) throw std::bad_alloc();
-    DWORD old = 0;
-    VirtualProtect(base + span, page, PAGE_NOACCESS, &old);
-    return BufferBytes(base + span - dataBytes, BufferFree{base});
+    void* pages = nullptr;
+    std::uint8_t* data = allocateBeforeNoAccessPage(dataBytes, pages);
+    if (data == nullptr) throw std::bad_alloc();
+    return BufferBytes(data, BufferFree{pages});
 }
 
 // One buffer handed to the module for one call: the pixels of a rectangle, planes lo..hi
@@ -237,13 +247,6 @@ void __cdecl progressProc(std::int32_t done, std::int32_t total) {
     host.progress.push_back({host.run, done, total});
 }
 
-int planesForMode(std::int32_t mode) {
-    if (mode == vexel::imagemode::grayScale || mode == vexel::imagemode::multichannel ||
-        mode == vexel::imagemode::duotone)
-        return 1;
-    return mode == vexel::imagemode::cmyk ? 4 : 3;
-}
-
 // Reads the srcRect pixels of the map into a top-down 24-bit DIB and draws it at (dstCol,
 // dstRow), as a host shows a module's preview.
 std::int16_t __cdecl displayPixelsProc(const vexel::PSPixelMap* source,
@@ -381,27 +384,16 @@ HGLOBAL globalFromBytes(const std::uint8_t* bytes, std::size_t count) {
     return handle;
 }
 
-// Room for `bytes` that end exactly where a no-access page begins, so that reading one byte past
-// them faults. Never freed: the process ends soon after.
-std::uint8_t* allocateBeforeNoAccessPage(std::size_t bytes) {
-    SYSTEM_INFO info{};
-    GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    const std::size_t span = (bytes + page - 1) / page * page;
-    auto* base = static_cast<std::uint8_t*>(
-        VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    if (base == nullptr || !VirtualProtect(base + span, page, PAGE_NOACCESS, &old)) return nullptr;
-    return base + span - bytes;
-}
-
 void initRecord() {
     const Options& o = host.opt;
     host.recordBytes.assign(static_cast<std::size_t>(o.recordSize) + kGuardBytes, 0);
     std::fill(host.recordBytes.begin() + o.recordSize, host.recordBytes.end(), kGuardByte);
     new (host.recordBytes.data()) vexel::FilterRecord{};
-    if (o.recordGuardPage && host.guardedRecord == nullptr)
-        host.guardedRecord = allocateBeforeNoAccessPage(static_cast<std::size_t>(o.recordSize));
+    if (o.recordGuardPage && host.guardedRecord == nullptr) {
+        void* pages = nullptr; // never released: the process ends soon after
+        host.guardedRecord =
+            allocateBeforeNoAccessPage(static_cast<std::size_t>(o.recordSize), pages);
+    }
     vexel::FilterRecord& fr = filterRecord();
     fr.abortProc = abortProc;
     fr.progressProc = o.noProgress ? nullptr : progressProc;

@@ -71,24 +71,22 @@ int(WINAPI* realMessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
 UINT_PTR(WINAPI* realSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
 BOOL(WINAPI* realKillTimer)(HWND, UINT_PTR);
 
-bool failThisAlloc(SIZE_T bytes) {
+// Whether this allocation of the module is to fail (--fail-alloc-above, --fail-alloc-nth); a
+// failure is counted and left as the system leaves one.
+bool injectFailure(SIZE_T bytes) {
     ++counters.allocSerial;
     const Options& o = host.opt;
     bool fail = (o.failAllocAbove >= 0 && static_cast<long long>(bytes) > o.failAllocAbove) ||
                 (o.failAllocNth > 0 && counters.allocSerial == o.failAllocNth);
-    if (fail) ++counters.total.injectedFailures;
-    return fail;
+    if (!fail) return false;
+    ++counters.total.injectedFailures;
+    ++counters.total.failedAllocs;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return true;
 }
 
-HGLOBAL WINAPI countingGlobalAlloc(UINT flags, SIZE_T bytes) {
-    Guard guard(counters.lock);
-    ++counters.total.allocCalls;
-    if (failThisAlloc(bytes)) {
-        ++counters.total.failedAllocs;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    HGLOBAL h = realGlobalAlloc(flags, bytes);
+// Counts a block the system returned (or its failure).
+HGLOBAL noteBlock(HGLOBAL h, SIZE_T bytes) {
     if (h == nullptr) {
         ++counters.total.failedAllocs;
         return nullptr;
@@ -97,45 +95,63 @@ HGLOBAL WINAPI countingGlobalAlloc(UINT flags, SIZE_T bytes) {
     counters.liveBytes += static_cast<long long>(bytes);
     noteLiveBytes();
     return h;
+}
+
+// Stops counting a block; false for one that was not counted.
+bool forgetBlock(HGLOBAL h) {
+    auto it = counters.blocks.find(h);
+    if (it == counters.blocks.end()) return false;
+    counters.liveBytes -= static_cast<long long>(it->second);
+    counters.blocks.erase(it);
+    return true;
+}
+
+HGLOBAL WINAPI countingGlobalAlloc(UINT flags, SIZE_T bytes) {
+    Guard guard(counters.lock);
+    ++counters.total.allocCalls;
+    if (injectFailure(bytes)) return nullptr;
+    return noteBlock(realGlobalAlloc(flags, bytes), bytes);
 }
 
 HGLOBAL WINAPI countingGlobalReAlloc(HGLOBAL old, SIZE_T bytes, UINT flags) {
     Guard guard(counters.lock);
     ++counters.total.reallocCalls;
     if ((flags & GMEM_MODIFY) != 0) return realGlobalReAlloc(old, bytes, flags);
-    if (failThisAlloc(bytes)) {
-        ++counters.total.failedAllocs;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (injectFailure(bytes)) return nullptr;
     HGLOBAL h = realGlobalReAlloc(old, bytes, flags);
-    if (h == nullptr) {
-        ++counters.total.failedAllocs;
-        return nullptr;
-    }
-    auto it = counters.blocks.find(old);
-    if (it != counters.blocks.end()) {
-        counters.liveBytes -= static_cast<long long>(it->second);
-        counters.blocks.erase(it);
-    }
-    counters.blocks[h] = bytes;
-    counters.liveBytes += static_cast<long long>(bytes);
-    noteLiveBytes();
-    return h;
+    if (h != nullptr) forgetBlock(old);
+    return noteBlock(h, bytes);
 }
 
 HGLOBAL WINAPI countingGlobalFree(HGLOBAL h) {
     Guard guard(counters.lock);
     ++counters.total.freeCalls;
-    auto it = counters.blocks.find(h);
-    if (it != counters.blocks.end()) {
+    if (counters.blocks.count(h) != 0) {
         if ((GlobalFlags(h) & GMEM_LOCKCOUNT) != 0) ++counters.total.freedWhileLocked;
-        counters.liveBytes -= static_cast<long long>(it->second);
-        counters.blocks.erase(it);
+        forgetBlock(h);
     } else if (h != nullptr && h != host.parameters) {
         ++counters.total.freeUnknown;
     }
     return realGlobalFree(h);
+}
+
+// Counts one event of a call that succeeded, and passes its result on.
+template <typename R> R countSuccess(R result, long long AllocStats::*counter) {
+    if (result) {
+        Guard guard(counters.lock);
+        ++(counters.total.*counter);
+    }
+    return result;
+}
+
+// Stops counting a GDI object or DC the module deletes, and counts the deletion.
+template <typename Live, typename H>
+void forgetObject(Live& live, H object, long long AllocStats::*deleted) {
+    Guard guard(counters.lock);
+    auto it = live.find(object);
+    if (it == live.end()) return;
+    ++(counters.total.*deleted);
+    live.erase(it);
 }
 
 template <typename H> H noteGdi(H object, const char* kind) {
@@ -188,14 +204,7 @@ HFONT WINAPI countingCreateFontIndirectA(const LOGFONTA* font) {
 }
 
 BOOL WINAPI countingDeleteObject(HGDIOBJ object) {
-    {
-        Guard guard(counters.lock);
-        auto it = counters.gdi.find(object);
-        if (it != counters.gdi.end()) {
-            ++counters.total.gdiDeleted;
-            counters.gdi.erase(it);
-        }
-    }
+    forgetObject(counters.gdi, object, &AllocStats::gdiDeleted);
     return realDeleteObject(object);
 }
 
@@ -210,57 +219,28 @@ HDC WINAPI countingCreateCompatibleDC(HDC dc) {
 }
 
 BOOL WINAPI countingDeleteDC(HDC dc) {
-    {
-        Guard guard(counters.lock);
-        auto it = counters.dcs.find(dc);
-        if (it != counters.dcs.end()) {
-            ++counters.total.dcDeleted;
-            counters.dcs.erase(it);
-        }
-    }
+    forgetObject(counters.dcs, dc, &AllocStats::dcDeleted);
     return realDeleteDC(dc);
 }
 
-HDC noteGetDc(HDC dc) {
-    if (dc != nullptr) {
-        Guard guard(counters.lock);
-        ++counters.total.getDc;
-    }
-    return dc;
-}
 HDC WINAPI countingGetDC(HWND window) {
-    return noteGetDc(realGetDC(window));
+    return countSuccess(realGetDC(window), &AllocStats::getDc);
 }
 HDC WINAPI countingGetWindowDC(HWND window) {
-    return noteGetDc(realGetWindowDC(window));
+    return countSuccess(realGetWindowDC(window), &AllocStats::getDc);
 }
 HDC WINAPI countingGetDCEx(HWND window, HRGN clip, DWORD flags) {
-    return noteGetDc(realGetDCEx(window, clip, flags));
+    return countSuccess(realGetDCEx(window, clip, flags), &AllocStats::getDc);
 }
 int WINAPI countingReleaseDC(HWND window, HDC dc) {
-    int released = realReleaseDC(window, dc);
-    if (released != 0) {
-        Guard guard(counters.lock);
-        ++counters.total.releaseDc;
-    }
-    return released;
+    return countSuccess(realReleaseDC(window, dc), &AllocStats::releaseDc);
 }
 
 UINT_PTR WINAPI countingSetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
-    UINT_PTR made = realSetTimer(window, id, ms, proc);
-    if (made != 0) {
-        Guard guard(counters.lock);
-        ++counters.total.timersSet;
-    }
-    return made;
+    return countSuccess(realSetTimer(window, id, ms, proc), &AllocStats::timersSet);
 }
 BOOL WINAPI countingKillTimer(HWND window, UINT_PTR id) {
-    BOOL killed = realKillTimer(window, id);
-    if (killed) {
-        Guard guard(counters.lock);
-        ++counters.total.timersKilled;
-    }
-    return killed;
+    return countSuccess(realKillTimer(window, id), &AllocStats::timersKilled);
 }
 
 BOOL WINAPI countingMessageBeep(UINT type) {
@@ -404,21 +384,8 @@ AllocStats allocStatsNow() {
     const AllocStats& t = counters.total;
     const AllocStats& s = counters.atRunStart;
     AllocStats a;
-    a.allocCalls = t.allocCalls - s.allocCalls;
-    a.reallocCalls = t.reallocCalls - s.reallocCalls;
-    a.freeCalls = t.freeCalls - s.freeCalls;
-    a.failedAllocs = t.failedAllocs - s.failedAllocs;
-    a.injectedFailures = t.injectedFailures - s.injectedFailures;
-    a.freedWhileLocked = t.freedWhileLocked - s.freedWhileLocked;
-    a.freeUnknown = t.freeUnknown - s.freeUnknown;
-    a.gdiCreated = t.gdiCreated - s.gdiCreated;
-    a.gdiDeleted = t.gdiDeleted - s.gdiDeleted;
-    a.dcCreated = t.dcCreated - s.dcCreated;
-    a.dcDeleted = t.dcDeleted - s.dcDeleted;
-    a.getDc = t.getDc - s.getDc;
-    a.releaseDc = t.releaseDc - s.releaseDc;
-    a.timersSet = t.timersSet - s.timersSet;
-    a.timersKilled = t.timersKilled - s.timersKilled;
+    for (const AllocField& f : kAllocFields) // the live counts and the peak are set below
+        a.*f.member = t.*f.member - s.*f.member;
     a.peakLiveBytes = counters.runPeak;
     a.liveBlocks = static_cast<long long>(counters.blocks.size());
     a.liveBytes = counters.liveBytes;
@@ -453,34 +420,11 @@ std::string instrumentJson(bool excludeParameters) {
         a.liveGdi = static_cast<long long>(counters.gdi.size());
         a.liveDc = static_cast<long long>(counters.dcs.size());
     }
-    std::string json = "{";
-    auto field = [&json](const char* name, long long value) {
-        json += std::string(json.size() > 1 ? "," : "") + "\"" + name + std::string("\":") +
-                std::to_string(value);
-    };
-    field("alloc_calls", a.allocCalls);
-    field("realloc_calls", a.reallocCalls);
-    field("free_calls", a.freeCalls);
-    field("failed_allocs", a.failedAllocs);
-    field("injected_failures", a.injectedFailures);
-    field("freed_while_locked", a.freedWhileLocked);
-    field("free_unknown", a.freeUnknown);
-    field("live_blocks", a.liveBlocks);
-    field("live_bytes", a.liveBytes);
-    field("live_locked_blocks", lockedLive);
-    field("peak_live_bytes", a.peakLiveBytes);
-    field("gdi_created", a.gdiCreated);
-    field("gdi_deleted", a.gdiDeleted);
-    field("live_gdi", a.liveGdi);
-    field("dc_created", a.dcCreated);
-    field("dc_deleted", a.dcDeleted);
-    field("live_dc", a.liveDc);
-    field("get_dc", a.getDc);
-    field("release_dc", a.releaseDc);
-    field("timers_set", a.timersSet);
-    field("timers_killed", a.timersKilled);
-    json += ",\"live_block_sizes\":[" + blocks + "],\"live_gdi_kinds\":[" + gdi + "]}";
-    return json;
+    return allocStatsJson(a)
+        .num("live_locked_blocks", lockedLive)
+        .raw("live_block_sizes", "[" + blocks + "]")
+        .raw("live_gdi_kinds", "[" + gdi + "]")
+        .done();
 }
 
 } // namespace testhost

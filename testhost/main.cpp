@@ -43,7 +43,29 @@ std::string utf8FromAnsi(const char* text) {
     return utf8FromWide(wide.c_str());
 }
 
+std::string className(HWND window) {
+    wchar_t name[64];
+    int n = GetClassNameW(window, name, 64);
+    name[n > 0 ? n : 0] = 0;
+    return utf8FromWide(name);
+}
+
 namespace {
+
+// The exit status (the first failure's, else `status`), after the report is written.
+int finish(int status) {
+    if (host.exitStatus == kExitOk) host.exitStatus = status;
+    writeReport();
+    std::fflush(nullptr);
+    return host.exitStatus;
+}
+
+// A failure to set up or write out: said on stderr and in the report.
+int failUsage(const std::string& error) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    host.error = error;
+    return finish(kExitUsage);
+}
 
 // An exception that escapes the module ends the process with a report instead of a debugger.
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
@@ -58,9 +80,7 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
     std::fprintf(stderr, "crash: %s\n", text);
     host.error = text;
     host.exitStatus = kExitCrash;
-    writeReport();
-    std::fflush(nullptr);
-    ExitProcess(kExitCrash);
+    ExitProcess(static_cast<UINT>(finish(kExitCrash)));
 }
 
 DWORD WINAPI watchdog(void*) {
@@ -72,9 +92,7 @@ DWORD WINAPI watchdog(void*) {
         host.error = "timeout in " + host.selector;
         host.exitStatus = kExitTimeout;
     }
-    writeReport();
-    std::fflush(nullptr);
-    ExitProcess(kExitTimeout);
+    ExitProcess(static_cast<UINT>(finish(kExitTimeout)));
 }
 
 bool writeParamsOut(std::string& error) {
@@ -89,13 +107,6 @@ bool writeParamsOut(std::string& error) {
         out.write(&byte, 1);
     }
     return true;
-}
-
-int finish(int status) {
-    if (host.exitStatus == kExitOk) host.exitStatus = status;
-    writeReport();
-    std::fflush(nullptr);
-    return host.exitStatus;
 }
 
 } // namespace
@@ -113,16 +124,8 @@ int main(int argc, char** argv) {
     if (dog != nullptr) CloseHandle(dog);
 
     std::string error;
-    if (!host.opt.script.empty() && !loadScript(host.opt.script, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        host.error = error;
-        return finish(kExitUsage);
-    }
-    if (!setUpHost(error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        host.error = error;
-        return finish(kExitUsage);
-    }
+    if (!host.opt.script.empty() && !loadScript(host.opt.script, error)) return failUsage(error);
+    if (!setUpHost(error)) return failUsage(error);
     bool dialogThread = !host.opt.script.empty() || !host.opt.dialogAnswer.empty();
     if (dialogThread) {
         installScriptHooks();
@@ -131,16 +134,9 @@ int main(int argc, char** argv) {
     runAll();
     if (dialogThread) waitScriptThread(5000);
 
-    if (!host.opt.output.empty() && !saveImage(host.opt.output, host.current, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        host.error = error;
-        return finish(kExitUsage);
-    }
-    if (!host.opt.paramsOut.empty() && !writeParamsOut(error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        host.error = error;
-        return finish(kExitUsage);
-    }
+    if (!host.opt.output.empty() && !saveImage(host.opt.output, host.current, error))
+        return failUsage(error);
+    if (!host.opt.paramsOut.empty() && !writeParamsOut(error)) return failUsage(error);
     bool scriptFailed = false;
     {
         Guard guard(host.lock);

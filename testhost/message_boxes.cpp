@@ -22,13 +22,6 @@ std::string windowText(HWND window) {
     return utf8FromWide(text);
 }
 
-std::string className(HWND window) {
-    wchar_t name[64];
-    int n = GetClassNameW(window, name, 64);
-    name[n < 0 ? 0 : n] = 0;
-    return utf8FromWide(name);
-}
-
 // The message text: the static control with the message box's text id, else the first static
 // with any text.
 std::string messageText(HWND box) {

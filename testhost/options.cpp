@@ -5,9 +5,19 @@
 #include <cstring>
 #include <string>
 
+#include "testhost/image_mode.h"
 #include "testhost/testhost.h"
 
 namespace testhost {
+
+bool parseLong(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 0);
+    return errno == 0 && end != nullptr && *end == '\0';
+}
+
 namespace {
 
 struct OptionHelp {
@@ -80,25 +90,6 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--help", "", "this text"},
 };
 
-constexpr const char* kScriptHelp =
-    "\nScript commands (one per line, # starts a comment):\n"
-    "  wait-dialog [MS]            wait for the visible dialog captioned Vexel...\n"
-    "  set-text ID TEXT            WM_SETTEXT to the control (the edit reports EN_CHANGE)\n"
-    "  type ID TEXT                select all, then one WM_CHAR per character\n"
-    "  click ID                    WM_COMMAND BN_CLICKED as a button click sends it\n"
-    "  scroll ID CODE [POS]        WM_HSCROLL from the scroll bar; CODE a number or\n"
-    "                              LINELEFT LINERIGHT PAGELEFT PAGERIGHT THUMBPOSITION\n"
-    "                              THUMBTRACK LEFT RIGHT ENDSCROLL\n"
-    "  mouse-down|mouse-move|mouse-up ID X Y   posted (MK_LBUTTON while held), waited for\n"
-    "  key ID VK                   WM_KEYDOWN and WM_KEYUP to the control\n"
-    "  sleep MS                    let the dialog run\n"
-    "  capture FILE.png            the dialog's client area\n"
-    "  capture-control ID FILE.png a control's client area\n"
-    "  get-text ID | get-scroll ID | focus | beeps | enabled ID | controls   record a value\n"
-    "  (control ID 0 is the dialog itself)\n"
-    "  wait-closed [MS]            wait until the dialog is gone\n"
-    "Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script failed.\n";
-
 // Host kinds as they were seen driving the module, each a set of the options above.
 struct Profile {
     const char* name;
@@ -124,14 +115,6 @@ constexpr Profile kProfiles[] = {
      "a host whose filterRect leaves out the last row and column",
      {"--lose-last-row-column"}},
 };
-
-bool parseLong(const std::string& text, long long& value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 0);
-    return errno == 0 && end != nullptr && *end == '\0';
-}
 
 bool parseInt(const std::string& text, int& value, long long lo, long long hi) {
     long long v = 0;
@@ -407,7 +390,9 @@ void printHelp() {
         }
         if (!set.empty()) std::printf("  %-13s = %s\n", "", set.c_str());
     }
-    std::printf("%s", kScriptHelp);
+    printScriptHelp();
+    std::printf("Exit status: 0 ok, 2 usage, 3 load, 4 max calls, 5 timeout, 6 crash, 7 script "
+                "failed.\n");
 }
 
 int parseOptions(int argc, char** argv, Options& opt) {
@@ -458,12 +443,11 @@ int parseOptions(int argc, char** argv, Options& opt) {
         std::fprintf(stderr, "--settings and --params-in exclude each other\n");
         return 2;
     }
-    // One of planes and mode follows from the other: grey, multichannel and duotone have one
-    // plane, CMYK four, every other mode three.
+    // One of planes and mode follows from the other.
     if (!opt.haveMode)
-        opt.mode = opt.planes == 1 ? 1 : opt.planes == 4 ? 4 : 3;
+        opt.mode = modeForPlanes(opt.planes);
     else if (!opt.havePlanes)
-        opt.planes = opt.mode == 1 || opt.mode == 7 || opt.mode == 8 ? 1 : opt.mode == 4 ? 4 : 3;
+        opt.planes = planesForMode(opt.mode);
     return 0;
 }
 

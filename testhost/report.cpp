@@ -37,31 +37,28 @@ std::string jsonQuoted(const std::string& text) {
     return out + "\"";
 }
 
+std::string numbersJson(std::initializer_list<long long> values) {
+    std::string out = "[";
+    for (long long v : values) {
+        if (out.size() > 1) out += ",";
+        out += std::to_string(v);
+    }
+    return out + "]";
+}
+
+JsonObject allocStatsJson(const AllocStats& a) {
+    JsonObject o;
+    for (const AllocField& f : kAllocFields)
+        o.num(f.name, a.*f.member);
+    return o;
+}
+
 namespace {
 
-std::string rectJson(const vexel::HostRect& r) {
-    return std::string("[") + std::to_string(r.top) + std::string(",") + std::to_string(r.left) +
-           "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + "]";
+// top, left, bottom, right, of either rectangle kind.
+template <typename Rect> std::string rectJson(const Rect& r) {
+    return numbersJson({r.top, r.left, r.bottom, r.right});
 }
-
-std::string vrectJson(const vexel::HostVRect& r) {
-    return std::string("[") + std::to_string(r.top) + std::string(",") + std::to_string(r.left) +
-           "," + std::to_string(r.bottom) + std::string(",") + std::to_string(r.right) + "]";
-}
-
-// Appends "name":value pairs to an object under construction.
-struct Obj {
-    std::string text = "{";
-    Obj& raw(const char* name, const std::string& json) {
-        if (text.size() > 1) text += ",";
-        text += jsonQuoted(name) + ":" + json;
-        return *this;
-    }
-    Obj& num(const char* name, long long value) { return raw(name, std::to_string(value)); }
-    Obj& str(const char* name, const std::string& value) { return raw(name, jsonQuoted(value)); }
-    Obj& boolean(const char* name, bool value) { return raw(name, value ? "true" : "false"); }
-    std::string done() { return text + "}"; }
-};
 
 template <typename T, typename F> std::string list(const std::vector<T>& items, F toJson) {
     std::string out = "[";
@@ -72,38 +69,13 @@ template <typename T, typename F> std::string list(const std::vector<T>& items, 
     return out + "]";
 }
 
-std::string allocJson(const AllocStats& a) {
-    return Obj()
-        .num("alloc_calls", a.allocCalls)
-        .num("realloc_calls", a.reallocCalls)
-        .num("free_calls", a.freeCalls)
-        .num("failed_allocs", a.failedAllocs)
-        .num("injected_failures", a.injectedFailures)
-        .num("freed_while_locked", a.freedWhileLocked)
-        .num("free_unknown", a.freeUnknown)
-        .num("live_blocks", a.liveBlocks)
-        .num("live_bytes", a.liveBytes)
-        .num("peak_live_bytes", a.peakLiveBytes)
-        .num("gdi_created", a.gdiCreated)
-        .num("gdi_deleted", a.gdiDeleted)
-        .num("live_gdi", a.liveGdi)
-        .num("dc_created", a.dcCreated)
-        .num("dc_deleted", a.dcDeleted)
-        .num("live_dc", a.liveDc)
-        .num("get_dc", a.getDc)
-        .num("release_dc", a.releaseDc)
-        .num("timers_set", a.timersSet)
-        .num("timers_killed", a.timersKilled)
-        .done();
-}
-
 std::string buildReport() {
-    Obj r;
+    JsonObject r;
     r.num("exit_status", host.exitStatus);
     r.raw("error", host.error.empty() ? "null" : jsonQuoted(host.error));
     r.str("plugin", host.opt.plugin);
     r.str("profile", host.opt.profile);
-    r.raw("image", Obj()
+    r.raw("image", JsonObject()
                        .num("width", host.source.width)
                        .num("height", host.source.height)
                        .num("planes", host.source.planes)
@@ -111,7 +83,7 @@ std::string buildReport() {
                        .done());
     r.num("host_window", static_cast<long long>(host.platform.hwnd));
     HDC screen = GetDC(nullptr);
-    r.raw("screen", Obj()
+    r.raw("screen", JsonObject()
                         .num("bits_pixel", GetDeviceCaps(screen, BITSPIXEL))
                         .num("planes", GetDeviceCaps(screen, PLANES))
                         .num("width", GetDeviceCaps(screen, HORZRES))
@@ -120,7 +92,7 @@ std::string buildReport() {
     ReleaseDC(nullptr, screen);
     r.raw("imports_patched", list(host.importsPatched, jsonQuoted));
     r.raw("calls", list(host.calls, [](const CallRecord& c) {
-              return Obj()
+              return JsonObject()
                   .num("run", c.run)
                   .str("selector", c.selector)
                   .num("code", c.code)
@@ -128,20 +100,20 @@ std::string buildReport() {
                   .done();
           }));
     r.raw("runs", list(host.runs, [](const RunSummary& s) {
-              Obj results;
+              JsonObject results;
               for (const auto& [name, value] : s.results)
                   results.num(name.c_str(), value);
-              Obj o;
+              JsonObject o;
               o.num("index", s.index)
                   .raw("results", results.done())
                   .num("continue_calls", s.continueCalls)
                   .boolean("finished", s.finished)
                   .str("params_hex", s.paramsHex);
-              if (s.haveAlloc) o.raw("instrument", allocJson(s.alloc));
+              if (s.haveAlloc) o.raw("instrument", allocStatsJson(s.alloc).done());
               return o.done();
           }));
     r.raw("call_log", list(host.callLog, [](const CallLogEntry& e) {
-              return Obj()
+              return JsonObject()
                   .num("run", e.run)
                   .num("index", e.index)
                   .str("selector", e.selector)
@@ -149,28 +121,24 @@ std::string buildReport() {
                   .raw("in", rectJson(e.inRect))
                   .raw("out", rectJson(e.outRect))
                   .raw("mask", rectJson(e.maskRect))
-                  .raw("planes", std::string("[") + std::to_string(e.planes[0]) + "," +
-                                     std::to_string(e.planes[1]) + "," +
-                                     std::to_string(e.planes[2]) + "," +
-                                     std::to_string(e.planes[3]) + "]")
+                  .raw("planes", numbersJson({e.planes[0], e.planes[1], e.planes[2], e.planes[3]}))
                   .done();
           }));
     r.raw("progress", list(host.progress, [](const ProgressRecord& p) {
-              return std::string("[") + std::to_string(p.run) + std::string(",") +
-                     std::to_string(p.done) + "," + std::to_string(p.total) + "]";
+              return numbersJson({p.run, p.done, p.total});
           }));
     r.num("display_pixels_count", host.displayCount);
     r.raw("display_pixels", list(host.display, [](const DisplayRecord& d) {
-              return Obj()
+              return JsonObject()
                   .num("run", d.run)
                   .num("continue_call", d.continueCall)
                   .num("version", d.map.version)
-                  .raw("bounds", vrectJson(d.map.bounds))
+                  .raw("bounds", rectJson(d.map.bounds))
                   .num("image_mode", d.map.imageMode)
                   .num("row_bytes", d.map.rowBytes)
                   .num("col_bytes", d.map.colBytes)
                   .num("plane_bytes", d.map.planeBytes)
-                  .raw("src_rect", vrectJson(d.srcRect))
+                  .raw("src_rect", rectJson(d.srcRect))
                   .num("dst_row", d.dstRow)
                   .num("dst_col", d.dstCol)
                   .num("checksum", d.checksum)
@@ -178,7 +146,7 @@ std::string buildReport() {
                   .done();
           }));
     r.raw("message_boxes", list(host.messageBoxes, [](const MessageBoxRecord& m) {
-              return Obj()
+              return JsonObject()
                   .num("run", m.run)
                   .str("selector", m.selector)
                   .str("caption", m.argCaption)
@@ -196,7 +164,7 @@ std::string buildReport() {
                   .done();
           }));
     r.raw("protocol_errors", list(host.protocolErrors, [](const ProtocolError& e) {
-              return Obj()
+              return JsonObject()
                   .num("run", e.run)
                   .str("selector", e.selector)
                   .num("call", e.call)
@@ -204,7 +172,7 @@ std::string buildReport() {
                   .done();
           }));
     r.raw("script", list(host.script, [](const ScriptResult& s) {
-              Obj o;
+              JsonObject o;
               o.num("line", s.line).str("command", s.command).boolean("ok", s.ok);
               if (!s.valueJson.empty()) o.raw("value", s.valueJson);
               if (!s.error.empty()) o.str("error", s.error);

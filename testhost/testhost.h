@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,34 @@ struct AllocStats {
     long long timersSet = 0, timersKilled = 0;
 };
 
+// Every count, with its name in the report.
+struct AllocField {
+    const char* name;
+    long long AllocStats::*member;
+};
+inline constexpr AllocField kAllocFields[] = {
+    {"alloc_calls", &AllocStats::allocCalls},
+    {"realloc_calls", &AllocStats::reallocCalls},
+    {"free_calls", &AllocStats::freeCalls},
+    {"failed_allocs", &AllocStats::failedAllocs},
+    {"injected_failures", &AllocStats::injectedFailures},
+    {"freed_while_locked", &AllocStats::freedWhileLocked},
+    {"free_unknown", &AllocStats::freeUnknown},
+    {"live_blocks", &AllocStats::liveBlocks},
+    {"live_bytes", &AllocStats::liveBytes},
+    {"peak_live_bytes", &AllocStats::peakLiveBytes},
+    {"gdi_created", &AllocStats::gdiCreated},
+    {"gdi_deleted", &AllocStats::gdiDeleted},
+    {"live_gdi", &AllocStats::liveGdi},
+    {"dc_created", &AllocStats::dcCreated},
+    {"dc_deleted", &AllocStats::dcDeleted},
+    {"live_dc", &AllocStats::liveDc},
+    {"get_dc", &AllocStats::getDc},
+    {"release_dc", &AllocStats::releaseDc},
+    {"timers_set", &AllocStats::timersSet},
+    {"timers_killed", &AllocStats::timersKilled},
+};
+
 struct RunSummary {
     int index = 0;
     std::vector<std::pair<std::string, int>> results; // selector name, last result
@@ -219,11 +248,34 @@ void protocolError(const std::string& what);
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
 // A JSON string literal of UTF-8 text.
 std::string jsonQuoted(const std::string& text);
+
+// A JSON array of whole numbers.
+std::string numbersJson(std::initializer_list<long long> values);
+
+// Appends "name":value pairs to a JSON object under construction.
+struct JsonObject {
+    std::string text = "{";
+    JsonObject& raw(const char* name, const std::string& json) {
+        if (text.size() > 1) text += ",";
+        text += jsonQuoted(name) + ":" + json;
+        return *this;
+    }
+    JsonObject& num(const char* name, long long value) { return raw(name, std::to_string(value)); }
+    JsonObject& str(const char* name, const std::string& value) {
+        return raw(name, jsonQuoted(value));
+    }
+    JsonObject& boolean(const char* name, bool value) {
+        return raw(name, value ? "true" : "false");
+    }
+    std::string done() const { return text + "}"; }
+};
 std::string utf8FromWide(const wchar_t* text);
 std::string utf8FromAnsi(const char* text);
+std::string className(HWND window);
 
 // options.cpp
-int parseOptions(int argc, char** argv, Options& opt); // 0 ok, 1 help shown, 2 error
+bool parseLong(const std::string& text, long long& value); // a whole number, C notation
+int parseOptions(int argc, char** argv, Options& opt);     // 0 ok, 1 help shown, 2 error
 void printHelp();
 
 // image_io.cpp
@@ -252,8 +304,11 @@ bool loadScript(const std::string& path, std::string& error);
 void startScriptThread();
 void waitScriptThread(DWORD milliseconds);
 void installScriptHooks();
+void printScriptHelp(); // the commands, for --help
 
 // report.cpp
 void writeReport();
+// The statistics of the module's blocks, GDI objects and timers, open for further fields.
+JsonObject allocStatsJson(const AllocStats& stats);
 
 } // namespace testhost

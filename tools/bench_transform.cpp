@@ -20,21 +20,9 @@
 #include "pipeline/row_cache.h"
 #include "pipeline/run_plan.h"
 
-// Plain heap blocks stand in for global memory; the benchmark never runs out.
+// Global memory is the unit tests' stand-in (tests/unit/memory_fake.cpp); the benchmark never runs
+// out.
 namespace vexel {
-BlockHandle allocBlock(std::int32_t size) {
-    return size < 0 ? nullptr : std::calloc(1, static_cast<std::size_t>(size));
-}
-void* lockBlock(BlockHandle block) {
-    return block;
-}
-void unlockBlock(BlockHandle) {}
-void freeBlock(BlockHandle block) {
-    std::free(block);
-}
-std::uint32_t blockSize(BlockHandle) {
-    return 0;
-}
 void releaseRunResources() {
     freeRunBuffer(g.buffers.rowCache);
 }

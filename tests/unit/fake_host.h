@@ -18,6 +18,7 @@
 #include "host/param_block.h"
 #include "host/plugin_globals.h"
 #include "tests/unit/test_support.h"
+#include "testhost/image_mode.h"
 
 namespace vexel::testing {
 
@@ -67,9 +68,7 @@ struct FakeHost {
         record.imageSize = HostPoint{static_cast<std::int16_t>(kTop + h + 10),
                                      static_cast<std::int16_t>(kLeft + w + 10)};
         record.planes = planeCount;
-        record.imageMode = planeCount == 1   ? imagemode::grayScale
-                           : planeCount == 4 ? imagemode::cmyk
-                                             : imagemode::rgb;
+        record.imageMode = testhost::modeForPlanes(planeCount);
         record.maxSpace = maxSpace;
         record.progressProc = &FakeHost::onProgress;
         active = this;

@@ -1,5 +1,6 @@
 // Stand-ins for the window system and global memory, so the platform-free logic runs natively
-// under the sanitizers. Tests configure and inspect them through `platformFake` and `memoryFake`.
+// under the sanitizers. Tests configure and inspect them through `platformFake` and `memoryFake`
+// (tests/unit/memory_fake.h).
 #pragma once
 
 #include <cstdint>
@@ -7,21 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace vexel::testing {
+#include "tests/unit/memory_fake.h"
 
-struct MemoryFake {
-    std::int64_t liveBlocks = 0;
-    std::int64_t liveBytes = 0;
-    std::int64_t peakBytes = 0;
-    std::int64_t allocations = 0;
-    // Allocations larger than this fail (-1: no limit); allocation number failAt (1-based) fails.
-    std::int64_t failAbove = -1;
-    std::int64_t failAt = 0;
-    // An allocation that would take the live bytes above this fails (-1: no limit).
-    std::int64_t failLiveAbove = -1;
-    std::int64_t liveLocks = 0;
-};
-extern MemoryFake memoryFake;
+namespace vexel::testing {
 
 struct PlatformFake {
     std::vector<std::string> warnings;

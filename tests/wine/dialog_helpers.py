@@ -3,6 +3,7 @@ preview geometry worked out from what the dialog shows, and finding the centre m
 
 import numpy as np
 
+from fixed_point import scaled
 from harness import param_block, run_host
 
 # A 64 x 48 RGB image with no flat areas near the centre, so the marker's untouched pixels and
@@ -34,10 +35,6 @@ def saved_block(**fields):
     return param_block(showDialog=1, **fields)
 
 
-def saturating_product(a, b):
-    return max(-32767, min(32767, (a * b + 128) >> 8))
-
-
 class Geometry:
     """The preview geometry for the test image, from the big preview's captured size: the control
     is square and the image wider than high, so the fit is width-limited at sampleStep 1."""
@@ -50,12 +47,12 @@ class Geometry:
         self.default_centre = (self.width // 2, self.height // 2)
         # Preview rows and columns whose sample (at the pixel's centre) lies inside the image.
         self.drawn_width = sum(1 for j in range(self.width)
-                               if (32768 + j * self.scale) >> 16 < image_width)
+                               if scaled(j, self.scale) < image_width)
         self.drawn_height = sum(1 for i in range(self.height)
-                                if (32768 + i * self.scale) >> 16 < image_height)
+                                if scaled(i, self.scale) < image_height)
 
     def to_image(self, v):
-        return (v * self.scale + 32768) >> 16
+        return scaled(v, self.scale)
 
 
 # The 8 x 8 centre marker: W white, B black, . whatever was there.

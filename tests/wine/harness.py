@@ -112,6 +112,20 @@ def param_block(centerX=0, centerY=0, angle=0, stretch=20, strength=50, height=5
                        showDialog)
 
 
+def read_param_block(data):
+    """The settings of a saved block, by param_block's names."""
+    names = ("centerX", "centerY", "angle", "stretch", "strength", "height", "width", "showDialog")
+    return dict(zip(names, struct.unpack("<7h2xi", data[:20])))
+
+
+def fnv1a(pixels):
+    """The test host's checksum of the pixels it was asked to draw: rows, columns, planes."""
+    h = 2166136261
+    for v in np.asarray(pixels, dtype=np.uint8).reshape(-1).tolist():
+        h = ((h ^ v) * 16777619) & 0xFFFFFFFF
+    return h
+
+
 def write_png(path, array):
     """Writes a (h, w) grey, (h, w, 3) RGB or (h, w, 4) RGBA/CMYK uint8 array."""
     array = np.asarray(array, dtype=np.uint8)
@@ -131,6 +145,17 @@ def read_png(path, planes=None):
         elif planes == 4:
             im = im.convert("RGBA")
         return np.array(im)
+
+
+def ok_script(*steps, settle=400):
+    """A dialog script: wait for the dialog, let it settle, the steps, then OK and its closing."""
+    return ["wait-dialog 15000", f"sleep {settle}", *steps, "click 1", "wait-closed 10000"]
+
+
+def assert_nothing_held(r, run=0):
+    """The module holds no global block, GDI object or DC after the run (needs --instrument)."""
+    held = r.report["runs"][run]["instrument"]
+    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
 
 
 @dataclass

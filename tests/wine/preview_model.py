@@ -5,25 +5,9 @@ centres, the dispersion effect at preview scale, the host mask turned into previ
 and their edge, and the pixels that the centre marker and the effect frame cover.
 """
 
-import math
-
 import numpy as np
 
-HALF = 32768
-PI = 3.14159265359  # the value the effect's steps are defined with
-
-
-def wrap16(v):
-    return ((np.asarray(v, dtype=np.int64) + 0x8000) & 0xFFFF) - 0x8000
-
-
-def wrap32(v):
-    return ((np.asarray(v, dtype=np.int64) + 0x80000000) & 0xFFFFFFFF) - 0x80000000
-
-
-def saturating_product(a, b):
-    u = (a * b + 128) >> 8
-    return max(-32767, min(32767, u))
+from fixed_point import HALF, half_extent, mix_weights, saturating_product, scaled, steps, wrap16
 
 
 def sample_step(report):
@@ -51,8 +35,8 @@ class Geometry:
         assert wh * self.pw // ww == self.ph, "not a width-limited preview"
         self.image_scale = step * self.scale
         self.pm = max(self.pw, self.ph)
-        self.cols = (HALF + np.arange(self.pw, dtype=np.int64) * self.scale) >> 16
-        self.rows = (HALF + np.arange(self.ph, dtype=np.int64) * self.scale) >> 16
+        self.cols = scaled(np.arange(self.pw, dtype=np.int64), self.scale)
+        self.rows = scaled(np.arange(self.ph, dtype=np.int64), self.scale)
         assert self.cols[-1] < ww and self.rows[-1] < wh
         # Preview columns and rows that sample the same work pixel as their predecessor are
         # copies of the first one.
@@ -73,15 +57,11 @@ class Geometry:
         orig = self.original()
         pos_x = HALF + self.first_col * s
         pos_y = HALF + self.first_row * s
-        half_w = int(wrap16(wrap32(saturating_product(settings["width"], self.pm) * s) >> 15))
-        half_h = int(wrap16(wrap32(saturating_product(settings["height"], self.pm) * s) >> 15))
-        angle = settings["angle"] * PI / 180
-        step_x = int(math.cos(angle) * settings["stretch"] * 25000)
-        step_y = int(math.sin(angle) * settings["stretch"] * 25000)
-        mix_effect = settings["strength"] * 256 // 100
-        mix_original = 256 - mix_effect
-        gcx = (center[0] * s + HALF) >> 16
-        gcy = (center[1] * s + HALF) >> 16
+        half_w = half_extent(settings["width"], self.pm, s)
+        half_h = half_extent(settings["height"], self.pm, s)
+        step_x, step_y = steps(settings)
+        mix_original, mix_effect = mix_weights(settings)
+        gcx, gcy = scaled(center[0], s), scaled(center[1], s)
         dx = wrap16(self.cols - gcx)
         dy = wrap16(self.rows - gcy)
         inside = ((-half_h < dy) & (dy < half_h))[:, None] & ((-half_w < dx) & (dx < half_w))[None]
@@ -101,8 +81,8 @@ class Geometry:
 
     def selection(self, mask):
         """Preview selection bits from a host mask (only 255 selects)."""
-        rows = (np.arange(self.ph, dtype=np.int64) * self.image_scale + HALF) >> 16
-        cols = (np.arange(self.pw, dtype=np.int64) * self.image_scale + HALF) >> 16
+        rows = scaled(np.arange(self.ph, dtype=np.int64), self.image_scale)
+        cols = scaled(np.arange(self.pw, dtype=np.int64), self.image_scale)
         return np.asarray(mask)[rows][:, cols] == 255
 
     def shown(self, settings=None, center=None, effect=False, selection=None, floating=False):
@@ -146,14 +126,6 @@ def decorations(geom, center, settings, tolerance=1):
     covered |= within_rows & ((abs(cols - left) <= t) | (abs(cols - right) <= t))
     covered |= within_cols & ((abs(rows - top) <= t) | (abs(rows - bottom) <= t))
     return covered
-
-
-def fnv1a(pixels):
-    """The test host's checksum of the pixels it was asked to draw: rows, columns, planes."""
-    h = 2166136261
-    for v in np.asarray(pixels, dtype=np.uint8).reshape(-1).tolist():
-        h = ((h ^ v) * 16777619) & 0xFFFFFFFF
-    return h
 
 
 def mismatches(actual, expected, ignore=None):

@@ -10,7 +10,6 @@ applies the selection itself, so the output is the same with and without one.
 Also here: the memory the module holds against maxSpace, measured by the test host.
 """
 
-import math
 import os
 import subprocess
 import tempfile
@@ -18,26 +17,16 @@ import tempfile
 import numpy as np
 import pytest
 
-from harness import ARCH, NO_ERR, PROFILES, build_paths, param_block, read_png, run_host
-
-PI = 3.14159265359
-HALF = 32768
-
-
-def wrap16(v):
-    return ((np.asarray(v, dtype=np.int64) + 0x8000) & 0xFFFF) - 0x8000
-
-
-def wrap32(v):
-    return ((np.asarray(v, dtype=np.int64) + 0x80000000) & 0xFFFFFFFF) - 0x80000000
+from fixed_point import HALF, half_extent, mix_weights, steps, wrap16, wrap32
+from harness import (ARCH, NO_ERR, PROFILES, assert_nothing_held, build_paths, ok_script, param_block,
+                     read_param_block, read_png, run_host)
 
 
 @pytest.fixture(scope="module")
 def control():
     """The big preview control's size as Start measures it. A very wide image makes the preview
     as wide as the control and a very tall one as tall (up to 512)."""
-    script = ["wait-dialog 15000", "sleep 400", "capture-control 100 big.png", "click 1",
-              "wait-closed 10000"]
+    script = ok_script("capture-control 100 big.png")
     wide = run_host(image=np.full((8, 1000, 3), 90, np.uint8), settings=dict(showDialog=1),
                     script=script)
     tall = run_host(image=np.full((1000, 8, 3), 90, np.uint8), settings=dict(showDialog=1),
@@ -59,10 +48,6 @@ def work_size(w, h, step):
     return (w, h) if step == 1 else (max(1, w // step), max(1, h // step))
 
 
-def saturating_product(a, b):
-    return max(-32767, min(32767, (a * b + 128) >> 8))
-
-
 def reference(image, settings, step, control):
     """The filtered image the final pass must produce."""
     img = (image if image.ndim == 3 else image[:, :, None]).astype(np.int64)
@@ -70,17 +55,10 @@ def reference(image, settings, step, control):
     pw, ph, scale = preview_fit(*work_size(w, h, step), *control)
     image_scale = int(wrap32(step * scale))
     preview_max = max(pw, ph)
-
-    def half_extent(setting):
-        product = wrap32(saturating_product(setting, preview_max) * image_scale)
-        return int(wrap16(product >> 15))
-
-    half_w, half_h = half_extent(settings["width"]), half_extent(settings["height"])
-    angle = settings["angle"] * PI / 180
-    step_x = int(math.cos(angle) * settings["stretch"] * 25000)
-    step_y = int(math.sin(angle) * settings["stretch"] * 25000)
-    mix_effect = settings["strength"] * 256 // 100
-    mix_original = 256 - mix_effect
+    half_w = half_extent(settings["width"], preview_max, image_scale)
+    half_h = half_extent(settings["height"], preview_max, image_scale)
+    step_x, step_y = steps(settings)
+    mix_original, mix_effect = mix_weights(settings)
 
     y, x = np.mgrid[0:h, 0:w].astype(np.int64)
     dx, dy = wrap16(x - settings["centerX"]), wrap16(y - settings["centerY"])
@@ -228,8 +206,7 @@ def test_final_pass_matches_the_model(case, blend, control):
     done = [p[1] for p in r.report["progress"]]
     assert done[0] == 0 and done[-1] == h - 1 and done == sorted(done)
     assert {p[2] for p in r.report["progress"]} == {h}
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
 
 
 BOTH_BUILDS_CASES = [(planes, step, mask) for planes in (1, 3, 4) for step in (1, 2)
@@ -304,17 +281,14 @@ def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     if profile.finish_after_success:
         expected_results["finish"] = 0
     assert r.results() == expected_results
-    stored = [int(v) for v in np.frombuffer(r.params[:14], "<i2")]
-    settings = dict(zip(["centerX", "centerY", "angle", "stretch", "strength", "height", "width"],
-                        stored))
+    settings = read_param_block(r.params)
     assert {k: settings[k] for k in values} == values
     # Only the filter rectangle is filtered; what a host leaves out stays as it was.
     expected = image.copy()
     expected[:fh, :fw] = reference(image[:fh, :fw], settings, 1, control)
     wrong = np.argwhere(np.any((r.output != expected).reshape(h, w, -1), axis=2))
     assert len(wrong) == 0, f"{len(wrong)} pixels differ, first (y, x) {wrong[:8].tolist()}"
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
 
 
 def test_a_drawn_preview_does_not_change_the_output(control):
@@ -322,15 +296,12 @@ def test_a_drawn_preview_does_not_change_the_output(control):
     final pass starts every row at the middle of its pixels all the same."""
     w, h = SIZES["rose"]
     image = rose(w, h, 3)
-    script = ["wait-dialog 15000", "sleep 300", "click 102", "sleep 300", "click 1",
-              "wait-closed 10000"]
+    script = ok_script("click 102", "sleep 300", settle=300)
     settings = dict(angle=30, stretch=3, strength=100, height=100, width=100)
     r = run_host("--log-calls", image=image, script=script,
                  params=param_block(centerX=w // 2, centerY=h // 2, showDialog=1, **settings))
     assert r.results()["continue"] == NO_ERR
-    stored = [int(v) for v in np.frombuffer(r.params[:14], "<i2")]
-    settings = dict(zip(["centerX", "centerY", "angle", "stretch", "strength", "height", "width"],
-                        stored))
+    settings = read_param_block(r.params)
     assert np.array_equal(r.output, reference(image, settings, 1, control))
 
 
@@ -364,8 +335,7 @@ def test_memory_failures_end_with_mem_full_and_nothing_held():
     # Too little maxSpace for even the fifth of the image: Start fails.
     r = run_host("--instrument", "--max-space", "60000", image=image, settings=settings)
     assert r.results() == {"prepare": 0, "start": -108}
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)
     # 400 x 100 decimated by 2 (maxSpace 150,000): the probe (40,532 bytes) and the work image
     # (30,000) can be had, the row cache (at least 1201 x 35 + 100 = 42,135) cannot, so the
     # Continue that ends the prepass fails.
@@ -374,5 +344,4 @@ def test_memory_failures_end_with_mem_full_and_nothing_held():
     assert chosen_step(r.report) == 2
     assert r.results()["continue"] == -108
     assert r.report["runs"][0]["continue_calls"] == 50
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
+    assert_nothing_held(r)

@@ -5,7 +5,7 @@ The user is told, or the run is refused; nothing is read past a buffer and nothi
 import numpy as np
 import pytest
 
-from harness import NO_ERR, REPORTED, run_host
+from harness import NO_ERR, REPORTED, assert_nothing_held, run_host
 
 PARAM_ERR = -50
 DIALOG_WARNING = ("The filter's dialog could not be opened, so the filter cannot run. "
@@ -15,11 +15,6 @@ DIALOG_WARNING = ("The filter's dialog could not be opened, so the filter cannot
 def image(h=40, w=50):
     y, x = np.mgrid[0:h, 0:w]
     return np.dstack([x * 5, y * 6, (x + y) * 2]).astype(np.uint8)
-
-
-def assert_nothing_held(r):
-    held = r.report["runs"][0]["instrument"]
-    assert held["live_blocks"] == 0 and held["live_gdi"] == 0 and held["live_dc"] == 0
 
 
 @pytest.mark.parametrize("boxes_fail", [False, True])

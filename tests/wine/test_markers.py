@@ -3,7 +3,8 @@ and direction line, and moving the centre with the mouse, checked pixel by pixel
 
 import numpy as np
 
-from dialog_helpers import Geometry, find_markers, open_dialog, saturating_product, saved_block
+from dialog_helpers import Geometry, find_markers, open_dialog, saved_block
+from fixed_point import saturating_product
 
 BIG, SMALL = 100, 101
 ANGLE_EDIT, WIDTH_EDIT = 153, 114

@@ -8,7 +8,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import run_host  # noqa: E402
+from harness import ok_script, run_host  # noqa: E402
 from preview_model import Geometry, decorations, edge, mismatches, sample_step  # noqa: E402
 
 START_PATTERN = [0xF1, 0xE3, 0xC7, 0x8F, 0x1F, 0x3E, 0x7C, 0xF8]
@@ -46,7 +46,7 @@ def dash_phase(shot, outline, ignore):
 
 def run_outline(mask, steps, **options):
     image = make_image()
-    script = ["wait-dialog 15000", "sleep 700", *steps, "click 1", "wait-closed 10000"]
+    script = ok_script(*steps, settle=700)
     r = run_host("--log-calls", image=image, mask=mask, settings=dict(SETTINGS, showDialog=1),
                  script=script, **options)
     first = next(iter(r.captures.values()))

@@ -11,9 +11,8 @@ import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import run_host  # noqa: E402
-from preview_model import (Geometry, decorations, edge, fnv1a, mismatches,  # noqa: E402
-                           sample_step)
+from harness import fnv1a, ok_script, run_host  # noqa: E402
+from preview_model import Geometry, decorations, edge, mismatches, sample_step  # noqa: E402
 
 SETTINGS = dict(angle=30, stretch=40, strength=80, height=30, width=40)
 
@@ -39,10 +38,6 @@ def selection_mask(h=300, w=400):
     return mask
 
 
-def dialog_script(*steps, settle=400):
-    return ["wait-dialog 15000", f"sleep {settle}", *steps, "click 1", "wait-closed 10000"]
-
-
 def captured_geometry(image, result, capture):
     ph, pw = result.captures[capture].shape[:2]
     return Geometry(image, sample_step(result.report), pw, ph)
@@ -55,7 +50,7 @@ def assert_same(actual, expected, ignore, what):
 
 def test_preview_shows_the_effect_after_preview_and_the_original_after_restore():
     image = make_image()
-    script = dialog_script("capture-control 100 before.png", "click 102", "sleep 400",
+    script = ok_script("capture-control 100 before.png", "click 102", "sleep 400",
                            "capture-control 100 effect.png", "click 103", "sleep 400",
                            "capture-control 100 restored.png")
     r = run_host("--log-calls", image=image, settings=dict(SETTINGS, showDialog=1),
@@ -79,7 +74,7 @@ def test_square_preview_is_drawn_when_it_already_fills_the_control(side):
     pressing Preview."""
     image = make_image(side, side, seed=13)
     r = run_host("--log-calls", image=image, settings=dict(SETTINGS, showDialog=1),
-                 script=dialog_script("capture-control 100 first.png"))
+                 script=ok_script("capture-control 100 first.png"))
     shot = r.captures["first.png"]
     ph, pw = shot.shape[:2]
     assert pw == ph, "the control is square"
@@ -95,7 +90,7 @@ def test_square_preview_is_drawn_when_it_already_fills_the_control(side):
 
 def test_decimated_work_image_is_previewed_at_its_own_scale():
     image = make_image(360, 480, seed=9)
-    script = dialog_script("click 102", "sleep 400", "capture-control 100 effect.png")
+    script = ok_script("click 102", "sleep 400", "capture-control 100 effect.png")
     r = run_host("--log-calls", "--max-space", "500000", image=image,
                  settings=dict(SETTINGS, showDialog=1), script=script)
     geom = captured_geometry(image, r, "effect.png")
@@ -109,7 +104,7 @@ def test_decimated_work_image_is_previewed_at_its_own_scale():
 def test_effect_only_inside_the_selection(floating):
     image = make_image(seed=11)
     mask = selection_mask()
-    script = dialog_script("capture-control 100 before.png", "click 102", "sleep 400",
+    script = ok_script("capture-control 100 before.png", "click 102", "sleep 400",
                            "capture-control 100 effect.png")
     options = ["--log-calls"] + (["--floating"] if floating else [])
     r = run_host(*options, image=image, mask=mask, settings=dict(SETTINGS, showDialog=1),
@@ -149,7 +144,7 @@ def full_redraws(records):
 def test_host_display_pixels_is_asked_to_draw_the_preview_strips(planes):
     image = make_image(planes=planes, seed=planes)
     # Click away from the centre: the block under the old marker is drawn again.
-    script = dialog_script("click 102", "sleep 400", "mouse-down 100 40 30", "mouse-up 100 40 30",
+    script = ok_script("click 102", "sleep 400", "mouse-down 100 40 30", "mouse-up 100 40 30",
                            "sleep 200")
     r = run_host("--log-calls", "--display-pixels", image=image,
                  settings=dict(SETTINGS, showDialog=1), script=script)
@@ -188,7 +183,7 @@ def test_low_colour_display_dithers_by_screen_position():
     image[:, 200:] = (30, 160, 220)
     # A saved centre one preview row from the top: the block under the marker is rows 0..4.
     settings = dict(SETTINGS, showDialog=1, centerX=200, centerY=1)
-    script = dialog_script("capture-control 100 first.png", "mouse-down 100 80 150",
+    script = ok_script("capture-control 100 first.png", "mouse-down 100 80 150",
                            "mouse-up 100 80 150", "sleep 300", "capture-control 100 moved.png")
     r = run_host("--log-calls", image=image, settings=settings, script=script, low_colour=True)
     geom = captured_geometry(image, r, "first.png")
