@@ -84,6 +84,12 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--null-mask-data", "", "haveMask set but maskData null"},
     {"--fail-dialogs", "K", "the module's dialogs fail from the K-th (from 1) on"},
     {"--fail-message-boxes", "", "the module's message boxes fail (return 0, nothing shown)"},
+    {"--play", "FILE", "hand every run the descriptor in FILE (as --record writes it)"},
+    {"--play-info", "dont-display|display|silent", "the host's playInfo (default dont-display)"},
+    {"--record", "FILE", "offer descriptor procs and write the descriptor a run records"},
+    {"--descriptor-fault", "NAME",
+     "a broken scripting host: null-parameters no-procs procs-version few-procs "
+     "null-descriptor empty-descriptor no-handle-procs"},
     {"--timeout", "S", "give up after S seconds (default 300)"},
     {"--report", "FILE.json", "machine-readable report of everything"},
     {"--quiet", "", "do not print one line per call"},
@@ -341,7 +347,16 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         return parseInt(value, opt.failDialogsFrom, 1, 1000000);
     else if (name == "--fail-message-boxes")
         opt.failMessageBoxes = true;
-    else if (name == "--timeout")
+    else if (name == "--play")
+        opt.playFile = value;
+    else if (name == "--play-info")
+        return parsePlayInfo(value, opt.playInfo);
+    else if (name == "--record")
+        opt.recordFile = value;
+    else if (name == "--descriptor-fault") {
+        opt.descriptorFault = value;
+        return parseDescriptorFault(value);
+    } else if (name == "--timeout")
         return parseInt(value, opt.timeoutSeconds, 1, 86400);
     else if (name == "--report")
         opt.report = value;
