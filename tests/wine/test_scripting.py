@@ -47,7 +47,9 @@ def play_file(tmp_path, entries, name="play.bin"):
 @pytest.fixture(scope="module")
 def reference():
     """Outputs of plain runs (no scripting) at the block's and at the played settings."""
-    return {"block": filter_run().output, "played": filter_run(settings=PLAYED).output}
+    outputs = {"block": filter_run().output, "played": filter_run(settings=PLAYED).output}
+    assert not np.array_equal(outputs["block"], outputs["played"])
+    return outputs
 
 
 def test_record_then_play_gives_the_recorded_pixels_without_the_dialog(tmp_path, reference):
