@@ -28,11 +28,12 @@ constexpr int kMaxKeysLookedAt = 256;
 
 PIDescriptorParameters* descriptorParameters() {
     if (g.host.hostRecord == nullptr) return nullptr;
-    PIDescriptorParameters* parameters = nullptr;
-    std::memcpy(&parameters,
+    // A copy: the field is a pointer the record need not hold aligned.
+    void* field = nullptr;
+    std::memcpy(&field,
                 static_cast<const std::uint8_t*>(g.host.hostRecord) + kDescriptorParametersOffset,
-                sizeof parameters);
-    return parameters;
+                sizeof field);
+    return static_cast<PIDescriptorParameters*>(field);
 }
 
 bool usable(const ReadDescriptorProcs* procs) {
