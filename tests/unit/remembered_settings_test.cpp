@@ -1,16 +1,12 @@
-// The remembered settings record: exact bytes, validation of everything read back, the centre
-// rule, and that only a block Start creates takes them.
+// The remembered settings record: validation of everything read back and the centre rule (the
+// Wine tests cover the exact bytes, the registry and which blocks take the record).
 #include <gtest/gtest.h>
 
-#include <array>
 #include <vector>
 
-#include "host/host_records.h"
-#include "host/memory.h"
 #include "host/param_block.h"
 #include "host/plugin_globals.h"
 #include "host/remembered_settings.h"
-#include "tests/unit/test_support.h"
 #include "ui/dialog_logic.h"
 
 namespace vexel {
@@ -21,15 +17,6 @@ constexpr RememberedSettings kSample{135, 33, 70, 40, 60, 200, 150, 400, 300};
 std::vector<std::uint8_t> sampleBytes() {
     const auto bytes = encodeRemembered(kSample);
     return {bytes.begin(), bytes.end()};
-}
-
-TEST(RememberedSettings, EncodesTheFixedLayoutAndDecodesItBack) {
-    const std::vector<std::uint8_t> expected = {1, 0x87, 0, 0x21, 0, 0x46, 0,    0x28, 0,   0x3C,
-                                                0, 0xC8, 0, 0x96, 0, 0x90, 0x01, 0x2C, 0x01};
-    EXPECT_EQ(sampleBytes(), expected);
-    const auto decoded = decodeRemembered(sampleBytes());
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(encodeRemembered(*decoded), encodeRemembered(kSample));
 }
 
 // The sample with one int16 field (0 angle .. 8 rectangle height) replaced.
@@ -57,8 +44,10 @@ TEST(RememberedSettings, AnyWrongByteLengthOrValueIsRefusedWhole) {
             bad.push_back(withField(row, v));
     for (std::size_t i = 0; i < bad.size(); ++i)
         EXPECT_FALSE(decodeRemembered(bad[i])) << "case " << i;
-    // The ranges' own ends are fine.
-    EXPECT_TRUE(decodeRemembered(encodeRemembered({360, 1, 0, 5, 100, 0, 0, 1, 1})));
+    // The ranges' own ends are fine, and a record decodes to what was encoded.
+    const auto ends = decodeRemembered(encodeRemembered({360, 1, 0, 5, 100, 0, 0, 1, 1}));
+    ASSERT_TRUE(ends);
+    EXPECT_EQ(encodeRemembered(*ends), encodeRemembered({360, 1, 0, 5, 100, 0, 0, 1, 1}));
 }
 
 struct CentreCase {
@@ -89,43 +78,6 @@ TEST(RememberedSettings, CentreKeepsItsRelativePlaceOrIsUnset) {
         EXPECT_EQ(block.width, 60);
         EXPECT_EQ(block.showDialog, 1);
     }
-}
-
-TEST(RememberedSettings, OnlyABlockStartCreatesTakesThem) {
-    testing::resetModuleState();
-    alignas(8) std::array<std::uint8_t, kHostFilterRecordBytes> recordBytes{};
-    auto& record = *reinterpret_cast<FilterRecord*>(recordBytes.data());
-    g.host.hostRecord = &record;
-    g.geometry.imageWidth = 800;
-    g.geometry.imageHeight = 600;
-    testing::platformFake.rememberedValue = sampleBytes();
-    auto blockNow = [&record] {
-        auto* p = static_cast<std::uint8_t*>(lockBlock(record.parameters));
-        const ParamBlock b = decodeParamBlock(std::span<const std::uint8_t, 20>(p, 20));
-        unlockBlock(record.parameters);
-        return b;
-    };
-
-    ensureParamBlock(); // none held: the remembered values, the centre scaled to 800 x 600
-    ParamBlock created = blockNow();
-    EXPECT_EQ(created.angle, 135);
-    EXPECT_EQ(created.centerX, 400);
-    EXPECT_EQ(created.centerY, 300);
-    EXPECT_EQ(created.showDialog, 1);
-
-    // A block the host holds decides, whatever is remembered.
-    testing::platformFake.rememberedValue->at(1) = 10;
-    ensureParamBlock();
-    EXPECT_EQ(blockNow().angle, 135);
-    freeBlock(record.parameters);
-
-    // Nothing usable stored: the defaults.
-    record.parameters = nullptr;
-    testing::platformFake.rememberedValue->at(0) = 9;
-    ensureParamBlock();
-    EXPECT_EQ(blockNow().angle, ParamBlock{}.angle);
-    EXPECT_EQ(blockNow().stretch, ParamBlock{}.stretch);
-    freeBlock(record.parameters);
 }
 
 } // namespace
