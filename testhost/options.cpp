@@ -382,8 +382,7 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
     else if (name == "--descriptor-fault") {
         opt.descriptorFault = value;
         return parseDescriptorFault(value);
-    } else if (name == "--timeout")
-    else if (name == "--unload-after-run")
+    } else if (name == "--unload-after-run")
         opt.unloadAfterRun = true;
     else if (name == "--user") {
         opt.user = value;
