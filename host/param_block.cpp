@@ -2,6 +2,7 @@
 // preview and work pixels.
 #include "host/param_block.h"
 
+#include "host/descriptor.h"
 #include "host/int_math.h"
 #include "host/memory.h"
 #include "host/platform.h"
@@ -150,6 +151,7 @@ void runDialogIfRequested() {
     ParamBlock block = decodeParamBlock(blockBytes(address));
     if (block.showDialog == 0) {
         unlockParamBlock();
+        recordDescriptor(block);
         return;
     }
     loadSettings(block, g.settings);
@@ -172,6 +174,7 @@ void runDialogIfRequested() {
     block.showDialog = 0;
     encodeParamBlock(block, blockBytes(address));
     unlockParamBlock();
+    if (g.host.runResult == result::noErr) recordDescriptor(block);
 }
 
 std::int16_t imageToPreview(std::int16_t v) {

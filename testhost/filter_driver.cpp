@@ -425,6 +425,7 @@ void initRecord() {
     fr.platformData = &host.platform;
     fr.displayPixels = o.displayPixels ? displayPixelsProc : nullptr;
     fr.parameters = host.parameters;
+    setUpDescriptors(host.recordBytes);
 }
 
 std::string parametersHex() {
@@ -489,6 +490,7 @@ std::int16_t callEntry(std::int16_t code, const std::string& name) {
             protocolError("the AboutRecord was written");
     } else {
         std::vector<std::uint8_t> before = host.recordBytes;
+        beforeDescriptorCall();
         if (host.guardedRecord == nullptr) {
             host.entry(code, host.recordBytes.data(), &host.dataSlot, &result);
         } else {
@@ -507,6 +509,7 @@ std::int16_t callEntry(std::int16_t code, const std::string& name) {
             }
         }
         host.parameters = static_cast<HGLOBAL>(filterRecord().parameters);
+        afterDescriptorCall();
     }
     if (result == kResultNotWritten) protocolError("result word not written");
     if (host.dataSlot != slotBefore) protocolError("the data slot was written");
@@ -798,7 +801,14 @@ void runAll() {
         vexel::FilterRecord& fr = filterRecord();
         fr.parameters = host.parameters;
         beginRunStats();
+        std::string error;
+        if (!beginDescriptorRun(error)) {
+            host.error = error;
+            host.exitStatus = kExitUsage;
+            break;
+        }
         runOnce();
+        endDescriptorRun();
         if (host.opt.unloadAfterRun) {
             FreeLibrary(host.module);
             host.module = nullptr;

@@ -84,6 +84,12 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--null-mask-data", "", "haveMask set but maskData null"},
     {"--fail-dialogs", "K", "the module's dialogs fail from the K-th (from 1) on"},
     {"--fail-message-boxes", "", "the module's message boxes fail (return 0, nothing shown)"},
+    {"--play", "FILE", "hand every run the descriptor in FILE (as --record writes it)"},
+    {"--play-info", "dont-display|display|silent", "the host's playInfo (default dont-display)"},
+    {"--record", "FILE", "offer descriptor procs and write the descriptor a run records"},
+    {"--descriptor-fault", "NAME",
+     "a broken scripting host: null-parameters no-procs procs-version few-procs "
+     "null-descriptor empty-descriptor no-handle-procs"},
     {"--unload-after-run", "", "unload the module after every run, load it again for the next"},
     {"--user", "NAME", "act as Windows user NAME: a private HKEY_CURRENT_USER for the module"},
     {"--forget-settings", "", "delete the user's remembered settings before the first run"},
@@ -367,7 +373,16 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         return parseInt(value, opt.failDialogsFrom, 1, 1000000);
     else if (name == "--fail-message-boxes")
         opt.failMessageBoxes = true;
-    else if (name == "--unload-after-run")
+    else if (name == "--play")
+        opt.playFile = value;
+    else if (name == "--play-info")
+        return parsePlayInfo(value, opt.playInfo);
+    else if (name == "--record")
+        opt.recordFile = value;
+    else if (name == "--descriptor-fault") {
+        opt.descriptorFault = value;
+        return parseDescriptorFault(value);
+    } else if (name == "--unload-after-run")
         opt.unloadAfterRun = true;
     else if (name == "--user") {
         opt.user = value;

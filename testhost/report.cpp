@@ -181,6 +181,7 @@ std::string buildReport() {
               return o.done();
           }));
     r.num("beeps", host.beeps);
+    r.raw("descriptors", descriptorsJson());
     r.str("params_hex", finalParametersHex());
     if (host.opt.instrument) r.raw("instrument", instrumentJson(true));
     return r.done() + "\n";

@@ -102,6 +102,9 @@ struct Options {
     int maxDisplayRecords = 2000;
     bool haveSelectors = false;
     std::vector<SelectorStep> selectors;
+    std::string playFile, recordFile; // descriptors played into and recorded out of every run
+    int playInfo = 0;                 // dont-display
+    std::string descriptorFault;      // a broken scripting host (see descriptors.cpp)
 };
 
 // What the report collects. Every append happens under `lock` (the script and watchdog
@@ -313,6 +316,15 @@ void waitScriptThread(DWORD milliseconds);
 void installScriptHooks();
 void printScriptHelp(); // the commands, for --help
 
+// descriptors.cpp: the descriptor parameters and handle procs (--play, --record)
+bool parsePlayInfo(const std::string& text, int& playInfo);
+bool parseDescriptorFault(const std::string& text);
+void setUpDescriptors(std::vector<std::uint8_t>& recordBytes);
+bool beginDescriptorRun(std::string& error);
+void beforeDescriptorCall();
+void afterDescriptorCall(); // protocol errors for anything written the interface does not allow
+void endDescriptorRun();
+std::string descriptorsJson();
 // user_settings.cpp
 bool setUpUserSettings(std::string& error); // --user, --forget-settings, --remembered-value
 std::string rememberedSettingsJson();       // {"type", "hex"} of the stored value, or null

@@ -32,10 +32,39 @@ STRAIGHT_DATA, FILL_MASK, BACKGROUND_ZAP = 1, 9, 10
 DONT_COPY_SOURCE, WORKS_WITH_BLANK_DATA = 1, 2
 
 
-def expected_pipl(code_property):
-    """The property list with the code property of one build: 'wx86' (i686) or '8664' (x86-64)."""
+def pascal(text):
+    return bytes([len(text)]) + text
+
+
+# The 64-bit module's terminology: the property that names it, and the resource itself.
+SCOPE = b"c001c9f3-6e22-4225-ae7e-6cb3d48fc74d"
+HSTM = pipl_property(
+    b"hstm",
+    struct.pack("<i", 0) + four_cc(b"Fltr") + four_cc(b"vexL") + struct.pack("<h", 16000)
+    + SCOPE + b"\0" + bytes(1),  # zero-terminated, padded to 52 bytes
+)
+OPTIONAL_PARAMETER, DIRECT_IMAGE_FLAGS = 0x8000, 0xB000
+TERMINOLOGY_KEYS = [(b"stretch", b"vxSt"), (b"angle", b"vxAn"), (b"height", b"vxHt"),
+                    (b"width", b"vxWd"), (b"strength", b"vxSg"), (b"centre x", b"vxCx"),
+                    (b"centre y", b"vxCy")]
+EXPECTED_AETE = (
+    struct.pack("<h", 1) + bytes([1, 0]) + struct.pack("<hhh", 0, 0, 1)  # version 1.0, one suite
+    + pascal(b"Nolvarine") + pascal(b"") + four_cc(b"nolV") + struct.pack("<hhh", 1, 1, 1)
+    + pascal(b"Vexel") + pascal(b"") + four_cc(b"Fltr") + four_cc(b"vexL")
+    + four_cc(b"null") + pascal(b"") + struct.pack("<H", 0)
+    + four_cc(b"#ImR") + pascal(b"") + struct.pack("<H", DIRECT_IMAGE_FLAGS)
+    + struct.pack("<h", len(TERMINOLOGY_KEYS))
+    + b"".join(pascal(name) + four_cc(key) + four_cc(b"long") + pascal(b"")
+               + struct.pack("<H", OPTIONAL_PARAMETER) for name, key in TERMINOLOGY_KEYS)
+    + struct.pack("<hhh", 0, 0, 0)  # no classes, comparison operators or enumerations
+)
+
+
+def expected_pipl(code_property, extra_properties=()):
+    """The property list with the code property of one build: 'wx86' (i686) or '8664' (x86-64),
+    and the properties only that build has after the seven every build has."""
     return (
-        struct.pack("<hii", 1, 0, 7)
+        struct.pack("<hii", 1, 0, 7 + len(extra_properties))
         + pipl_property(b"kind", four_cc(b"8BFM"))
         + pipl_property(b"name", bytes([8]) + b"Vexel..." + bytes(3))
         + pipl_property(b"catg", bytes([9]) + b"Nolvarine" + bytes(2))
@@ -49,10 +78,11 @@ def expected_pipl(code_property):
             + filter_case(BACKGROUND_ZAP, FILL_MASK, DONT_COPY_SOURCE | WORKS_WITH_BLANK_DATA) * 2
             + filter_case(BACKGROUND_ZAP, STRAIGHT_DATA, DONT_COPY_SOURCE) * 2,
         )
+        + b"".join(extra_properties)
     )
 
 
-EXPECTED_PIPL = {"x86": expected_pipl(b"wx86"), "x64": expected_pipl(b"8664")}
+EXPECTED_PIPL = {"x86": expected_pipl(b"wx86"), "x64": expected_pipl(b"8664", [HSTM])}
 
 EXPECTED_PIMI = (
     struct.pack("<h", 3)
@@ -73,8 +103,9 @@ def only_english(resources, key):
     return languages[ENGLISH_US]
 
 
-def test_module_carries_exactly_the_expected_resources(resources):
-    assert set(resources) == {
+def test_module_carries_exactly_the_expected_resources(resources, arch):
+    terminology = {("AETE", 16000)} if arch == "x64" else set()
+    assert set(resources) == terminology | {
         ("PIPL", 1),
         ("PIMI", 1),
         ("FLTD", 1),
@@ -90,7 +121,7 @@ def test_module_carries_exactly_the_expected_resources(resources):
 
 def test_property_list_bytes(resources, arch):
     pipl = only_english(resources, ("PIPL", 1))
-    assert len(EXPECTED_PIPL[arch]) == 198
+    assert len(EXPECTED_PIPL[arch]) == {"x86": 198, "x64": 198 + 16 + 52}[arch]
     assert pipl == EXPECTED_PIPL[arch]
     # Each property starts where the previous one's data ends.
     code_key = {"x86": b"68xw", "x64": b"4668"}[arch]
@@ -101,15 +132,26 @@ def test_property_list_bytes(resources, arch):
         assert pipl[offset : offset + 8] == b"MIB8" + key
 
 
-def test_builds_differ_only_in_the_code_property():
+def test_terminology_bytes(resources, arch):
+    if arch == "x86":
+        return  # only the 64-bit module announces terminology
+    assert only_english(resources, ("AETE", 16000)) == EXPECTED_AETE
+    assert len(EXPECTED_AETE) == 199
+    # Our keys and event start lower-case and hold an upper-case letter (host-reserved start upper).
+    for code in [key for _, key in TERMINOLOGY_KEYS] + [b"vexL", b"nolV"]:
+        assert code[:1].islower() and any(chr(c).isupper() for c in code)
+
+
+def test_builds_differ_only_in_the_code_property_and_the_terminology():
     x86, x64 = (read_resources(pefile.PE(os.environ[MODULE_VARIABLES[a]])) for a in ("x86", "x64"))
-    assert set(x86) == set(x64)
+    assert set(x64) - set(x86) == {("AETE", 16000)} and set(x86) <= set(x64)
     differing = {key for key in x86 if x86[key] != x64[key]}
     assert differing == {("PIPL", 1)}
     code_at = slice(126, 154)
     assert x86[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB868xw"
     assert x64[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB84668"
-    unchanged = lambda pipl: pipl[:126] + pipl[154:]  # noqa: E731
+    # Past the count and the code property, the 64-bit list only adds properties at its end.
+    unchanged = lambda pipl: pipl[10:126] + pipl[154:198]  # noqa: E731
     assert unchanged(x86[("PIPL", 1)][ENGLISH_US]) == unchanged(x64[("PIPL", 1)][ENGLISH_US])
 
 
