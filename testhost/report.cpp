@@ -107,6 +107,7 @@ std::string buildReport() {
               o.num("index", s.index)
                   .raw("results", results.done())
                   .num("continue_calls", s.continueCalls)
+                  .raw("seconds", std::to_string(s.seconds))
                   .boolean("finished", s.finished)
                   .str("params_hex", s.paramsHex);
               if (s.haveAlloc) o.raw("instrument", allocStatsJson(s.alloc).done());

@@ -1,0 +1,93 @@
+"""Whole filtering runs in the test host, timed by the host from Prepare to the last call, beside
+the same runs of the test host's stand-in filter (one Continue call that reads the whole
+rectangle and writes it back): seconds, seconds per megapixel, Continue calls per output row and
+the ratio to the stand-in. Prints numbers; nothing checks them.
+
+Run through tools/bench_host_runs.sh, which builds what is needed and sets up Wine.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+from PIL import Image
+
+SIZES = [(1000, 750), (2000, 1500), (4000, 3000), (8000, 6000)]
+BUDGETS = [100_000_000, 2_100_000_000]
+# A visible effect over most of the image, no dialog.
+SETTINGS = "angle=30,stretch=20,strength=50,height=80,width=80,showDialog=0"
+
+
+def sample_image(folder, width, height):
+    """A smooth RGB picture with some texture, written once per size."""
+    path = os.path.join(folder, f"bench-{width}x{height}.png")
+    if not os.path.exists(path):
+        y, x = np.mgrid[0:height, 0:width].astype(np.uint32)
+        rgb = np.stack([(x * 255 // width), (y * 255 // height), ((x ^ y) & 255)], axis=-1)
+        Image.fromarray(rgb.astype(np.uint8), "RGB").save(path, compress_level=1)
+    return path
+
+
+def win(path):
+    return subprocess.run(["winepath", "-w", path], check=True, capture_output=True,
+                          text=True).stdout.strip()
+
+
+def timed_run(testhost, plugin, image, budget, extra):
+    with tempfile.TemporaryDirectory() as tmp:
+        report = os.path.join(tmp, "report.json")
+        cmd = ["wine", testhost, win(plugin), "--input", win(image), "--planes", "3",
+               "--max-space", str(budget), "--quiet", "--no-finish", "--timeout", "3000",
+               "--report", win(report)] + extra
+        done = subprocess.run(cmd, capture_output=True, text=True)
+        if done.returncode != 0 or not os.path.exists(report):
+            sys.exit(f"run failed ({done.returncode}): {' '.join(cmd)}\n{done.stderr[-2000:]}")
+        with open(report, encoding="utf-8") as f:
+            run = json.load(f)["runs"][0]
+    if any(value != 0 for value in run["results"].values()):
+        sys.exit(f"{plugin}: results {run['results']}")
+    return run["seconds"], run["continue_calls"]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--testhost", required=True)
+    parser.add_argument("--standin", required=True)
+    parser.add_argument("--module", action="append", required=True, metavar="LABEL=PATH")
+    parser.add_argument("--images", required=True, help="folder for the generated inputs")
+    parser.add_argument("--sizes", default=",".join(f"{w}x{h}" for w, h in SIZES))
+    parser.add_argument("--profile", default="", help="the test host's --profile, if any")
+    args = parser.parse_args()
+
+    os.makedirs(args.images, exist_ok=True)
+    profile = ["--profile", args.profile] if args.profile else []
+    modules = [entry.split("=", 1) for entry in args.module]
+    with tempfile.NamedTemporaryFile(suffix=".bin", delete=False) as f:
+        f.write(b"whole".ljust(32, b"\0"))
+        standin_params = f.name
+    print(f"{'size':>11} {'maxSpace':>13} {'module':<14} {'s':>8} {'s/MP':>7} "
+          f"{'calls/row':>9} {'x stand-in':>10}")
+    for size in args.sizes.split(","):
+        width, height = (int(v) for v in size.split("x"))
+        image = sample_image(args.images, width, height)
+        megapixels = width * height / 1e6
+        for budget in BUDGETS:
+            base, _ = timed_run(args.testhost, args.standin, image, budget,
+                                profile + ["--params-in", win(standin_params)])
+            print(f"{size:>11} {budget:>13,} {'stand-in':<14} {base:8.2f} "
+                  f"{base / megapixels:7.3f} {'':>9} {'':>10}", flush=True)
+            for label, plugin in modules:
+                seconds, calls = timed_run(args.testhost, plugin, image, budget,
+                                           profile + ["--settings", SETTINGS])
+                print(f"{size:>11} {budget:>13,} {label:<14} {seconds:8.2f} "
+                      f"{seconds / megapixels:7.3f} {calls / height:9.2f} "
+                      f"{seconds / base:10.2f}", flush=True)
+    os.unlink(standin_params)
+
+
+if __name__ == "__main__":
+    main()
