@@ -585,6 +585,13 @@ bool callContinue(const std::string& name, std::int16_t& result) {
     return true;
 }
 
+double secondsNow() {
+    LARGE_INTEGER frequency{}, now{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 long long maxContinueCalls() {
     if (host.opt.maxCalls >= 0) return host.opt.maxCalls;
     return 4LL * (host.source.height + 10) + 100000;
@@ -605,6 +612,7 @@ std::int16_t continueLoop() {
     releaseDelivery(keptIn);
     releaseDelivery(keptMask);
     host.continueCall = 0;
+    const double begin = secondsNow();
     while (anyRequest()) {
         if (host.continueCall >= limit) {
             host.error = std::string("the module kept asking after ") + std::to_string(limit) +
@@ -621,6 +629,11 @@ std::int16_t continueLoop() {
         ++host.continueCall;
         pumpMessages();
         if (result != 0) break;
+    }
+    const double seconds = secondsNow() - begin;
+    {
+        Guard guard(host.lock);
+        host.runs.back().continueSeconds += seconds;
     }
     host.continueCall = -1;
     return result;
@@ -810,14 +823,11 @@ void runAll() {
         vexel::FilterRecord& fr = filterRecord();
         fr.parameters = host.parameters;
         beginRunStats();
-        LARGE_INTEGER frequency{}, begin{}, end{};
-        QueryPerformanceFrequency(&frequency);
-        QueryPerformanceCounter(&begin);
+        const double begin = secondsNow();
         runOnce();
-        QueryPerformanceCounter(&end);
+        const double seconds = secondsNow() - begin;
         Guard guard(host.lock);
-        host.runs.back().seconds =
-            static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart;
+        host.runs.back().seconds = seconds;
         host.runs.back().paramsHex = parametersHex();
         if (host.opt.instrument) {
             host.runs.back().alloc = allocStatsNow();

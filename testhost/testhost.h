@@ -201,7 +201,8 @@ struct RunSummary {
     int index = 0;
     std::vector<std::pair<std::string, int>> results; // selector name, last result
     int continueCalls = 0;
-    double seconds = 0; // from the first selector of the run to the last
+    double seconds = 0;         // from the first selector of the run to the last
+    double continueSeconds = 0; // the Continue loop alone
     bool finished = false;
     std::string paramsHex;
     AllocStats alloc;

@@ -1,7 +1,10 @@
 """Whole filtering runs in the test host, timed by the host from Prepare to the last call, beside
-the same runs of the test host's stand-in filter (one Continue call that reads the whole
-rectangle and writes it back): seconds, seconds per megapixel, Continue calls per output row and
-the ratio to the stand-in. Prints numbers; nothing checks them.
+the same runs of the test host's stand-in filter, which only copies (inverted) what it reads:
+"stand-in" in one Continue call for the whole rectangle, "rows" one row per call, which shows what
+the host's own work per call costs. For each: seconds, seconds per megapixel (of the whole run,
+and of the Continue loop alone, without Start's fixed cost of measuring the dialog), Continue
+calls per output row, and the ratios to the two stand-in runs. Prints numbers; nothing checks
+them.
 
 Run through tools/bench_host_runs.sh, which builds what is needed and sets up Wine.
 """
@@ -50,7 +53,7 @@ def timed_run(testhost, plugin, image, budget, extra):
             run = json.load(f)["runs"][0]
     if any(value != 0 for value in run["results"].values()):
         sys.exit(f"{plugin}: results {run['results']}")
-    return run["seconds"], run["continue_calls"]
+    return run["seconds"], run["continue_seconds"], run["continue_calls"]
 
 
 def main():
@@ -66,27 +69,36 @@ def main():
     os.makedirs(args.images, exist_ok=True)
     profile = ["--profile", args.profile] if args.profile else []
     modules = [entry.split("=", 1) for entry in args.module]
-    with tempfile.NamedTemporaryFile(suffix=".bin", delete=False) as f:
-        f.write(b"whole".ljust(32, b"\0"))
-        standin_params = f.name
-    print(f"{'size':>11} {'maxSpace':>13} {'module':<14} {'s':>8} {'s/MP':>7} "
-          f"{'calls/row':>9} {'x stand-in':>10}")
+    standin_params = {}
+    for word in ("whole", "rows"):
+        with tempfile.NamedTemporaryFile(suffix=".bin", delete=False) as f:
+            f.write(word.encode().ljust(32, b"\0"))
+            standin_params[word] = f.name
+    print(f"{'size':>11} {'maxSpace':>13} {'module':<10} {'s':>8} {'s/MP':>7} "
+          f"{'loop s/MP':>9} {'calls/row':>9} {'x stand-in':>10} {'x rows':>7}")
     for size in args.sizes.split(","):
         width, height = (int(v) for v in size.split("x"))
         image = sample_image(args.images, width, height)
         megapixels = width * height / 1e6
         for budget in BUDGETS:
-            base, _ = timed_run(args.testhost, args.standin, image, budget,
-                                profile + ["--params-in", win(standin_params)])
-            print(f"{size:>11} {budget:>13,} {'stand-in':<14} {base:8.2f} "
-                  f"{base / megapixels:7.3f} {'':>9} {'':>10}", flush=True)
+            bases = {}
+            for word, label in (("whole", "stand-in"), ("rows", "rows")):
+                seconds, loop, calls = timed_run(args.testhost, args.standin, image, budget,
+                                                 profile + ["--params-in",
+                                                            win(standin_params[word])])
+                bases[word] = seconds
+                print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
+                      f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
+                      f"{calls / height:9.2f}", flush=True)
             for label, plugin in modules:
-                seconds, calls = timed_run(args.testhost, plugin, image, budget,
-                                           profile + ["--settings", SETTINGS])
-                print(f"{size:>11} {budget:>13,} {label:<14} {seconds:8.2f} "
-                      f"{seconds / megapixels:7.3f} {calls / height:9.2f} "
-                      f"{seconds / base:10.2f}", flush=True)
-    os.unlink(standin_params)
+                seconds, loop, calls = timed_run(args.testhost, plugin, image, budget,
+                                                 profile + ["--settings", SETTINGS])
+                print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
+                      f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
+                      f"{calls / height:9.2f} {seconds / bases['whole']:10.2f} "
+                      f"{seconds / bases['rows']:7.2f}", flush=True)
+    for path in standin_params.values():
+        os.unlink(path)
 
 
 if __name__ == "__main__":
