@@ -6,6 +6,7 @@
 #include "host/memory.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "host/remembered_settings.h"
 
 namespace vexel {
 
@@ -106,8 +107,9 @@ void ensureParamBlock() {
     if (g.host.hostRecord == nullptr) return;
     FilterRecord& record = filterRecord();
     if (isUsableBlock(record.parameters)) return;
-    // No block, or one too small to be ours: start from the defaults (which ask the user). The
-    // host's own small block stays the host's; we never free what we did not allocate.
+    // No block, or one too small to be ours: start from the user's last confirmed settings, or
+    // the defaults (either asks the user). The host's own small block stays the host's; we never
+    // free what we did not allocate.
     BlockHandle block = allocBlock(kParamBlockBytes);
     record.parameters = block;
     if (block == nullptr) {
@@ -115,7 +117,7 @@ void ensureParamBlock() {
         return;
     }
     auto* address = static_cast<std::uint8_t*>(lockBlock(block));
-    if (address != nullptr) encodeParamBlock(ParamBlock{}, blockBytes(address));
+    if (address != nullptr) encodeParamBlock(rememberedParamBlock(), blockBytes(address));
     unlockBlock(block);
 }
 
@@ -165,6 +167,7 @@ void runDialogIfRequested() {
         storeSettings(g.settings, block);
         block.centerX = previewToImage(g.settings.previewCenterX);
         block.centerY = previewToImage(g.settings.previewCenterY);
+        rememberParamBlock(block);
     }
     block.showDialog = 0;
     encodeParamBlock(block, blockBytes(address));

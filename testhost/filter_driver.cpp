@@ -716,6 +716,30 @@ void runOnce() {
     }
 }
 
+// Loads the module and finds its entry point (again after --unload-after-run).
+bool loadModule(std::string& error) {
+    std::string path = host.opt.plugin;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    host.module = LoadLibraryA(path.c_str());
+    if (host.module == nullptr) {
+        error = "cannot load " + host.opt.plugin + std::string(" (error ") +
+                std::to_string(GetLastError()) + ")";
+        host.exitStatus = kExitLoad;
+        return false;
+    }
+    ++host.moduleLoads;
+    FARPROC proc = GetProcAddress(host.module, "ENTRYPOINT1");
+    if (proc == nullptr) {
+        error = "no ENTRYPOINT1 in " + host.opt.plugin;
+        host.exitStatus = kExitLoad;
+        return false;
+    }
+    static_assert(sizeof(proc) == sizeof(host.entry));
+    std::memcpy(&host.entry, &proc, sizeof proc);
+    patchModuleImports(host.module, host.opt.instrument);
+    return true;
+}
+
 } // namespace
 
 vexel::FilterRecord& filterRecord() {
@@ -760,24 +784,7 @@ bool setUpHost(std::string& error) {
     }
     if (!createHostWindow(error)) return false;
 
-    std::string path = o.plugin;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    host.module = LoadLibraryA(path.c_str());
-    if (host.module == nullptr) {
-        error = "cannot load " + o.plugin + std::string(" (error ") +
-                std::to_string(GetLastError()) + ")";
-        host.exitStatus = kExitLoad;
-        return false;
-    }
-    FARPROC proc = GetProcAddress(host.module, "ENTRYPOINT1");
-    if (proc == nullptr) {
-        error = "no ENTRYPOINT1 in " + o.plugin;
-        host.exitStatus = kExitLoad;
-        return false;
-    }
-    static_assert(sizeof(proc) == sizeof(host.entry));
-    std::memcpy(&host.entry, &proc, sizeof proc);
-    patchModuleImports(host.module, o.instrument);
+    if (!loadModule(error)) return false;
 
     if (o.registerBigViewFirst) {
         WNDCLASSA wc{};
@@ -801,6 +808,13 @@ void runAll() {
             host.run = run;
             host.runs.push_back(RunSummary{});
             host.runs.back().index = run;
+        }
+        if (host.module == nullptr) {
+            std::string error;
+            if (!loadModule(error)) {
+                host.error = error;
+                break;
+            }
         }
         if (host.opt.chain)
             host.source = host.current;
@@ -826,6 +840,10 @@ void runAll() {
         const double begin = secondsNow();
         runOnce();
         const double seconds = secondsNow() - begin;
+        if (host.opt.unloadAfterRun) {
+            FreeLibrary(host.module);
+            host.module = nullptr;
+        }
         Guard guard(host.lock);
         host.runs.back().seconds = seconds;
         host.runs.back().paramsHex = parametersHex();

@@ -91,6 +91,8 @@ std::string buildReport() {
                         .done());
     ReleaseDC(nullptr, screen);
     r.raw("imports_patched", list(host.importsPatched, jsonQuoted));
+    r.num("module_loads", host.moduleLoads);
+    r.raw("remembered_settings", rememberedSettingsJson());
     r.raw("calls", list(host.calls, [](const CallRecord& c) {
               return JsonObject()
                   .num("run", c.run)
