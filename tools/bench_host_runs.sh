@@ -9,32 +9,8 @@
 # --before takes the build folder of another version: its module runs in this build's test host
 # beside this build's module. The default is the 64-bit build.
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="${VEXEL_BUILD_DIR:-$root/build}"
-
 arches=(x64)
-before=""
-args=()
-while (($#)); do
-    case "$1" in
-    --arch)
-        [[ "$2" == both ]] && arches=(x86 x64) || arches=("$2")
-        shift 2
-        ;;
-    --before)
-        before=$(cd "$2" && pwd)
-        shift 2
-        ;;
-    *)
-        args+=("$1")
-        shift
-        ;;
-    esac
-done
-
-folder_of() { [[ "$1" == x86 ]] && echo win32 || echo win64; }
-module_of() { [[ "$1" == x86 ]] && echo Vexel.8bf || echo Vexel64.8bf; }
-compiler_of() { [[ "$1" == x86 ]] && echo i686-w64-mingw32 || echo x86_64-w64-mingw32; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 bash "$root/scripts/build.sh" >/dev/null
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
