@@ -196,6 +196,26 @@ TEST_F(HostFixture, PrepareChoosesPlanesAndGeometry) {
         testing::platformFake.warnings[0].rfind("This plug-in does not support Lab Color.", 0), 0u);
 }
 
+// 16-bit modes are refused until every buffer of the run counts bytes of their samples; float
+// modes always are. A refused mode leaves nothing to filter and the record as it was.
+TEST_F(HostFixture, PrepareRefusesModesItCannotFilter) {
+    record.filterRect = {0, 0, 50, 100};
+    ensureParamBlock();
+    markShowDialog(1);
+    for (std::int16_t mode : {10, 11, 12, 13, 14, 15, 16, 17}) {
+        record.imageMode = mode;
+        record.bufferSpace = 1234;
+        EXPECT_EQ(call(selector::prepare), result::filterBadMode) << mode;
+        EXPECT_EQ(record.bufferSpace, 1234);
+        EXPECT_EQ(g.geometry.imageWidth, 0);
+        EXPECT_EQ(g.geometry.imageRowBytes, 0);
+        EXPECT_EQ(call(selector::start), result::filterBadMode) << mode;
+        EXPECT_FALSE(g.production.runPlanned);
+    }
+    EXPECT_TRUE(testing::platformFake.warnings.empty());
+    EXPECT_EQ(testing::memoryFake.liveBlocks, 1); // the parameter block only
+}
+
 TEST_F(HostFixture, PrepareWidensRowsAndRefusesWhatDoesNotFit) {
     record.imageMode = imagemode::cmyk;
     record.filterRect = {0, 0, 2, 30000};
