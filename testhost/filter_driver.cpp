@@ -689,7 +689,7 @@ bool setUpHost(std::string& error) {
     host.mainThread = GetCurrentThreadId();
     if (o.input.empty())
         host.source = rampImage(o.planes);
-    else if (!loadImage(o.input, o.planes, host.source, error))
+    else if (!loadImage(o.input, o.planes, host.source, error, o.depth / 8, o.fullScale))
         return false;
     if (o.alphaPlane && host.source.planes == 3) {
         // Held as a 4-plane record (the fourth plane opaque); the image mode stays RGB.
