@@ -49,7 +49,9 @@ def work_size(w, h, step):
 
 
 def reference(image, settings, step, control):
-    """The filtered image the final pass must produce."""
+    """The filtered image the final pass must produce, 8-bit (uint8) or 16-bit (uint16): the same
+    geometry at both depths, and the blend (original x weight + sample x weight) >> 8 on the
+    samples as they are, whatever their range."""
     img = (image if image.ndim == 3 else image[:, :, None]).astype(np.int64)
     h, w, planes = img.shape
     pw, ph, scale = preview_fit(*work_size(w, h, step), *control)
@@ -75,15 +77,16 @@ def reference(image, settings, step, control):
             found = (sx >= 0) & (sx < w) & (sy >= 0) & (sy < h)
             sample = np.where(found, img[np.clip(sy, 0, h - 1), np.clip(sx, 0, w - 1), k], own)
         out[:, :, k] = np.where(inside, (own * mix_original + sample * mix_effect) >> 8, own)
-    out = out.astype(np.uint8)
+    out = out.astype(image.dtype)
     return out if image.ndim == 3 else out[:, :, 0]
 
 
-def held_before_work(w, h, planes, step, mask, control):
+def held_before_work(w, h, planes, step, mask, control, sample_bytes=1):
     """Everything the plan holds back from maxSpace besides the work image: the probe, the fixed
     reserve, the preview strip and DIB buffer, two host rows once decimated, and with a mask one
-    host mask row and the mask blocks of the step's own preview."""
-    row = w * planes
+    host mask row (one byte per pixel at every depth) and the mask blocks of the step's own
+    preview."""
+    row = w * planes * sample_bytes
     held = (row + 1) * 32 + h + 2000 + (4352 if planes > 1 else 512) + 8192 + 6144
     if step > 1:
         held += 2 * row
@@ -94,10 +97,11 @@ def held_before_work(w, h, planes, step, mask, control):
     return held
 
 
-def max_space_for(step, w, h, planes, mask, control):
+def max_space_for(step, w, h, planes, mask, control, sample_bytes=1):
     """The smallest maxSpace with which the plan takes this step."""
     ww, wh = work_size(w, h, step)
-    return held_before_work(w, h, planes, step, mask, control) + ww * wh * planes + 1
+    return (held_before_work(w, h, planes, step, mask, control, sample_bytes)
+            + ww * wh * planes * sample_bytes + 1)
 
 
 def chosen_step(report):
