@@ -30,7 +30,8 @@ set_source_files_properties(resources/vexel.rc PROPERTIES COMPILE_DEFINITIONS "$
 set_target_properties(Vexel PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME ${VEXEL_MODULE_NAME})
 target_link_options(Vexel PRIVATE ${VEXEL_STATIC_RUNTIME} -Wl,--subsystem,${VEXEL_SUBSYSTEM}
     $<$<CONFIG:Release,MinSizeRel>:-s>)
-target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32)
+# advapi32 only for the registry value that remembers the settings per user.
+target_link_libraries(Vexel PRIVATE user32 gdi32 kernel32 advapi32)
 # No link time in the header: the same sources give the same module bytes (and release zip).
 target_link_options(Vexel PRIVATE -Wl,--no-insert-timestamp)
 
@@ -49,7 +50,7 @@ endfunction()
 file(GLOB VEXEL_TESTHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testhost/*.cpp)
 if(VEXEL_TESTHOST_SOURCES)
     vexel_windows_program(vexel_testhost SOURCES ${VEXEL_TESTHOST_SOURCES}
-        LIBS user32 gdi32 kernel32)
+        LIBS user32 gdi32 kernel32 advapi32)
     target_include_directories(vexel_testhost PRIVATE /usr/include/stb)
 endif()
 

@@ -1,6 +1,7 @@
 // Selector dispatch: what every call of the entry point does.
 #include "host/dispatch.h"
 
+#include "host/descriptor.h"
 #include "host/param_block.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
@@ -28,6 +29,8 @@ void dispatchSelector(std::int16_t selectorValue, void* record, std::int16_t* re
         break;
     case selector::start:
         registerViewClasses();
+        // A played descriptor goes over whatever block the host or we hold.
+        if (g.host.runResult == result::noErr) playDescriptor();
         if (g.host.runResult == result::noErr) planRun();
         break;
     case selector::continueRun:

@@ -2,10 +2,12 @@
 // preview and work pixels.
 #include "host/param_block.h"
 
+#include "host/descriptor.h"
 #include "host/int_math.h"
 #include "host/memory.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "host/remembered_settings.h"
 
 namespace vexel {
 
@@ -106,8 +108,9 @@ void ensureParamBlock() {
     if (g.host.hostRecord == nullptr) return;
     FilterRecord& record = filterRecord();
     if (isUsableBlock(record.parameters)) return;
-    // No block, or one too small to be ours: start from the defaults (which ask the user). The
-    // host's own small block stays the host's; we never free what we did not allocate.
+    // No block, or one too small to be ours: start from the user's last confirmed settings, or
+    // the defaults (either asks the user). The host's own small block stays the host's; we never
+    // free what we did not allocate.
     BlockHandle block = allocBlock(kParamBlockBytes);
     record.parameters = block;
     if (block == nullptr) {
@@ -115,7 +118,7 @@ void ensureParamBlock() {
         return;
     }
     auto* address = static_cast<std::uint8_t*>(lockBlock(block));
-    if (address != nullptr) encodeParamBlock(ParamBlock{}, blockBytes(address));
+    if (address != nullptr) encodeParamBlock(rememberedParamBlock(), blockBytes(address));
     unlockBlock(block);
 }
 
@@ -148,6 +151,7 @@ void runDialogIfRequested() {
     ParamBlock block = decodeParamBlock(blockBytes(address));
     if (block.showDialog == 0) {
         unlockParamBlock();
+        recordDescriptor(block);
         return;
     }
     loadSettings(block, g.settings);
@@ -165,10 +169,12 @@ void runDialogIfRequested() {
         storeSettings(g.settings, block);
         block.centerX = previewToImage(g.settings.previewCenterX);
         block.centerY = previewToImage(g.settings.previewCenterY);
+        rememberParamBlock(block);
     }
     block.showDialog = 0;
     encodeParamBlock(block, blockBytes(address));
     unlockParamBlock();
+    if (g.host.runResult == result::noErr) recordDescriptor(block);
 }
 
 std::int16_t imageToPreview(std::int16_t v) {

@@ -425,6 +425,7 @@ void initRecord() {
     fr.platformData = &host.platform;
     fr.displayPixels = o.displayPixels ? displayPixelsProc : nullptr;
     fr.parameters = host.parameters;
+    setUpDescriptors(host.recordBytes);
 }
 
 std::string parametersHex() {
@@ -489,6 +490,7 @@ std::int16_t callEntry(std::int16_t code, const std::string& name) {
             protocolError("the AboutRecord was written");
     } else {
         std::vector<std::uint8_t> before = host.recordBytes;
+        beforeDescriptorCall();
         if (host.guardedRecord == nullptr) {
             host.entry(code, host.recordBytes.data(), &host.dataSlot, &result);
         } else {
@@ -507,6 +509,7 @@ std::int16_t callEntry(std::int16_t code, const std::string& name) {
             }
         }
         host.parameters = static_cast<HGLOBAL>(filterRecord().parameters);
+        afterDescriptorCall();
     }
     if (result == kResultNotWritten) protocolError("result word not written");
     if (host.dataSlot != slotBefore) protocolError("the data slot was written");
@@ -678,6 +681,30 @@ void runOnce() {
     }
 }
 
+// Loads the module and finds its entry point (again after --unload-after-run).
+bool loadModule(std::string& error) {
+    std::string path = host.opt.plugin;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    host.module = LoadLibraryA(path.c_str());
+    if (host.module == nullptr) {
+        error = "cannot load " + host.opt.plugin + std::string(" (error ") +
+                std::to_string(GetLastError()) + ")";
+        host.exitStatus = kExitLoad;
+        return false;
+    }
+    ++host.moduleLoads;
+    FARPROC proc = GetProcAddress(host.module, "ENTRYPOINT1");
+    if (proc == nullptr) {
+        error = "no ENTRYPOINT1 in " + host.opt.plugin;
+        host.exitStatus = kExitLoad;
+        return false;
+    }
+    static_assert(sizeof(proc) == sizeof(host.entry));
+    std::memcpy(&host.entry, &proc, sizeof proc);
+    patchModuleImports(host.module, host.opt.instrument);
+    return true;
+}
+
 } // namespace
 
 vexel::FilterRecord& filterRecord() {
@@ -722,24 +749,7 @@ bool setUpHost(std::string& error) {
     }
     if (!createHostWindow(error)) return false;
 
-    std::string path = o.plugin;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    host.module = LoadLibraryA(path.c_str());
-    if (host.module == nullptr) {
-        error = "cannot load " + o.plugin + std::string(" (error ") +
-                std::to_string(GetLastError()) + ")";
-        host.exitStatus = kExitLoad;
-        return false;
-    }
-    FARPROC proc = GetProcAddress(host.module, "ENTRYPOINT1");
-    if (proc == nullptr) {
-        error = "no ENTRYPOINT1 in " + o.plugin;
-        host.exitStatus = kExitLoad;
-        return false;
-    }
-    static_assert(sizeof(proc) == sizeof(host.entry));
-    std::memcpy(&host.entry, &proc, sizeof proc);
-    patchModuleImports(host.module, o.instrument);
+    if (!loadModule(error)) return false;
 
     if (o.registerBigViewFirst) {
         WNDCLASSA wc{};
@@ -764,6 +774,13 @@ void runAll() {
             host.runs.push_back(RunSummary{});
             host.runs.back().index = run;
         }
+        if (host.module == nullptr) {
+            std::string error;
+            if (!loadModule(error)) {
+                host.error = error;
+                break;
+            }
+        }
         if (host.opt.chain)
             host.source = host.current;
         else
@@ -784,7 +801,18 @@ void runAll() {
         vexel::FilterRecord& fr = filterRecord();
         fr.parameters = host.parameters;
         beginRunStats();
+        std::string error;
+        if (!beginDescriptorRun(error)) {
+            host.error = error;
+            host.exitStatus = kExitUsage;
+            break;
+        }
         runOnce();
+        endDescriptorRun();
+        if (host.opt.unloadAfterRun) {
+            FreeLibrary(host.module);
+            host.module = nullptr;
+        }
         Guard guard(host.lock);
         host.runs.back().paramsHex = parametersHex();
         if (host.opt.instrument) {

@@ -1,6 +1,7 @@
 // Redirects the module's imports (its import address table) to wrappers that count global memory
 // blocks and GDI objects, inject allocation failures, count beeps and record message boxes. Only
 // the module's own calls pass through them; the host's calls go straight to the system.
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -367,7 +368,11 @@ void patchModuleImports(HMODULE module, bool instrument) {
         FARPROC real = GetProcAddress(GetModuleHandleA(r.dll), r.name);
         std::memcpy(r.real, &real, sizeof real);
         if (real == nullptr || (r.counting && !counting)) continue;
-        if (patchSlot(module, r.dll, r.name, r.wrapper)) host.importsPatched.push_back(r.name);
+        // A module loaded again is patched again; its names are listed once.
+        if (patchSlot(module, r.dll, r.name, r.wrapper) &&
+            std::find(host.importsPatched.begin(), host.importsPatched.end(), r.name) ==
+                host.importsPatched.end())
+            host.importsPatched.push_back(r.name);
     }
 }
 

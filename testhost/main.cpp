@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
 
     std::string error;
     if (!host.opt.script.empty() && !loadScript(host.opt.script, error)) return failUsage(error);
-    if (!setUpHost(error)) return failUsage(error);
+    if (!setUpUserSettings(error) || !setUpHost(error)) return failUsage(error);
     bool dialogThread = !host.opt.script.empty() || !host.opt.dialogAnswer.empty();
     if (dialogThread) {
         installScriptHooks();

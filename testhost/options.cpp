@@ -86,6 +86,17 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--null-mask-data", "", "haveMask set but maskData null"},
     {"--fail-dialogs", "K", "the module's dialogs fail from the K-th (from 1) on"},
     {"--fail-message-boxes", "", "the module's message boxes fail (return 0, nothing shown)"},
+    {"--play", "FILE", "hand every run the descriptor in FILE (as --record writes it)"},
+    {"--play-info", "dont-display|display|silent", "the host's playInfo (default dont-display)"},
+    {"--record", "FILE", "offer descriptor procs and write the descriptor a run records"},
+    {"--descriptor-fault", "NAME",
+     "a broken scripting host: null-parameters no-procs procs-version few-procs "
+     "null-descriptor empty-descriptor no-handle-procs"},
+    {"--unload-after-run", "", "unload the module after every run, load it again for the next"},
+    {"--user", "NAME", "act as Windows user NAME: a private HKEY_CURRENT_USER for the module"},
+    {"--forget-settings", "", "delete the user's remembered settings before the first run"},
+    {"--remembered-value", "[TYPE:]HEX",
+     "store these bytes as the remembered settings first (registry type, default 3 binary)"},
     {"--timeout", "S", "give up after S seconds (default 300)"},
     {"--report", "FILE.json", "machine-readable report of everything"},
     {"--quiet", "", "do not print one line per call"},
@@ -105,9 +116,9 @@ constexpr Profile kProfiles[] = {
      {}},
     {"library",
      "an editor's host library: Parameters every run with a null handle, maxSpace 2.1e9, "
-     "4 planes for RGB, 96 dpi, Finish only after success",
+     "4 planes for RGB, 96 dpi, Finish only after success, the module unloaded after every run",
      {"--ask", "--fresh-params", "--max-space=2100000000", "--host-sig=spHO", "--alpha-plane",
-      "--resolution=96", "--finish-after-success-only"}},
+      "--resolution=96", "--finish-after-success-only", "--unload-after-run"}},
     {"filter-host",
      "a filter-host plug-in: host window 0, new buffers every call, maxSpace 100,000,000, no "
      "Finish after success, the block saved right after Parameters",
@@ -187,6 +198,27 @@ bool parseSettings(const std::string& text, std::array<std::uint8_t, 20>& block)
     block.fill(0);
     for (const Key& key : keys)
         putLe(block, key.offset, static_cast<std::uint32_t>(key.value & 0xFFFFFFFFLL), key.bytes);
+    return true;
+}
+
+// [TYPE:]HEX: a registry value type and the value's bytes.
+bool parseRememberedValue(const std::string& text, Options& opt) {
+    std::string hex = text;
+    const std::size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        long long type = 0;
+        if (!parseLong(text.substr(0, colon), type) || type < 0 || type > 11) return false;
+        opt.rememberedType = static_cast<DWORD>(type);
+        hex = text.substr(colon + 1);
+    }
+    if (hex.size() % 2 != 0) return false;
+    opt.rememberedValue.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        long long byte = 0;
+        if (!parseLong("0x" + hex.substr(i, 2), byte)) return false;
+        opt.rememberedValue.push_back(static_cast<std::uint8_t>(byte));
+    }
+    opt.haveRememberedValue = true;
     return true;
 }
 
@@ -348,6 +380,24 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         return parseInt(value, opt.failDialogsFrom, 1, 1000000);
     else if (name == "--fail-message-boxes")
         opt.failMessageBoxes = true;
+    else if (name == "--play")
+        opt.playFile = value;
+    else if (name == "--play-info")
+        return parsePlayInfo(value, opt.playInfo);
+    else if (name == "--record")
+        opt.recordFile = value;
+    else if (name == "--descriptor-fault") {
+        opt.descriptorFault = value;
+        return parseDescriptorFault(value);
+    } else if (name == "--unload-after-run")
+        opt.unloadAfterRun = true;
+    else if (name == "--user") {
+        opt.user = value;
+        return !value.empty() && value.find('\\') == std::string::npos;
+    } else if (name == "--forget-settings")
+        opt.forgetSettings = true;
+    else if (name == "--remembered-value")
+        return parseRememberedValue(value, opt);
     else if (name == "--timeout")
         return parseInt(value, opt.timeoutSeconds, 1, 86400);
     else if (name == "--report")

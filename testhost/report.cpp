@@ -91,6 +91,8 @@ std::string buildReport() {
                         .done());
     ReleaseDC(nullptr, screen);
     r.raw("imports_patched", list(host.importsPatched, jsonQuoted));
+    r.num("module_loads", host.moduleLoads);
+    r.raw("remembered_settings", rememberedSettingsJson());
     r.raw("calls", list(host.calls, [](const CallRecord& c) {
               return JsonObject()
                   .num("run", c.run)
@@ -179,6 +181,7 @@ std::string buildReport() {
               return o.done();
           }));
     r.num("beeps", host.beeps);
+    r.raw("descriptors", descriptorsJson());
     r.str("params_hex", finalParametersHex());
     if (host.opt.instrument) r.raw("instrument", instrumentJson(true));
     return r.done() + "\n";

@@ -90,6 +90,12 @@ struct Options {
     int dpi = 72;
     int failDialogsFrom = 0;       // the module's dialogs fail from this one on (1 = all)
     bool failMessageBoxes = false; // the module's message boxes cannot be shown
+    bool unloadAfterRun = false;   // FreeLibrary after every run, LoadLibrary before the next
+    std::string user;              // act as this Windows user (a private HKEY_CURRENT_USER)
+    bool forgetSettings = false;   // delete the user's remembered settings before the first run
+    bool haveRememberedValue = false;
+    DWORD rememberedType = REG_BINARY;
+    std::vector<std::uint8_t> rememberedValue; // stored as the remembered settings before the runs
     std::array<std::uint8_t, 20> settings{};
     std::int32_t maxSpace = 100000000;
     std::uint32_t hostSig = 0x3842494D; // '8BIM'
@@ -103,6 +109,9 @@ struct Options {
     int maxDisplayRecords = 2000;
     bool haveSelectors = false;
     std::vector<SelectorStep> selectors;
+    std::string playFile, recordFile; // descriptors played into and recorded out of every run
+    int playInfo = 0;                 // dont-display
+    std::string descriptorFault;      // a broken scripting host (see descriptors.cpp)
 };
 
 // What the report collects. Every append happens under `lock` (the script and watchdog
@@ -217,6 +226,7 @@ struct HostState {
     Options opt;
     Mutex lock;
     HMODULE module = nullptr;
+    int moduleLoads = 0;
     EntryPoint entry = nullptr;
     HWND window = nullptr;
     DWORD mainThread = 0;
@@ -318,6 +328,19 @@ void startScriptThread();
 void waitScriptThread(DWORD milliseconds);
 void installScriptHooks();
 void printScriptHelp(); // the commands, for --help
+
+// descriptors.cpp: the descriptor parameters and handle procs (--play, --record)
+bool parsePlayInfo(const std::string& text, int& playInfo);
+bool parseDescriptorFault(const std::string& text);
+void setUpDescriptors(std::vector<std::uint8_t>& recordBytes);
+bool beginDescriptorRun(std::string& error);
+void beforeDescriptorCall();
+void afterDescriptorCall(); // protocol errors for anything written the interface does not allow
+void endDescriptorRun();
+std::string descriptorsJson();
+// user_settings.cpp
+bool setUpUserSettings(std::string& error); // --user, --forget-settings, --remembered-value
+std::string rememberedSettingsJson();       // {"type", "hex"} of the stored value, or null
 
 // report.cpp
 void writeReport();

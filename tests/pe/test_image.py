@@ -3,7 +3,7 @@ exports and their imports."""
 
 import pefile
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll"}
 
 
 # machine, optional header magic, subsystem version, module name in the export directory
@@ -41,4 +41,4 @@ def test_exports_by_name_and_ordinal(image, arch):
 def test_imports_only_system_dlls(image):
     imported = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
     assert imported <= SYSTEM_DLLS, f"unexpected imports: {imported - SYSTEM_DLLS}"
-    assert {"kernel32.dll", "user32.dll"} <= imported
+    assert {"kernel32.dll", "user32.dll", "advapi32.dll"} <= imported

@@ -32,6 +32,34 @@ STRAIGHT_DATA, FILL_MASK, BACKGROUND_ZAP = 1, 9, 10
 DONT_COPY_SOURCE, WORKS_WITH_BLANK_DATA = 1, 2
 
 
+def pascal(text):
+    return bytes([len(text)]) + text
+
+
+# The 64-bit module's terminology: the property that names it, and the resource itself.
+SCOPE = b"c001c9f3-6e22-4225-ae7e-6cb3d48fc74d"
+HSTM = pipl_property(
+    b"hstm",
+    struct.pack("<i", 0) + four_cc(b"Fltr") + four_cc(b"vexL") + struct.pack("<h", 16000)
+    + SCOPE + b"\0" + bytes(1),  # zero-terminated, padded to 52 bytes
+)
+OPTIONAL_PARAMETER, DIRECT_IMAGE_FLAGS = 0x8000, 0xB000
+TERMINOLOGY_KEYS = [(b"stretch", b"vxSt"), (b"angle", b"vxAn"), (b"height", b"vxHt"),
+                    (b"width", b"vxWd"), (b"strength", b"vxSg"), (b"centre x", b"vxCx"),
+                    (b"centre y", b"vxCy")]
+EXPECTED_AETE = (
+    struct.pack("<h", 1) + bytes([1, 0]) + struct.pack("<hhh", 0, 0, 1)  # version 1.0, one suite
+    + pascal(b"Nolvarine") + pascal(b"") + four_cc(b"nolV") + struct.pack("<hhh", 1, 1, 1)
+    + pascal(b"Vexel") + pascal(b"") + four_cc(b"Fltr") + four_cc(b"vexL")
+    + four_cc(b"null") + pascal(b"") + struct.pack("<H", 0)
+    + four_cc(b"#ImR") + pascal(b"") + struct.pack("<H", DIRECT_IMAGE_FLAGS)
+    + struct.pack("<h", len(TERMINOLOGY_KEYS))
+    + b"".join(pascal(name) + four_cc(key) + four_cc(b"long") + pascal(b"")
+               + struct.pack("<H", OPTIONAL_PARAMETER) for name, key in TERMINOLOGY_KEYS)
+    + struct.pack("<hhh", 0, 0, 0)  # no classes, comparison operators or enumerations
+)
+
+
 # The 64-bit module also offers Gray16, RGB48, CMYK64, DeepMultichannel and Duotone16 (bits 10,
 # 11, 13, 14, 15 of the mode bit string), and names the same modes in its 'enbl' expression.
 MODES_8BIT = bytes([0b01011001, 0b10000000, 0, 0])
@@ -40,41 +68,33 @@ ENABLE_EXPRESSION = (
     b"in (PSHOP_ImageMode, GrayScaleMode, RGBMode, CMYKMode, MultichannelMode, DuotoneMode, "
     b"Gray16Mode, RGB48Mode, CMYK64Mode, DeepMultichannelMode, Duotone16Mode)"
 )
+ENBL = pipl_property(b"enbl", ENABLE_EXPRESSION + bytes(3))  # zero-terminated, padded to 160
 
 
-def padded_to_four(data):
-    return data + bytes(-len(data) % 4)
-
-
-def expected_pipl(code_property, modes=MODES_8BIT, extra=()):
-    """The property list with the code property of one build: 'wx86' (i686) or '8664' (x86-64)."""
-    properties = [
-        pipl_property(b"kind", four_cc(b"8BFM")),
-        pipl_property(b"name", bytes([8]) + b"Vexel..." + bytes(3)),
-        pipl_property(b"catg", bytes([9]) + b"Nolvarine" + bytes(2)),
-        pipl_property(b"vers", struct.pack("<I", (4 << 16) | 0)),
+def expected_pipl(code_property, extra_properties=(), modes=MODES_8BIT):
+    """The property list with the code property of one build: 'wx86' (i686) or '8664' (x86-64),
+    and the properties only that build has after the seven every build has."""
+    return (
+        struct.pack("<hii", 1, 0, 7 + len(extra_properties))
+        + pipl_property(b"kind", four_cc(b"8BFM"))
+        + pipl_property(b"name", bytes([8]) + b"Vexel..." + bytes(3))
+        + pipl_property(b"catg", bytes([9]) + b"Nolvarine" + bytes(2))
+        + pipl_property(b"vers", struct.pack("<I", (4 << 16) | 0))
         # grayscale, RGB, CMYK, multichannel | duotone, read from the most significant bit
-        pipl_property(b"mode", modes),
-        pipl_property(code_property, b"ENTRYPOINT1\0"),
-        pipl_property(
+        + pipl_property(b"mode", modes)
+        + pipl_property(code_property, b"ENTRYPOINT1\0")
+        + pipl_property(
             b"fici",
             filter_case(STRAIGHT_DATA, STRAIGHT_DATA, DONT_COPY_SOURCE) * 3
             + filter_case(BACKGROUND_ZAP, FILL_MASK, DONT_COPY_SOURCE | WORKS_WITH_BLANK_DATA) * 2
             + filter_case(BACKGROUND_ZAP, STRAIGHT_DATA, DONT_COPY_SOURCE) * 2,
-        ),
-        *extra,
-    ]
-    return struct.pack("<hii", 1, 0, len(properties)) + b"".join(properties)
+        )
+        + b"".join(extra_properties)
+    )
 
 
-EXPECTED_PIPL = {
-    "x86": expected_pipl(b"wx86"),
-    "x64": expected_pipl(
-        b"8664",
-        MODES_16BIT,
-        [pipl_property(b"enbl", padded_to_four(ENABLE_EXPRESSION + b"\0"))],
-    ),
-}
+EXPECTED_PIPL = {"x86": expected_pipl(b"wx86"),
+                 "x64": expected_pipl(b"8664", [HSTM, ENBL], MODES_16BIT)}
 
 EXPECTED_PIMI = (
     struct.pack("<h", 3)
@@ -95,8 +115,9 @@ def only_english(resources, key):
     return languages[ENGLISH_US]
 
 
-def test_module_carries_exactly_the_expected_resources(resources):
-    assert set(resources) == {
+def test_module_carries_exactly_the_expected_resources(resources, arch):
+    terminology = {("AETE", 16000)} if arch == "x64" else set()
+    assert set(resources) == terminology | {
         ("PIPL", 1),
         ("PIMI", 1),
         ("FLTD", 1),
@@ -112,7 +133,7 @@ def test_module_carries_exactly_the_expected_resources(resources):
 
 def test_property_list_bytes(resources, arch):
     pipl = only_english(resources, ("PIPL", 1))
-    assert len(EXPECTED_PIPL[arch]) == {"x86": 198, "x64": 374}[arch]
+    assert len(EXPECTED_PIPL[arch]) == {"x86": 198, "x64": 198 + 16 + 52 + 16 + 160}[arch]
     assert pipl == EXPECTED_PIPL[arch]
     # Each property starts where the previous one's data ends.
     code_key = {"x86": b"68xw", "x64": b"4668"}[arch]
@@ -121,25 +142,39 @@ def test_property_list_bytes(resources, arch):
         (106, b"edom"), (126, code_key), (154, b"icif"),
     ]
     if arch == "x64":
-        starts.append((198, b"lbne"))
-        # 157 characters, the terminating zero and two bytes of padding.
-        assert struct.unpack_from("<i", pipl, 210) == (160,)
-        assert pipl[214:374].rstrip(b"\0") == ENABLE_EXPRESSION
+        starts += [(198, b"mtsh"), (266, b"lbne")]
+        # 157 characters, the terminating zero and two bytes of padding, counted.
+        assert struct.unpack_from("<i", pipl, 278) == (160,)
+        assert pipl[282:442].rstrip(b"\0") == ENABLE_EXPRESSION
     for offset, key in starts:
         assert pipl[offset : offset + 8] == b"MIB8" + key
 
 
-def test_builds_differ_only_in_the_property_list():
+def test_terminology_bytes(resources, arch):
+    if arch == "x86":
+        return  # only the 64-bit module announces terminology
+    assert only_english(resources, ("AETE", 16000)) == EXPECTED_AETE
+    assert len(EXPECTED_AETE) == 199
+    # Our keys and event start lower-case and hold an upper-case letter (host-reserved start upper).
+    for code in [key for _, key in TERMINOLOGY_KEYS] + [b"vexL", b"nolV"]:
+        assert code[:1].islower() and any(chr(c).isupper() for c in code)
+
+
+def test_builds_differ_only_in_the_code_property_modes_and_terminology():
     x86, x64 = (read_resources(pefile.PE(os.environ[MODULE_VARIABLES[a]])) for a in ("x86", "x64"))
-    assert set(x86) == set(x64)
+    assert set(x64) - set(x86) == {("AETE", 16000)} and set(x86) <= set(x64)
     differing = {key for key in x86 if x86[key] != x64[key]}
     assert differing == {("PIPL", 1)}
-    # In it: the count, the 16-bit mode bits, the code property and the appended 'enbl'.
-    x86_pipl, x64_pipl = x86[("PIPL", 1)][ENGLISH_US], x64[("PIPL", 1)][ENGLISH_US]
-    assert x86_pipl[126:134] == b"MIB868xw" and x64_pipl[126:134] == b"MIB84668"
-    assert x86_pipl[122:124] == b"\x59\x80" and x64_pipl[122:124] == b"\x59\xb7"
-    same = lambda pipl: pipl[10:122] + pipl[124:126] + pipl[154:198]  # noqa: E731
-    assert same(x86_pipl) == same(x64_pipl)
+    code_at = slice(126, 154)
+    assert x86[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB868xw"
+    assert x64[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB84668"
+    # The 64-bit mode bits offer the 16-bit modes too.
+    assert x86[("PIPL", 1)][ENGLISH_US][122:124] == b"\x59\x80"
+    assert x64[("PIPL", 1)][ENGLISH_US][122:124] == b"\x59\xb7"
+    # Past the count, the mode bits and the code property, the 64-bit list only adds properties
+    # at its end.
+    unchanged = lambda pipl: pipl[10:122] + pipl[124:126] + pipl[154:198]  # noqa: E731
+    assert unchanged(x86[("PIPL", 1)][ENGLISH_US]) == unchanged(x64[("PIPL", 1)][ENGLISH_US])
 
 
 def test_older_plugin_resources_bytes(resources):

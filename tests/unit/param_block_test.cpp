@@ -10,6 +10,7 @@
 #include "host/memory.h"
 #include "host/param_block.h"
 #include "host/plugin_globals.h"
+#include "host/remembered_settings.h"
 #include "tests/unit/test_support.h"
 
 namespace vexel {
@@ -88,6 +89,8 @@ TEST_F(HostFixture, BlockTooSmallIsNeverTouchedAndReplacedAtStart) {
 TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
     ensureParamBlock();
     g.geometry.imageScale = 0x30000;
+    g.geometry.imageWidth = 400;
+    g.geometry.imageHeight = 200;
     testing::platformFake.dialog = [] {
         g.settings.angle = 90;
         g.settings.stretch = 7;
@@ -110,6 +113,10 @@ TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
     EXPECT_EQ(ok.centerX, 300);
     EXPECT_EQ(ok.centerY, 3);
     EXPECT_EQ(ok.showDialog, 0);
+    // OK also remembers them for the user, with the rectangle the centre belongs to.
+    const auto remembered = encodeRemembered({90, 7, 33, 60, 70, 300, 3, 400, 200});
+    EXPECT_EQ(testing::platformFake.rememberedValue,
+              std::vector<std::uint8_t>(remembered.begin(), remembered.end()));
 
     // Not asked again until Parameters marks the block.
     runDialogIfRequested();
@@ -130,6 +137,7 @@ TEST_F(HostFixture, DialogOkStoresSettingsAndCentreCancelOnlyClearsShowDialog) {
         after[16] = 1;
         EXPECT_EQ(after, before);
     }
+    EXPECT_EQ(testing::platformFake.rememberedWrites, 1); // a cancel remembers nothing
     EXPECT_EQ(testing::memoryFake.liveLocks, 0);
 }
 

@@ -1,9 +1,12 @@
 #include "tests/unit/test_support.h"
 
+#include <algorithm>
+
 #include "host/memory.h"
 #include "host/param_block.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
+#include "host/remembered_settings.h"
 
 namespace vexel::testing {
 
@@ -74,6 +77,18 @@ void releaseGdiObjects() {
     g.buffers.markerBitmap = nullptr;
     g.buffers.outlineBitmap = nullptr;
     g.buffers.outlineDC = nullptr;
+}
+
+std::size_t readRememberedValue(std::span<std::uint8_t> buffer) {
+    const auto& value = platformFake.rememberedValue;
+    if (!value || value->size() > buffer.size()) return 0;
+    std::copy(value->begin(), value->end(), buffer.begin());
+    return value->size();
+}
+
+void writeRememberedValue(std::span<const std::uint8_t> bytes) {
+    platformFake.rememberedValue.emplace(bytes.begin(), bytes.end());
+    ++platformFake.rememberedWrites;
 }
 
 } // namespace vexel

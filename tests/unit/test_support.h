@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct PlatformFake {
     int markerBitmaps = 0;
     int outlineBitmaps = 0;
     bool outlineBitmapFails = false;
+    // The store of the remembered settings: its one value, if any, and how often it was written.
+    std::optional<std::vector<std::uint8_t>> rememberedValue;
+    int rememberedWrites = 0;
 };
 extern PlatformFake platformFake;
 

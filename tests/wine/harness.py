@@ -18,6 +18,7 @@ error (a write outside the record fields a module may write, a buffer overrun, a
 """
 
 import fcntl
+import hashlib
 import json
 import os
 import shutil
@@ -239,6 +240,24 @@ class Result:
         return [s.get("value") for s in self.report["script"] if s["command"].startswith(command)]
 
 
+# The Windows user the runs of the current test act as (--user): each test has its own
+# HKEY_CURRENT_USER, so settings one test leaves behind never reach another, even in parallel.
+# Runs outside a test (module fixtures) share one user per build.
+_user = {"name": f"{ARCH}-fixtures", "forget": False}
+
+
+def begin_test_user(test_id):
+    """Makes the runs of a new test act as a user of its own whose settings start forgotten."""
+    digest = hashlib.sha1(test_id.encode()).hexdigest()[:16]
+    _user.update(name=f"{ARCH}-{digest}", forget=True)
+
+
+def _user_options():
+    options = ["--user", _user["name"]] + (["--forget-settings"] if _user["forget"] else [])
+    _user["forget"] = False
+    return options
+
+
 def _planes_of(image):
     return 1 if image.ndim == 2 else image.shape[2]
 
@@ -309,7 +328,7 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             args += ["--script", winpath(os.path.join(workdir, "script.txt"))]
         args += ["--params-out", winpath(os.path.join(workdir, "params-out.bin")),
                  "--report", winpath(os.path.join(workdir, "report.json"))]
-        args += [str(o) for o in options]
+        args += _user_options() + [str(o) for o in options]
         if not any(str(o).startswith("--timeout") for o in options):
             # The host gives up (and still writes its report) before we would kill it.
             args += ["--timeout", str(max(10, timeout - 30))]

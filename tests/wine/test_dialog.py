@@ -8,7 +8,7 @@ import pytest
 
 from dialog_helpers import IMAGE_HEIGHT, IMAGE_WIDTH, Geometry, gradient_image, open_dialog, \
     saved_block
-from harness import NO_ERR, PROFILES, REPORTED, param_block, run_host
+from harness import NO_ERR, PROFILES, REPORTED, param_block
 
 ANGLE_EDIT, STRETCH_EDIT, HEIGHT_EDIT, WIDTH_EDIT, STRENGTH_EDIT = 153, 441, 156, 114, 117
 ANGLE_BAR, STRETCH_BAR, HEIGHT_BAR, WIDTH_BAR, STRENGTH_BAR = 154, 442, 157, 119, 122
@@ -175,16 +175,3 @@ def test_chinese_texts_render_as_distinct_glyphs():
         # Each text looks different: substituted glyphs (boxes, "?") would all look alike.
         for (a, ink_a), (b, ink_b) in itertools.combinations(ink.items(), 2):
             assert ink_a.shape != ink_b.shape or not np.array_equal(ink_a, ink_b), (a, b)
-
-
-def test_repeat_of_a_host_that_keeps_the_block_only_after_parameters_loses_the_settings():
-    """A known limit: such a host saves the block right after Parameters, before Start made it,
-    so its "repeat last filter" starts without one and the dialog comes back at the defaults."""
-    script = ["wait-dialog 20000", "sleep 300", f"set-text {ANGLE_EDIT} 77", f"click {OK}",
-              "wait-closed 5000", "wait-dialog 20000", f"get-text {ANGLE_EDIT}", f"click {OK}",
-              "wait-closed 5000"]
-    run = run_host("--runs", "2", "--ask-first", image=gradient_image(), script=script,
-                   profile="filter-host")
-    assert [c for c in run.calls() if c[0] == "parameters"] == [("parameters", 0)]
-    assert run.results(0)["continue"] == run.results(1)["continue"] == NO_ERR
-    assert run.script_value("get-text") == ["0"]
