@@ -49,7 +49,8 @@ struct RowEffectSource {
     std::array<std::uint8_t, 20> block{};
 };
 
-enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1 };
+// otherPlanes: after the last row, the planes beyond planeCount are copied through unchanged.
+enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1, otherPlanes = 2 };
 
 // The record's parts follow the subsystems; each is plain data.
 
@@ -67,6 +68,7 @@ struct RunGeometry {
     HostRect filterRect{}; // the host's filter rectangle as the run was planned for it
     std::int16_t planeCount = 0;
     std::int16_t sampleBytes = 1; // bytes per sample: 2 in the 16-bit image modes
+    std::int16_t hostPlanes = 0;  // the record's planes at Start: planeCount or more
     std::int16_t imageWidth = 0;
     std::int16_t imageHeight = 0;
     std::int32_t imageRowBytes = 0;

@@ -1,7 +1,9 @@
 // The continue driver. Each Continue call does one step of the run: one host mask row into the
 // preview-sized mask bits, one decimated row into the work image (the last one runs the dialog),
-// or one output row of the final pass, asking the host for a single missing source row when the
-// row cache lacks one and producing the same row again on the next call.
+// or one output row of the final pass with its own source row, asking the host for a single
+// missing source row when the row cache lacks one and producing the same row again on the next
+// call. A host with more planes than the image mode works on then gets those planes back
+// unchanged, a band of rows per call.
 #include "pipeline/continue_run.h"
 
 #include <algorithm>
@@ -24,6 +26,8 @@ namespace {
 // Every final-pass row starts at the middle of its pixels, as the preview does, so the output
 // never depends on whether or how a preview was drawn.
 constexpr std::int32_t kHalfPixel = 0x8000;
+// Input bytes of one band of the planes the effect leaves alone.
+constexpr std::int32_t kPlaneBandBytes = 256 * 1024;
 
 // The row steps, defined below with the driver.
 void readMaskRow();
@@ -41,6 +45,16 @@ HostRect filterRow(std::int32_t top) {
     return HostRect{wrap16(top), filter.left, wrap16(top + 1), filter.right};
 }
 
+void requestPlanes(FilterRecord& record, std::int32_t low, std::int32_t high) {
+    record.inLoPlane = record.outLoPlane = wrap16(low);
+    record.inHiPlane = record.outHiPlane = wrap16(high);
+}
+
+// The planes the host has beyond those the effect works on (alpha beside RGB or grey, say).
+std::int32_t otherPlaneCount() {
+    return std::int32_t{g.geometry.hostPlanes} - g.geometry.planeCount;
+}
+
 // Nothing (more) to do: leave every request empty so the host stops calling.
 void endWithoutOutput(FilterRecord& record) {
     emptyRect(record.inRect);
@@ -54,23 +68,40 @@ void endWithoutOutput(FilterRecord& record) {
 // after a new Prepare) ends the run without touching the host's buffers.
 bool canContinue(const FilterRecord& record) {
     if (!g.production.runPlanned) return false;
-    if (g.production.runPhase == RunPhase::prepass) {
+    switch (g.production.runPhase) {
+    case RunPhase::prepass:
         if (g.buffers.previewStrip.holding != Holding::block) return false;
         return g.geometry.sampleStep == 1 || g.buffers.workImage.holding == Holding::block;
+    case RunPhase::otherPlanes:
+        return !isEmpty(record.outRect);
+    default:
+        return !isEmpty(record.outRect) && g.cache.cacheActive != 0;
     }
-    if (isEmpty(record.outRect)) return false;
-    return g.geometry.sampleStep == 1 || g.cache.cacheActive != 0;
 }
 
-// The host's buffers for this call, checked before anything reads or writes them: input for the
-// request, rows at least as long as the module reads when the host holds the whole rectangle,
-// and in the final pass an output buffer for a row inside the rectangle.
+// The bytes of one row of what this call asked for: the planes the effect works on, or in the
+// last pass the others.
+std::int32_t requestedRowBytes() {
+    const std::int32_t planes = g.production.runPhase == RunPhase::otherPlanes
+                                    ? otherPlaneCount()
+                                    : std::int32_t{g.geometry.planeCount};
+    return std::int32_t{g.geometry.imageWidth} * planes;
+}
+
+// The host's buffers for this call, checked before anything reads or writes them: input rows at
+// least as long as the request's, and after the prepass an output buffer of such rows for rows
+// inside the rectangle (the band of the last pass read from input rows of the same band).
 bool hostBuffersUsable(const FilterRecord& record) {
-    if (record.inData == nullptr) return false;
-    if (g.geometry.sampleStep == 1 && record.inRowBytes < g.geometry.imageRowBytes) return false;
+    const std::int32_t rowBytes = requestedRowBytes();
+    if (record.inData == nullptr || record.inRowBytes < rowBytes) return false;
     if (g.production.runPhase == RunPhase::prepass) return true;
-    const std::int32_t renderRow = std::int32_t{record.outRect.top} - g.geometry.filterRect.top;
-    return record.outData != nullptr && renderRow >= 0 && renderRow < g.geometry.imageHeight;
+    if (record.outData == nullptr || record.outRowBytes < rowBytes) return false;
+    const HostRect& out = record.outRect;
+    const HostRect& filter = g.geometry.filterRect;
+    if (out.top < filter.top || out.top >= filter.bottom) return false;
+    if (g.production.runPhase != RunPhase::otherPlanes) return true;
+    return out.bottom > out.top && out.bottom <= filter.bottom && record.inRect.top == out.top &&
+           record.inRect.bottom == out.bottom;
 }
 
 // The host's mask row for this call: the module reads one byte per pixel of the filter row.
@@ -120,19 +151,57 @@ void deriveRowEffect(std::int16_t renderRow) {
     if (bytes != nullptr) unlockParamBlock();
 }
 
-// Moving past a produced row (or past the end of the prepass).
+// Rows [top, top + n) of the filter rectangle, n as many as fit one band (at least one).
+HostRect planeBand(std::int32_t top) {
+    const std::int32_t rows =
+        std::max<std::int32_t>(1, kPlaneBandBytes / std::max<std::int32_t>(1, requestedRowBytes()));
+    const std::int32_t bottom = std::min<std::int32_t>(top + rows, g.geometry.filterRect.bottom);
+    const HostRect& filter = g.geometry.filterRect;
+    return HostRect{wrap16(top), filter.left, wrap16(bottom), filter.right};
+}
+
+// After the last row: a host with more planes than the effect works on may fill outData only with
+// the planes asked for and write back whatever its own buffer holds for the rest, so those planes
+// are asked for and copied through unchanged. False when there are none.
+bool beginOtherPlanes(FilterRecord& record) {
+    if (otherPlaneCount() <= 0) return false;
+    g.production.runPhase = RunPhase::otherPlanes;
+    g.production.runPlanned = true;
+    requestPlanes(record, g.geometry.planeCount, std::int32_t{g.geometry.hostPlanes} - 1);
+    record.inRect = record.outRect = planeBand(g.geometry.filterRect.top);
+    return true;
+}
+
+void otherPlanesStep(FilterRecord& record) {
+    const HostRect band = record.outRect;
+    const auto* input = static_cast<const std::uint8_t*>(record.inData);
+    auto* output = static_cast<std::uint8_t*>(record.outData);
+    const auto rowBytes = static_cast<std::size_t>(requestedRowBytes());
+    for (std::int32_t y = 0; y < band.bottom - band.top; ++y)
+        std::memcpy(output + std::ptrdiff_t{y} * record.outRowBytes,
+                    input + std::ptrdiff_t{y} * record.inRowBytes, rowBytes);
+    if (band.bottom < g.geometry.filterRect.bottom) {
+        record.inRect = record.outRect = planeBand(band.bottom);
+        return;
+    }
+    emptyRect(record.inRect);
+    emptyRect(record.outRect);
+    requestPlanes(record, 0, std::int32_t{g.geometry.planeCount} - 1);
+    g.production.runPlanned = false;
+}
+
+// Moving past a produced row (or past the end of the prepass): the row's own source row goes
+// into the cache, and the next call asks for the next output row and its source row.
 void finishCall(FilterRecord& record) {
-    if (g.geometry.sampleStep > 1) {
-        cacheInsert();
-        record.inRect = record.outRect;
-    }
-    if (g.geometry.filterRect.bottom <= record.outRect.top) {
-        emptyRect(record.inRect);
-        emptyRect(record.outRect);
-        // Nothing reads the row cache any more; a host that never sends Finish loses nothing.
-        releaseRunResources();
-    }
+    cacheInsert();
+    record.inRect = record.outRect;
     g.production.runPhase = RunPhase::render;
+    if (g.geometry.filterRect.bottom > record.outRect.top) return;
+    // Nothing reads the row cache any more; a host that never sends Finish loses nothing.
+    releaseRunResources();
+    if (beginOtherPlanes(record)) return;
+    emptyRect(record.inRect);
+    emptyRect(record.outRect);
 }
 
 // The last image-prepass call: the dialog, the release of everything it used, the row cache.
@@ -162,10 +231,6 @@ void imagePrepassStep(FilterRecord& record) {
 
 void renderStep(FilterRecord& record) {
     const std::int16_t renderRow = g.production.currentRowIndex;
-    if (g.geometry.sampleStep == 1) {
-        g.geometry.workRowBytes = record.inRowBytes;
-        g.production.currentRow += std::ptrdiff_t{renderRow} * g.geometry.workRowBytes;
-    }
     if (g.production.runPhase == RunPhase::fetchPending) {
         // The host has just delivered the missing row: file it, then produce the output row
         // again from its first column, with its own source row now coming from the cache.
@@ -197,6 +262,11 @@ void continueRun() {
         endWithoutOutput(record);
         return;
     }
+    // Every request was made for the planes the host had at Start.
+    if (record.planes < g.geometry.hostPlanes) {
+        refuseHostBuffers(record);
+        return;
+    }
     if (g.production.maskRowsDone < g.geometry.previewHeight) {
         if (hostMaskUsable(record))
             readMaskRow();
@@ -210,10 +280,12 @@ void continueRun() {
     }
     auto* input = static_cast<std::uint8_t*>(record.inData);
     g.production.currentRow = input;
-    if (g.buffers.workImage.holding != Holding::block) g.buffers.workImage.address = input;
+    if (g.buffers.workImage.holding == Holding::heldByHost) g.buffers.workImage.address = input;
     g.production.currentRowIndex = rowBelowTop(record.outRect.top);
     if (g.production.runPhase == RunPhase::prepass)
         imagePrepassStep(record);
+    else if (g.production.runPhase == RunPhase::otherPlanes)
+        otherPlanesStep(record);
     else
         renderStep(record);
 }

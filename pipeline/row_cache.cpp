@@ -1,7 +1,8 @@
-// Source rows of the final pass: the host hands over one row per call when the work image was
-// decimated, so the rows the transform reads above and below the current one are kept here, each
-// copied whole into a slot that is reused in insertion order. The fetch operations below answer
-// the transform for the preview and both final-pass situations alike.
+// Source rows of the final pass: the host hands over one row per call (whatever the prepass held),
+// so the rows the transform reads above and below the current one are kept here, each copied
+// whole into a slot that is reused in insertion order. Asking for rows rather than the whole
+// rectangle keeps a run linear in a host that copies the requested input on every call. The fetch
+// operations below answer the transform for the preview and the final pass alike.
 #include "pipeline/row_cache.h"
 
 #include <cstring>
@@ -100,7 +101,6 @@ std::int64_t cacheBlockBytes(std::int32_t slots) {
 }
 
 std::int16_t setupRowCache() {
-    if (g.geometry.sampleStep == 1) return 0;
     BlockHandle reserve = allocBlock(kCacheReserveBytes);
     bool cacheBuilt = false;
     if (reserve != nullptr) {

@@ -264,6 +264,14 @@ void planRun() {
         planEmptyRun(record);
         return;
     }
+    // No request may reach past the planes the host has; a host with fewer than the image mode
+    // needs cannot be served.
+    if (record.planes < g.geometry.planeCount) {
+        releaseRunResources();
+        g.host.runResult = result::paramErr;
+        return;
+    }
+    g.geometry.hostPlanes = record.planes;
     if (!measurePreview()) {
         // The dialog cannot be created (no window station or display, for one). Releasing
         // unregisters the classes, so the next Start registers them again and can succeed.

@@ -238,6 +238,30 @@ void takeBack(const Delivery& d, Image& image) {
     if (padWritten) protocolError("outData row padding was written (rows not outRowBytes apart?)");
 }
 
+// With --zero-unrequested-planes the host keeps its own destination, zero at the start of a run,
+// and writes every row of outRect back whole: the requested planes from outData, the others from
+// that destination. So a plane no call has asked for yet comes back as 0. One bit per plane of
+// every pixel says which planes some call has asked for.
+std::vector<std::uint8_t> planesAskedFor;
+
+void writeBackUnrequestedPlanes(const Delivery& d, Image& image) {
+    if (!host.opt.zeroUnrequestedPlanes || !d.present) return;
+    planesAskedFor.resize(static_cast<std::size_t>(image.width) * image.height);
+    for (long long iy = std::max<long long>(d.rect.top, 0);
+         iy < std::min<long long>(d.rect.bottom, image.height); ++iy)
+        for (long long ix = std::max<long long>(d.rect.left, 0);
+             ix < std::min<long long>(d.rect.right, image.width); ++ix) {
+            std::uint8_t& asked = planesAskedFor[static_cast<std::size_t>(iy * image.width + ix)];
+            for (int p = 0; p < image.planes; ++p) {
+                const auto bit = static_cast<std::uint8_t>(1u << p);
+                if (p >= d.lo && p <= d.hi)
+                    asked |= bit;
+                else if ((asked & bit) == 0)
+                    image.pixels[pixelOffset(image, iy, ix) + p] = 0;
+            }
+        }
+}
+
 vexel::HostBoolean __cdecl abortProc() {
     return 0;
 }
@@ -556,11 +580,19 @@ bool callContinue(const std::string& name, std::int16_t& result) {
         checkUnchanged(keptMask);
     }
     takeBack(out, host.current);
+    writeBackUnrequestedPlanes(out, host.current);
     recordCall(name, vexel::selector::continueRun, result);
     logRects(name, host.continueCall, result);
     // The pointers go away now: a module must not keep them for the next call.
     fr.inData = fr.outData = fr.maskData = nullptr;
     return true;
+}
+
+double secondsNow() {
+    LARGE_INTEGER frequency{}, now{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 long long maxContinueCalls() {
@@ -583,6 +615,7 @@ std::int16_t continueLoop() {
     releaseDelivery(keptIn);
     releaseDelivery(keptMask);
     host.continueCall = 0;
+    const double begin = secondsNow();
     while (anyRequest()) {
         if (host.continueCall >= limit) {
             host.error = std::string("the module kept asking after ") + std::to_string(limit) +
@@ -599,6 +632,11 @@ std::int16_t continueLoop() {
         ++host.continueCall;
         pumpMessages();
         if (result != 0) break;
+    }
+    const double seconds = secondsNow() - begin;
+    {
+        Guard guard(host.lock);
+        host.runs.back().continueSeconds += seconds;
     }
     host.continueCall = -1;
     return result;
@@ -785,6 +823,7 @@ void runAll() {
             host.source = host.current;
         else
             host.current = host.source = original;
+        planesAskedFor.assign(planesAskedFor.size(), 0);
         if (host.opt.freshParams) {
             if (host.parameters != nullptr) GlobalFree(host.parameters);
             host.parameters = nullptr;
@@ -807,13 +846,16 @@ void runAll() {
             host.exitStatus = kExitUsage;
             break;
         }
+        const double begin = secondsNow();
         runOnce();
+        const double seconds = secondsNow() - begin;
         endDescriptorRun();
         if (host.opt.unloadAfterRun) {
             FreeLibrary(host.module);
             host.module = nullptr;
         }
         Guard guard(host.lock);
+        host.runs.back().seconds = seconds;
         host.runs.back().paramsHex = parametersHex();
         if (host.opt.instrument) {
             host.runs.back().alloc = allocStatsNow();

@@ -79,6 +79,9 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--save-params-after-parameters", "",
      "every run gets a copy of the block as it was right after the last Parameters"},
     {"--alpha-plane", "", "hold an RGB image as 4 planes (alpha 255), imageMode stays RGB"},
+    {"--zero-unrequested-planes", "",
+     "write back whole output rows from a buffer that starts at 0: planes never requested become "
+     "0"},
     {"--lose-last-row-column", "", "filterRect leaves out the image's last row and column"},
     {"--resolution", "DPI", "imageHRes and imageVRes (default 72)"},
     {"--guard-pages", "", "a no-access page right after every inData, outData, maskData"},
@@ -121,9 +124,10 @@ constexpr Profile kProfiles[] = {
       "--resolution=96", "--finish-after-success-only", "--unload-after-run"}},
     {"filter-host",
      "a filter-host plug-in: host window 0, new buffers every call, maxSpace 100,000,000, no "
-     "Finish after success, the block saved right after Parameters",
+     "Finish after success, the block saved right after Parameters, output planes never "
+     "requested written back as 0",
      {"--null-window", "--move-buffers", "--max-space=100000000", "--host-sig=GIMP", "--no-finish",
-      "--save-params-after-parameters"}},
+      "--save-params-after-parameters", "--zero-unrequested-planes"}},
     {"short-rect",
      "a host whose filterRect leaves out the last row and column",
      {"--lose-last-row-column"}},
@@ -366,6 +370,8 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         opt.saveParamsAfterParameters = true;
     else if (name == "--alpha-plane")
         opt.alphaPlane = true;
+    else if (name == "--zero-unrequested-planes")
+        opt.zeroUnrequestedPlanes = true;
     else if (name == "--lose-last-row-column")
         opt.loseLastRowColumn = true;
     else if (name == "--resolution")

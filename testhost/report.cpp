@@ -109,6 +109,8 @@ std::string buildReport() {
               o.num("index", s.index)
                   .raw("results", results.done())
                   .num("continue_calls", s.continueCalls)
+                  .raw("seconds", std::to_string(s.seconds))
+                  .raw("continue_seconds", std::to_string(s.continueSeconds))
                   .boolean("finished", s.finished)
                   .str("params_hex", s.paramsHex);
               if (s.haveAlloc) o.raw("instrument", allocStatsJson(s.alloc).done());

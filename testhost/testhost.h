@@ -83,6 +83,7 @@ struct Options {
     bool finishAfterSuccessOnly = false;    // no Finish after a failed or cancelled run
     bool saveParamsAfterParameters = false; // each run gets the block as it was after Parameters
     bool alphaPlane = false;                // an RGB image held as 4 planes (mode stays RGB)
+    bool zeroUnrequestedPlanes = false;     // output planes never requested come back as 0
     bool loseLastRowColumn = false;         // filterRect without the image's last row and column
     bool guardPages = false;                // a no-access page right after every buffer
     bool nullMaskData = false;              // haveMask set, maskData null
@@ -216,6 +217,8 @@ struct RunSummary {
     int index = 0;
     std::vector<std::pair<std::string, int>> results; // selector name, last result
     int continueCalls = 0;
+    double seconds = 0;         // from the first selector of the run to the last
+    double continueSeconds = 0; // the Continue loop alone
     bool finished = false;
     std::string paramsHex;
     AllocStats alloc;

@@ -115,6 +115,13 @@ void expectSmallMaskBits(const FakeHost& host) {
     EXPECT_EQ(frame[14] | frame[15], 0); // trailing guard row
 }
 
+// The render calls (input row, output row) of the small fan-down run, whatever the prepass held:
+// row 0 needs rows 1, 2, 3, fetched one per call; every later row needs only the row three below
+// it, until the displaced rows fall outside the image.
+constexpr int kFanDownRender[][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {1, 1}, {4, 1}, {2, 2},
+                                     {5, 2}, {3, 3}, {6, 3}, {4, 4}, {7, 4}, {5, 5}, {8, 5},
+                                     {6, 6}, {9, 6}, {7, 7}, {8, 8}, {9, 9}};
+
 // The worked small run: the pattern mask, fan-down settings, and the 8 x 8 control above.
 void setUpSmallMaskedRun(FakeHost& host, std::int32_t showDialog) {
     host.setMask(patternMask(kSmallWidth, kSmallHeight));
@@ -151,18 +158,13 @@ TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
         expectRequests(host, call++, hostRow(0), hostRow(0), hostRow(maskRow));
     for (int row = 0; row < kSmallHeight; row += 2)
         expectRequests(host, call++, hostRow(row), hostRow(0), kEmpty);
-    // Row 0 needs rows 1, 2, 3, fetched one per call; every later row needs only the row three
-    // below it, until the displaced rows fall outside the image.
-    const int render[][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {1, 1}, {4, 1}, {2, 2},
-                             {5, 2}, {3, 3}, {6, 3}, {4, 4}, {7, 4}, {5, 5}, {8, 5},
-                             {6, 6}, {9, 6}, {7, 7}, {8, 8}, {9, 9}};
-    for (const auto& [in, out] : render)
+    for (const auto& [in, out] : kFanDownRender)
         expectRequests(host, call++, hostRow(in), hostRow(out), kEmpty);
     EXPECT_EQ(host.requests.size(), call);
 
     // Progress once per render call: (row, imageHeight), a row produced again reported again.
     std::vector<std::array<std::int32_t, 2>> expectedProgress;
-    for (const auto& [in, out] : render)
+    for (const auto& [in, out] : kFanDownRender)
         expectedProgress.push_back({out, kSmallHeight});
     EXPECT_EQ(host.progress, expectedProgress);
 
@@ -177,19 +179,23 @@ TEST_F(ContinueRun, DecimatedRunAsksForEveryRowInTurnAndFetchesMissingOnes) {
     EXPECT_EQ(memoryFake.liveBlocks, 1); // only the host's parameter block
 }
 
-TEST_F(ContinueRun, WholeRectangleRunHasOnePrepassCallAndOneCallPerRow) {
+// The host holds the whole rectangle for the one prepass call only; the render pass then asks for
+// rows exactly as after a decimated prepass, so a host that copies the requested input on every
+// call copies one row per call, not the image.
+TEST_F(ContinueRun, WholeRectangleRunAsksForRowsAfterItsOnePrepassCall) {
     FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
     setUpSmallMaskedRun(host, 0);
     host.record.progressProc = nullptr;
     ASSERT_EQ(host.run(), 0);
     EXPECT_EQ(platformFake.dialogsRun, 0);
+    EXPECT_EQ(g.geometry.sampleStep, 1);
 
     std::size_t call = 0;
     for (int maskRow : kMaskRows)
         expectRequests(host, call++, kWholeSmall, hostRow(0), hostRow(maskRow));
     expectRequests(host, call++, kWholeSmall, hostRow(0), kEmpty);
-    for (int row = 0; row < kSmallHeight; ++row)
-        expectRequests(host, call++, kWholeSmall, hostRow(row), kEmpty);
+    for (const auto& [in, out] : kFanDownRender)
+        expectRequests(host, call++, hostRow(in), hostRow(out), kEmpty);
     EXPECT_EQ(host.requests.size(), call);
     EXPECT_FALSE(host.pending());
     EXPECT_TRUE(host.progress.empty());
@@ -309,23 +315,25 @@ TEST_F(ContinueRun, CancelledDialogEndsWithOneAndNothingHeld) {
 }
 
 TEST_F(ContinueRun, RowCacheThatCannotBeHadGivesMemFullErr) {
-    // 2000 x 1500 at maxSpace 4,000,000 (step 2). The smallest cache is 6001 x 35 + 1500 =
-    // 211,535 bytes; the 2000-byte reserve is taken first.
-    for (std::int64_t limit : {200'000, 1'000}) {
-        SCOPED_TRACE(limit);
-        testing::resetModuleState();
-        FakeHost host(2000, 1500, 3, 4'000'000);
-        host.setSettings(fanDownSettings(1));
-        platformFake.dialog = [limit] {
-            memoryFake.failAbove = limit;
-            return std::int16_t{1};
-        };
-        EXPECT_EQ(host.run(), result::memFullErr);
-        EXPECT_EQ(host.requests.size(), 750u);
-        EXPECT_EQ(memoryFake.liveBlocks, 1);
-        EXPECT_EQ(memoryFake.liveLocks, 0);
-        EXPECT_FALSE(g.host.classesRegistered);
-    }
+    // 2000 x 1500 at maxSpace 4,000,000 (step 2, 750 prepass calls) and 100,000,000 (step 1, one
+    // prepass call). The smallest cache is 6001 x 35 + 1500 = 211,535 bytes; the 2000-byte reserve
+    // is taken first.
+    for (auto [maxSpace, prepassCalls] : {std::pair{4'000'000, 750u}, {100'000'000, 1u}})
+        for (std::int64_t limit : {200'000, 1'000}) {
+            SCOPED_TRACE(::testing::Message() << "maxSpace " << maxSpace << " limit " << limit);
+            testing::resetModuleState();
+            FakeHost host(2000, 1500, 3, maxSpace);
+            host.setSettings(fanDownSettings(1));
+            platformFake.dialog = [limit] {
+                memoryFake.failAbove = limit;
+                return std::int16_t{1};
+            };
+            EXPECT_EQ(host.run(), result::memFullErr);
+            EXPECT_EQ(host.requests.size(), prepassCalls);
+            EXPECT_EQ(memoryFake.liveBlocks, 1);
+            EXPECT_EQ(memoryFake.liveLocks, 0);
+            EXPECT_FALSE(g.host.classesRegistered);
+        }
 }
 
 TEST_F(ContinueRun, RepeatedRunsInOneLoadLeakNothing) {
@@ -458,37 +466,70 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
         EXPECT_EQ(host.call(selector::continueRun), 0);
         EXPECT_EQ(memoryFake.liveBlocks, 1); // the parameter block only
     }
-    // Broken buffers inside a planned run end it with paramErr and release everything.
-    enum class Fault { noInput, shortInputRows, noOutput, outputRowOutside };
-    for (Fault fault :
-         {Fault::noInput, Fault::shortInputRows, Fault::noOutput, Fault::outputRowOutside}) {
+    // Broken buffers inside a planned run (in the render pass, and in the pass over an alpha
+    // plane) end it with paramErr, release everything and write nothing.
+    enum class Fault {
+        noInput,
+        shortInputRows,
+        noOutput,
+        shortOutputRows,
+        outputRowOutside,
+        fewerPlanes
+    };
+    for (RunPhase phase : {RunPhase::render, RunPhase::otherPlanes})
+        for (Fault fault : {Fault::noInput, Fault::shortInputRows, Fault::noOutput,
+                            Fault::shortOutputRows, Fault::outputRowOutside, Fault::fewerPlanes}) {
+            SCOPED_TRACE(::testing::Message() << "phase " << static_cast<int>(phase) << " fault "
+                                              << static_cast<int>(fault));
+            testing::resetModuleState();
+            FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy, 1);
+            host.setSettings(fanDownSettings(0));
+            ASSERT_EQ(host.call(selector::prepare), 0);
+            ASSERT_EQ(host.call(selector::start), 0);
+            do // the prepass, ending without a dialog, and up to the phase
+                ASSERT_EQ(host.continueOnce(), 0);
+            while (g.production.runPhase != phase);
+            FilterRecord& r = host.record;
+            r.inData = host.fill(host.inBuffer, r.inRect, host.source, 4, r.inLoPlane, r.inHiPlane,
+                                 r.inRowBytes);
+            r.outData = host.fill(host.outBuffer, r.outRect, host.output, 4, r.outLoPlane,
+                                  r.outHiPlane, r.outRowBytes);
+            const std::vector<std::uint8_t> delivered = host.outBuffer;
+            switch (fault) {
+            case Fault::noInput:
+                r.inData = nullptr;
+                break;
+            case Fault::shortInputRows:
+                r.inRowBytes = 4;
+                break;
+            case Fault::noOutput:
+                r.outData = nullptr;
+                break;
+            case Fault::shortOutputRows:
+                r.outRowBytes = 4;
+                break;
+            case Fault::outputRowOutside:
+                r.outRect.top -= 40;
+                break;
+            case Fault::fewerPlanes:
+                r.planes = 3;
+                break;
+            }
+            EXPECT_EQ(host.call(selector::continueRun), result::paramErr);
+            EXPECT_FALSE(host.pending());
+            EXPECT_EQ(memoryFake.liveBlocks, 1);
+            EXPECT_EQ(host.outBuffer, delivered);
+        }
+    {
+        // A host with fewer planes than the image mode works on is never asked for any.
         testing::resetModuleState();
         FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy);
-        host.setSettings(fanDownSettings(0));
+        host.record.planes = 2;
         ASSERT_EQ(host.call(selector::prepare), 0);
-        ASSERT_EQ(host.call(selector::start), 0);
-        ASSERT_EQ(host.continueOnce(), 0); // the prepass, ending without a dialog
-        host.record.inData =
-            host.fill(host.inBuffer, host.record.inRect, host.source, 3, host.record.inRowBytes);
-        host.record.outData =
-            host.fill(host.outBuffer, host.record.outRect, host.output, 3, host.record.outRowBytes);
-        switch (fault) {
-        case Fault::noInput:
-            host.record.inData = nullptr;
-            break;
-        case Fault::shortInputRows:
-            host.record.inRowBytes = 4;
-            break;
-        case Fault::noOutput:
-            host.record.outData = nullptr;
-            break;
-        case Fault::outputRowOutside:
-            host.record.outRect.top -= 40;
-            break;
-        }
-        EXPECT_EQ(host.call(selector::continueRun), result::paramErr);
+        EXPECT_EQ(host.call(selector::start), result::paramErr);
         EXPECT_FALSE(host.pending());
-        EXPECT_EQ(memoryFake.liveBlocks, 1);
+        EXPECT_EQ(memoryFake.liveBlocks, 1); // the host's parameter block
+        EXPECT_FALSE(g.host.classesRegistered);
     }
     // A mask row the module cannot read whole (no buffer, or rows shorter than the filter row)
     // ends the run the same way, before a byte of it is read.
@@ -518,6 +559,55 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
     ASSERT_EQ(host.call(selector::start), 0);
     EXPECT_EQ(g.geometry.imageWidth, kSmallWidth - 4);
     EXPECT_EQ(g.geometry.imageRowBytes, (kSmallWidth - 4) * 3);
+}
+
+// Planes beyond those the effect works on (alpha beside RGB or grey) come back exactly as they
+// went in, also from a host that fills outData with the requested planes only and writes whole
+// rows back from a destination that starts at 0: after the last row they are asked for in bands
+// of 256 KiB of input. The colour planes and their requests are those of a run without them.
+TEST_F(ContinueRun, PlanesBeyondTheEffectsComeBackUnchanged) {
+    struct Case {
+        std::int16_t width, height, colourPlanes;
+        std::int32_t maxSpace;
+        std::vector<int> bandTops;
+    };
+    for (const Case& c : {Case{kSmallWidth, kSmallHeight, 3, kRoomy, {0}},
+                          Case{kSmallWidth, kSmallHeight, 3, kForcesStepTwo, {0}},
+                          Case{3000, 200, 1, 10'000'000, {0, 87, 174}}}) { // 262,144 / 3000 rows
+        SCOPED_TRACE(::testing::Message()
+                     << c.width << " x " << c.height << " x " << c.colourPlanes);
+        testing::resetModuleState();
+        FakeHost plain(c.width, c.height, c.colourPlanes, c.maxSpace);
+        plain.setSettings(fanDownSettings(0));
+        ASSERT_EQ(plain.run(), 0);
+        testing::resetModuleState();
+        FakeHost host(c.width, c.height, c.colourPlanes, c.maxSpace, 1);
+        host.zeroUnrequestedPlanes = true;
+        host.setSettings(fanDownSettings(0));
+        for (std::size_t i = 0; i < host.source.size(); ++i) // plain's colours, a varied alpha
+            host.source[i] = (i + 1) % host.planes == 0
+                                 ? static_cast<std::uint8_t>(i * 7)
+                                 : plain.source[i / host.planes * c.colourPlanes + i % host.planes];
+        host.output = host.source;
+        ASSERT_EQ(host.run(), 0);
+        const std::size_t renderCalls = plain.requests.size();
+        ASSERT_EQ(host.requests.size(), renderCalls + c.bandTops.size());
+        for (std::size_t b = 0; b < c.bandTops.size(); ++b) {
+            const int bottom = b + 1 < c.bandTops.size() ? c.bandTops[b + 1] : c.height;
+            const HostRect band{static_cast<std::int16_t>(FakeHost::kTop + c.bandTops[b]),
+                                FakeHost::kLeft, static_cast<std::int16_t>(FakeHost::kTop + bottom),
+                                static_cast<std::int16_t>(FakeHost::kLeft + c.width)};
+            expectRequests(host, renderCalls + b, band, band, kEmpty);
+        }
+        EXPECT_EQ(host.record.outHiPlane, c.colourPlanes - 1); // as Start set them
+        for (std::size_t i = 0; i < host.output.size(); ++i) {
+            const std::size_t plane = i % host.planes;
+            ASSERT_EQ(host.output[i], plane == static_cast<std::size_t>(c.colourPlanes)
+                                          ? host.source[i]
+                                          : plain.output[i / host.planes * c.colourPlanes + plane])
+                << "byte " << i;
+        }
+    }
 }
 
 TEST_F(ContinueRun, HeldMemoryStaysWithinMaxSpace) {

@@ -1,7 +1,8 @@
 // A small host that drives whole runs through dispatchSelector the way real hosts do: it fills
-// inData, maskData and outData for the rectangles the module asked for (fresh buffers every call,
-// rows padded so that only inRowBytes is a valid stride), takes the output back, and keeps a log of
-// every request and progress report.
+// inData, maskData and outData for the rectangles and planes the module asked for (fresh buffers
+// every call, rows padded so that only inRowBytes is a valid stride), takes the output back, and
+// keeps a log of every request and progress report. With zeroUnrequestedPlanes it writes output
+// rows back whole from a destination that starts at 0, as a filter host with an alpha plane does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@ struct FakeHost {
 
     std::int16_t width;
     std::int16_t height;
-    std::int16_t planes;
+    std::int16_t planes;              // the record's planes: the image mode's, plus extraPlanes
     std::vector<std::uint8_t> source; // the filter rectangle, planes interleaved
     std::vector<std::uint8_t> output;
     std::vector<std::uint8_t> mask; // one byte per pixel; empty without a host mask
@@ -47,6 +48,8 @@ struct FakeHost {
     std::int64_t peakLiveBytesInContinue = 0;
     std::array<std::uint8_t, 512> recordBeforeLastCall{}; // as handed over, buffers filled
     bool finishOnDestroy = true;
+    bool zeroUnrequestedPlanes = false;
+    std::vector<std::uint8_t> planesAskedFor; // one bit per plane of every output pixel
     std::vector<std::uint8_t> inBuffer, outBuffer, maskBuffer;
 
     static inline FakeHost* active = nullptr;
@@ -54,9 +57,10 @@ struct FakeHost {
         active->progress.push_back({done, total});
     }
 
-    FakeHost(std::int16_t w, std::int16_t h, std::int16_t planeCount, std::int32_t maxSpace)
-        : width(w), height(h), planes(planeCount) {
-        source.resize(static_cast<std::size_t>(w) * h * planeCount);
+    FakeHost(std::int16_t w, std::int16_t h, std::int16_t planeCount, std::int32_t maxSpace,
+             std::int16_t extraPlanes = 0)
+        : width(w), height(h), planes(static_cast<std::int16_t>(planeCount + extraPlanes)) {
+        source.resize(static_cast<std::size_t>(w) * h * planes);
         std::uint32_t seed = 12345u + static_cast<std::uint32_t>(w * 31 + h * 7 + planeCount);
         for (auto& byte : source) {
             seed = seed * 1103515245u + 12345u;
@@ -67,7 +71,7 @@ struct FakeHost {
                                      static_cast<std::int16_t>(kLeft + w)};
         record.imageSize = HostPoint{static_cast<std::int16_t>(kTop + h + 10),
                                      static_cast<std::int16_t>(kLeft + w + 10)};
-        record.planes = planeCount;
+        record.planes = planes;
         record.imageMode = testhost::modeForPlanes(planeCount);
         record.maxSpace = maxSpace;
         record.progressProc = &FakeHost::onProgress;
@@ -105,10 +109,11 @@ struct FakeHost {
         return !isEmpty(record.inRect) || !isEmpty(record.outRect) || !isEmpty(record.maskRect);
     }
 
-    // Fresh buffers for a rectangle inside the filter rectangle; null for an empty one.
+    // Fresh buffers for a rectangle inside the filter rectangle, planes low..high of an image of
+    // imagePlanes; null for an empty one.
     void* fill(std::vector<std::uint8_t>& buffer, const HostRect& r,
-               const std::vector<std::uint8_t>& image, std::int32_t bytesPerPixel,
-               std::int32_t& rowBytes) {
+               const std::vector<std::uint8_t>& image, std::int32_t imagePlanes, std::int32_t low,
+               std::int32_t high, std::int32_t& rowBytes) {
         std::vector<std::uint8_t> fresh;
         buffer.swap(fresh); // the old buffer is freed: a pointer kept across calls is caught
         buffer.clear();
@@ -117,47 +122,64 @@ struct FakeHost {
         EXPECT_LE(r.bottom, record.filterRect.bottom);
         EXPECT_GE(r.left, record.filterRect.left);
         EXPECT_LE(r.right, record.filterRect.right);
+        EXPECT_TRUE(0 <= low && low <= high && high < imagePlanes) << low << ".." << high;
+        high = std::min(high, imagePlanes - 1);
         const std::int32_t columns = r.right - r.left;
         const std::int32_t rows = r.bottom - r.top;
+        const std::int32_t bytesPerPixel = std::max(high - low + 1, 0);
         rowBytes = columns * bytesPerPixel + kRowPadding;
         buffer.assign(static_cast<std::size_t>(rowBytes) * rows, 0xEE);
-        for (std::int32_t y = 0; y < rows; ++y) {
-            const std::size_t from =
-                (static_cast<std::size_t>(r.top - kTop + y) * width + (r.left - kLeft)) *
-                bytesPerPixel;
-            std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(from), columns * bytesPerPixel,
-                        buffer.begin() + static_cast<std::ptrdiff_t>(y) * rowBytes);
-        }
+        for (std::int32_t y = 0; y < rows; ++y)
+            for (std::int32_t x = 0; x < columns; ++x)
+                for (std::int32_t p = low; p <= high; ++p)
+                    buffer[static_cast<std::size_t>(y * rowBytes + x * bytesPerPixel + p - low)] =
+                        image[(static_cast<std::size_t>(r.top - kTop + y) * width +
+                               static_cast<std::size_t>(r.left - kLeft + x)) *
+                                  static_cast<std::size_t>(imagePlanes) +
+                              static_cast<std::size_t>(p)];
         return buffer.data();
     }
 
-    void takeOutput() {
-        const HostRect& r = record.outRect;
+    // The output of rectangle r, planes low..high, as the host handed them over.
+    void takeOutput(const HostRect& r, std::int32_t low, std::int32_t high) {
         if (outBuffer.empty()) return;
-        const std::int32_t columns = r.right - r.left;
-        for (std::int32_t y = 0; y < r.bottom - r.top; ++y) {
-            const std::size_t to =
-                (static_cast<std::size_t>(r.top - kTop + y) * width + (r.left - kLeft)) * planes;
-            std::copy_n(outBuffer.begin() + static_cast<std::ptrdiff_t>(y) * record.outRowBytes,
-                        columns * planes, output.begin() + static_cast<std::ptrdiff_t>(to));
-        }
+        high = std::min<std::int32_t>(high, planes - 1);
+        const std::int32_t bytesPerPixel = high - low + 1;
+        planesAskedFor.resize(static_cast<std::size_t>(width) * height);
+        for (std::int32_t y = 0; y < r.bottom - r.top; ++y)
+            for (std::int32_t x = 0; x < r.right - r.left; ++x) {
+                const std::size_t at =
+                    static_cast<std::size_t>(r.top - kTop + y) * width + (r.left - kLeft + x);
+                for (std::int32_t p = 0; p < planes; ++p) {
+                    std::uint8_t& byte =
+                        output[at * static_cast<std::size_t>(planes) + static_cast<std::size_t>(p)];
+                    const auto bit = static_cast<std::uint8_t>(1u << p);
+                    if (p >= low && p <= high) {
+                        byte = outBuffer[static_cast<std::size_t>(y * record.outRowBytes +
+                                                                  x * bytesPerPixel + p - low)];
+                        planesAskedFor[at] |= bit;
+                    } else if (zeroUnrequestedPlanes && (planesAskedFor[at] & bit) == 0) {
+                        byte = 0;
+                    }
+                }
+            }
     }
 
     std::int16_t continueOnce() {
         requests.push_back({record.inRect, record.outRect, record.maskRect});
-        record.inData = fill(inBuffer, record.inRect, source, planes, record.inRowBytes);
-        record.outData = fill(outBuffer, record.outRect, output, planes, record.outRowBytes);
-        record.maskData = record.haveMask != 0
-                              ? fill(maskBuffer, record.maskRect, mask, 1, record.maskRowBytes)
-                              : nullptr;
+        record.inData = fill(inBuffer, record.inRect, source, planes, record.inLoPlane,
+                             record.inHiPlane, record.inRowBytes);
+        record.outData = fill(outBuffer, record.outRect, output, planes, record.outLoPlane,
+                              record.outHiPlane, record.outRowBytes);
+        record.maskData = record.haveMask != 0 ? fill(maskBuffer, record.maskRect, mask, 1, 0, 0,
+                                                      record.maskRowBytes)
+                                               : nullptr;
         const HostRect outRect = record.outRect;
+        const std::int32_t low = record.outLoPlane, high = record.outHiPlane;
         recordBeforeLastCall = recordBytes;
         const std::int16_t result = call(selector::continueRun);
         // The host takes the output of the rectangle it handed over.
-        const HostRect after = record.outRect;
-        record.outRect = outRect;
-        takeOutput();
-        record.outRect = after;
+        takeOutput(outRect, low, high);
         peakLiveBytesInContinue = std::max(peakLiveBytesInContinue, memoryFake.liveBytes);
         return result;
     }

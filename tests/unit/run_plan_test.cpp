@@ -174,6 +174,7 @@ TEST_F(RunPlan, WorkImageBeyond32BitsIsNotMistakenForASmallOne) {
     auto& record = *reinterpret_cast<FilterRecord*>(bytes.data());
     record.filterRect = HostRect{0, 0, 32767, 32767};
     record.imageMode = imagemode::cmyk;
+    record.planes = 4;
     record.maxSpace = INT32_MAX;
     memoryFake.failAbove = 200'000'000;
     std::int16_t result = 0;

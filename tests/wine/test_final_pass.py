@@ -295,6 +295,35 @@ def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     assert_nothing_held(r)
 
 
+@pytest.mark.parametrize("step", [1, 2])
+def test_alpha_beside_rgb_survives_a_host_that_writes_back_planes_it_was_not_asked_for(step,
+                                                                                       control):
+    """The filter host's RGB layer with alpha: 4 planes, imageMode RGB, outData filled with the
+    requested planes only, and whole rows written back from a destination that starts at 0. The
+    alpha comes back as it went in, the colour planes as without it, and no request reaches past
+    the filter rectangle or the host's planes."""
+    w, h = SIZES["rose"]
+    rgb = rose(w, h, 3)
+    y, x = np.mgrid[0:h, 0:w]
+    alpha = ((x * 7 + y * 13) % 256).astype(np.uint8)
+    settings = dict(angle=60, stretch=100, strength=100, height=80, width=80, centerX=w // 2,
+                    centerY=h // 2)
+    options = ["--log-calls", "--instrument", "--mode", "3"]
+    if step > 1:
+        options += ["--max-space", str(max_space_for(step, w, h, 3, False, control))]
+    r = run_host(*options, image=np.dstack([rgb, alpha]), profile="filter-host",
+                 settings=dict(settings, showDialog=0))
+    assert r.results() == {"prepare": 0, "start": 0, "continue": 0}
+    assert chosen_step(r.report) == step
+    assert np.array_equal(r.output[:, :, 3], alpha)
+    assert np.array_equal(r.output[:, :, :3], reference(rgb, settings, step, control))
+    for call in r.report["call_log"]:
+        assert max(call["planes"]) <= 3 and min(call["planes"]) >= 0
+        for rect in (call["in"], call["out"]):
+            assert rect == [0, 0, 0, 0] or (0 <= rect[0] < rect[2] <= h and rect[1:4:2] == [0, w])
+    assert_nothing_held(r)
+
+
 def test_a_drawn_preview_does_not_change_the_output(control):
     """The preview leaves the production position's fractions wherever its last pixel was; the
     final pass starts every row at the middle of its pixels all the same."""

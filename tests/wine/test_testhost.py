@@ -58,6 +58,15 @@ def test_delivers_padded_rows_and_takes_output_back(standin, planes):
     assert rows.report["progress"] == [[0, r, 15] for r in range(15)]
 
 
+@pytest.mark.parametrize("zeroed", [False, True])
+def test_a_plane_never_requested_comes_back_as_zero_when_rows_go_back_whole(standin, zeroed):
+    img = image(9, 7, 4)
+    r = run_host("--mode", "3", *(["--zero-unrequested-planes"] if zeroed else []), image=img,
+                 params=mode("whole"), plugin=standin)
+    assert (r.output[:, :, :3] == 255 - img[:, :, :3]).all()
+    assert (r.output[:, :, 3] == (0 if zeroed else img[:, :, 3])).all()
+
+
 def test_mask_rows_come_with_the_image_rows(standin):
     img = image(12, 10, 3)
     mask = np.zeros((12, 10), np.uint8)
