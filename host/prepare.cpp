@@ -20,12 +20,8 @@ constexpr const char* kTooLargeWarning =
     "The filter area is larger than this plug-in supports (32767 pixels in width or height). "
     "Select a smaller area.";
 
-// Until every buffer of the run is sized in bytes of the sample, only 8-bit samples are filtered;
-// a 16-bit image is refused like a float one rather than filtered wrongly.
-constexpr std::int16_t kLargestSampleBytes = 1;
-
 bool modeFilterable(const ImageModeInfo& mode) {
-    return mode.filterable && mode.sampleBytes <= kLargestSampleBytes;
+    return mode.filterable;
 }
 
 } // namespace

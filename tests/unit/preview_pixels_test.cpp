@@ -257,6 +257,17 @@ TEST_F(PreviewTest, SixteenBitWorkImageShowsOneBytePerPlane) {
         freeRunBuffer(g.buffers.maskFrame);
         freeRunBuffer(g.buffers.maskBits);
     }
+    // With the effect: computed at 16 bits, then shown as bytes (plane 3 keeps its own sample).
+    shiftEffect();
+    g.dialog.previewEffect = 1;
+    g.production.posX = (1 << 16) | 0x8000;
+    std::array<std::uint8_t, planes> shifted{};
+    previewPixel(1, 1, shifted.data());
+    for (int k = 0; k < planes; ++k) {
+        const int from = k < 3 ? 1 + k + 1 : 1;
+        EXPECT_EQ(shifted[k],
+                  previewSample(samples[static_cast<std::size_t>((width + from) * planes + k)]));
+    }
     for (auto [mode, shownAs] : {std::pair{imagemode::rgb48, imagemode::rgb},
                                  std::pair{imagemode::cmyk64, imagemode::cmyk},
                                  std::pair{imagemode::duotone16, imagemode::duotone},
