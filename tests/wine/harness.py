@@ -265,13 +265,14 @@ def _planes_of(image):
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
              script=None, plugin=None, testhost=None, low_colour=False, auto_answer=True, timeout=300,
              expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
-             lang=CHINESE_LOCALE, profile=None, env=None):
+             lang=CHINESE_LOCALE, profile=None, env=None, full_scale=FULL_SCALE):
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
     image: a uint8 array (h, w), (h, w, 3) or (h, w, 4); planes defaults to its channel count.
         A uint16 array holds 16-bit samples as the host holds them (0..32768): the host reports
         the 16-bit mode and Result.output comes back as uint16 samples, exactly as written.
+        full_scale: 65535 for a host that holds 16-bit samples in 0..65535.
     mask: a (h, w) uint8 array, passed with --mask.
     params: bytes of a parameter block (--params-in); settings: dict for --settings.
     script: dialog script lines (a string or a list); relative capture files come back in
@@ -299,8 +300,8 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             image = np.asarray(image, dtype=np.uint16 if deep else np.uint8)
             planes = planes or _planes_of(image)
             if deep:
-                write_png16(os.path.join(workdir, "input.png"), to_png16(image))
-                args += ["--depth", "16"]
+                write_png16(os.path.join(workdir, "input.png"), to_png16(image, full_scale))
+                args += ["--depth", "16", "--full-scale", str(full_scale)]
             else:
                 write_png(os.path.join(workdir, "input.png"), image)
             args += ["--input", winpath(os.path.join(workdir, "input.png")),
@@ -366,8 +367,10 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
         output_path = os.path.join(workdir, output_name)
         if image is not None and os.path.exists(output_path):
             if deep:
+                # As many planes as the host held (an alpha plane too), those asked for returned.
                 raw = np.fromfile(output_path, dtype="<u2").astype(np.uint16)
-                result.output = raw.reshape(image.shape[:2] + ((planes,) if planes > 1 else ()))
+                held = raw.reshape(image.shape[0], image.shape[1], -1)[:, :, :planes]
+                result.output = held if planes > 1 else held[:, :, 0]
             else:
                 result.output = read_png(output_path, planes)
         params_path = os.path.join(workdir, "params-out.bin")
