@@ -45,16 +45,40 @@ bool insideEffect(const Effect& effect, std::int16_t dx, std::int16_t dy) {
            dy < effect.halfHeight;
 }
 
-std::uint8_t blend(const Effect& effect, std::uint8_t original, std::uint8_t sample) {
-    return static_cast<std::uint8_t>(
-        (std::uint32_t{original} * effect.mixOriginal + std::uint32_t{sample} * effect.mixEffect) >>
-        8);
+// The blend of 8- and 16-bit samples alike: 32-bit sums, stored in the sample's width. The
+// weights sum to 256, so the result never exceeds the larger of the two samples.
+std::uint32_t blend(const Effect& effect, std::uint32_t original, std::uint32_t sample) {
+    return (original * effect.mixOriginal + sample * effect.mixEffect) >> 8;
+}
+
+std::uint32_t readSample(const std::uint8_t* pixel, std::size_t plane, int sampleBytes) {
+    if (sampleBytes == 1) return pixel[plane];
+    std::uint16_t value;
+    std::memcpy(&value, pixel + 2 * plane, sizeof value);
+    return value;
+}
+
+void writeSample(std::uint8_t* pixel, std::size_t plane, int sampleBytes, std::uint32_t value) {
+    if (sampleBytes == 1) {
+        pixel[plane] = static_cast<std::uint8_t>(value);
+        return;
+    }
+    const auto narrowed = static_cast<std::uint16_t>(value);
+    std::memcpy(pixel + 2 * plane, &narrowed, sizeof narrowed);
 }
 
 } // namespace
 
 int transformPlanes() {
     return std::clamp<int>(g.geometry.planeCount, 0, kMaxPlanes);
+}
+
+int transformSampleBytes() {
+    return g.geometry.sampleBytes == 2 ? 2 : 1;
+}
+
+int transformPixelBytes() {
+    return transformPlanes() * transformSampleBytes();
 }
 
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b) {
@@ -83,13 +107,15 @@ std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination) {
     const std::uint8_t* original = originalPixel();
     if (original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     const int planes = transformPlanes();
+    const int sampleBytes = transformSampleBytes();
+    const auto pixelBytes = static_cast<std::size_t>(transformPixelBytes());
     const std::int16_t dx = wrap16(wholePart(g.production.posX) - effect.gridCenterX);
     const std::int16_t dy = wrap16(wholePart(g.production.posY) - effect.gridCenterY);
     if (!insideEffect(effect, dx, dy)) {
-        std::memcpy(destination, original, static_cast<std::size_t>(planes));
+        std::memcpy(destination, original, pixelBytes);
         return -1;
     }
-    std::array<std::uint8_t, kMaxPlanes> sample{};
+    std::array<std::uint32_t, kMaxPlanes> sample{};
     std::int32_t x = g.production.posX;
     std::int32_t y = g.production.posY;
     const auto count = static_cast<std::size_t>(planes);
@@ -97,15 +123,16 @@ std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination) {
         x = subWrap32(x, effect.stepX);
         y = addWrap32(y, effect.stepY);
         if (k >= kDisplacedPlanes) {
-            sample[k] = original[k];
+            sample[k] = readSample(original, k, sampleBytes);
             continue;
         }
         const std::uint8_t* source = sourcePixel(wrap16(wholePart(x)), wrap16(wholePart(y)));
         if (source == kPixelMissing) return wrap16(wholePart(y));
-        sample[k] = source == kPixelOutside ? original[k] : source[k];
+        sample[k] = readSample(source == kPixelOutside ? original : source, k, sampleBytes);
     }
     for (std::size_t k = 0; k < count; ++k)
-        destination[k] = blend(effect, original[k], sample[k]);
+        writeSample(destination, k, sampleBytes,
+                    blend(effect, readSample(original, k, sampleBytes), sample[k]));
     return -1;
 }
 

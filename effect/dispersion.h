@@ -13,6 +13,9 @@ inline constexpr int kDisplacedPlanes = 3; // plane 3, the black plane of CMYK, 
 
 // The planes the transform works on: planeCount, bounded to what a pixel can hold.
 int transformPlanes();
+// Bytes of one sample (1, or 2 for 16-bit images) and of one pixel of the transform's planes.
+int transformSampleBytes();
+int transformPixelBytes();
 
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b);
 // The rectangle's half extents, the plane steps and the blend weights from the settings, for a
@@ -20,7 +23,7 @@ std::int16_t saturatingProduct(std::int16_t a, std::int16_t b);
 void deriveEffect(Effect& effect, const Settings& settings, std::int16_t previewMax,
                   std::int32_t scale);
 // The pixel at g.production.posX/posY, where the fetch operations read it too: writes planeCount
-// bytes and returns -1, or writes nothing and returns the missing row.
+// samples and returns -1, or writes nothing and returns the missing row.
 std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination);
 // The whole row at posY, columns 0 .. columns-1 (posX's whole part is set to each column in turn,
 // its fraction kept). Byte-identical to calling transformPixel column by column: returns -1 when

@@ -28,5 +28,11 @@ BlendPath activeBlendPath();
 // 256; any others are blended byte by byte. `out` may be `original` itself.
 void blendRun(int planes, std::uint8_t* out, const std::uint8_t* original, const PlaneRuns& samples,
               std::int32_t count, std::uint16_t mixOriginal, std::uint16_t mixEffect);
+// The same for 16-bit samples (2 bytes each, native order, any alignment): the runs are byte
+// addresses as above, sample i of the run starting at byte 2i; each blended value is computed in
+// 32 bits and stored as 16. Samples above 32768 (hosts that use 0..65535) blend the same way.
+void blendRun16(int planes, std::uint8_t* out, const std::uint8_t* original,
+                const PlaneRuns& samples, std::int32_t count, std::uint16_t mixOriginal,
+                std::uint16_t mixEffect);
 
 } // namespace vexel

@@ -71,6 +71,8 @@ struct PlaneSource {
 struct RowPlan {
     const std::uint8_t* original = nullptr;
     int planes = 0;
+    int sampleBytes = 1;
+    int pixelBytes = 0;
     ColumnRuns inside;
     std::array<PlaneSource, kDisplacedPlanes> sources{};
     std::int32_t limit = 0; // columns produced: all of them, or up to the first missing sample
@@ -121,16 +123,20 @@ void findFirstMissing(RowPlan& plan, std::int16_t columns) {
 // Columns [first, end) inside the rectangle, over which no plane changes its source.
 void produceInsideSegment(const RowPlan& plan, const Effect& effect, std::uint8_t* destination,
                           std::int32_t first, std::int32_t end) {
-    const std::int32_t at = first * plan.planes;
+    const std::int32_t at = first * plan.pixelBytes;
     PlaneRuns samples{};
     for (std::size_t k = 0; k < static_cast<std::size_t>(plan.planes); ++k) {
-        samples[k] = plan.original + at; // outside the grid, a plane keeps its own byte
+        samples[k] = plan.original + at; // outside the grid, a plane keeps its own sample
         if (k >= kDisplacedPlanes || !plan.sources[k].fetched) continue;
         if (const ColumnRun* run = plan.sources[k].columns.find(first))
-            samples[k] = plan.sources[k].row + (first + run->delta) * plan.planes;
+            samples[k] = plan.sources[k].row + (first + run->delta) * plan.pixelBytes;
     }
-    blendRun(plan.planes, destination + at, plan.original + at, samples, end - first,
-             effect.mixOriginal, effect.mixEffect);
+    if (plan.sampleBytes == 2)
+        blendRun16(plan.planes, destination + at, plan.original + at, samples, end - first,
+                   effect.mixOriginal, effect.mixEffect);
+    else
+        blendRun(plan.planes, destination + at, plan.original + at, samples, end - first,
+                 effect.mixOriginal, effect.mixEffect);
 }
 
 void produceRow(const RowPlan& plan, const Effect& effect, std::uint8_t* destination) {
@@ -157,8 +163,8 @@ void produceRow(const RowPlan& plan, const Effect& effect, std::uint8_t* destina
         if (plan.inside.find(first) != nullptr) {
             produceInsideSegment(plan, effect, destination, first, end);
         } else {
-            const std::int32_t at = first * plan.planes;
-            const std::int32_t bytes = (end - first) * plan.planes; // within one row
+            const std::int32_t at = first * plan.pixelBytes;
+            const std::int32_t bytes = (end - first) * plan.pixelBytes; // within one row
             std::memcpy(destination + at, plan.original + at, static_cast<std::size_t>(bytes));
         }
     }
@@ -173,6 +179,8 @@ std::int16_t transformRow(const Effect& effect, std::uint8_t* destination, std::
     plan.original = originalPixel();
     if (plan.original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     plan.planes = transformPlanes();
+    plan.sampleBytes = transformSampleBytes();
+    plan.pixelBytes = transformPixelBytes();
 
     const std::int16_t dy = wrap16(wholePart(g.production.posY) - effect.gridCenterY);
     if (-effect.halfHeight < dy && dy < effect.halfHeight)

@@ -210,12 +210,16 @@ inline constexpr std::int16_t reported = 1;   // cancelled, or the user was alre
 inline constexpr std::int16_t paramErr = -50; // the host handed over unusable buffers
 inline constexpr std::int16_t memFullErr = -108;
 inline constexpr std::int16_t filterBadParameters = -30100;
+inline constexpr std::int16_t filterBadMode = -30101; // an image mode the module cannot filter
 } // namespace result
 
 namespace imagemode {
 inline constexpr std::int16_t bitmap = 0, grayScale = 1, indexed = 2, rgb = 3, cmyk = 4,
                               multichannel = 7, duotone = 8, lab = 9;
-}
+// 16 bits per sample, then 32-bit float per sample.
+inline constexpr std::int16_t gray16 = 10, rgb48 = 11, lab48 = 12, cmyk64 = 13,
+                              deepMultichannel = 14, duotone16 = 15, rgb96 = 16, gray32 = 17;
+} // namespace imagemode
 
 inline bool isEmpty(const HostRect& r) {
     return !(r.left < r.right && r.top < r.bottom);

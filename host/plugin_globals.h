@@ -67,7 +67,8 @@ struct HostCall {
 struct RunGeometry {
     HostRect filterRect{}; // the host's filter rectangle as the run was planned for it
     std::int16_t planeCount = 0;
-    std::int16_t hostPlanes = 0; // the record's planes at Start: planeCount or more
+    std::int16_t sampleBytes = 1; // bytes per sample: 2 in the 16-bit image modes
+    std::int16_t hostPlanes = 0;  // the record's planes at Start: planeCount or more
     std::int16_t imageWidth = 0;
     std::int16_t imageHeight = 0;
     std::int32_t imageRowBytes = 0;

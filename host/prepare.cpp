@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "host/image_modes.h"
 #include "host/param_block.h"
 #include "host/platform.h"
 #include "host/plugin_globals.h"
@@ -19,17 +20,8 @@ constexpr const char* kTooLargeWarning =
     "The filter area is larger than this plug-in supports (32767 pixels in width or height). "
     "Select a smaller area.";
 
-std::int16_t planeCountForMode(std::int16_t mode) {
-    switch (mode) {
-    case imagemode::grayScale:
-    case imagemode::multichannel:
-    case imagemode::duotone:
-        return 1;
-    case imagemode::cmyk:
-        return 4;
-    default:
-        return 3; // RGB, Lab and every other value
-    }
+bool modeFilterable(const ImageModeInfo& mode) {
+    return mode.filterable;
 }
 
 } // namespace
@@ -39,14 +31,26 @@ void prepareGeometry() {
     // prepass) goes, so no later Continue can mistake it for this run's.
     if (g.production.runPlanned) releaseRunResources();
     FilterRecord& record = filterRecord();
+    const ImageModeInfo mode = imageModeInfo(record.imageMode);
+    if (!modeFilterable(mode)) {
+        readFilterGeometry(); // refuses, and leaves no geometry to filter
+        return;
+    }
     record.bufferSpace = 0;
-    if (record.imageMode == imagemode::lab && readShowDialog() != 0) showWarning(kLabWarning);
+    if (mode.labLike && readShowDialog() != 0) showWarning(kLabWarning);
     readFilterGeometry();
 }
 
 bool readFilterGeometry() {
     const FilterRecord& record = filterRecord();
-    g.geometry.planeCount = planeCountForMode(record.imageMode);
+    const ImageModeInfo mode = imageModeInfo(record.imageMode);
+    if (!modeFilterable(mode)) {
+        g.host.runResult = result::filterBadMode;
+        g.geometry = RunGeometry{};
+        return false;
+    }
+    g.geometry.planeCount = mode.planes;
+    g.geometry.sampleBytes = mode.sampleBytes;
     g.geometry.filterRect = record.filterRect;
     // The host's coordinates are 16-bit, so a rectangle can span up to 65535 pixels; sizes are
     // taken in 32 bits and anything past 16-bit pixel counts is refused instead of wrapping.
@@ -64,7 +68,8 @@ bool readFilterGeometry() {
         g.geometry.imageWidth = static_cast<std::int16_t>(width > 0 ? width : 0);
         g.geometry.imageHeight = static_cast<std::int16_t>(height > 0 ? height : 0);
     }
-    g.geometry.imageRowBytes = std::int32_t{g.geometry.planeCount} * g.geometry.imageWidth;
+    g.geometry.imageRowBytes =
+        std::int32_t{g.geometry.planeCount} * g.geometry.sampleBytes * g.geometry.imageWidth;
     g.geometry.workWidth = g.geometry.imageWidth;
     g.geometry.workHeight = g.geometry.imageHeight;
     g.geometry.workRowBytes = g.geometry.imageRowBytes;

@@ -80,12 +80,12 @@ bool canContinue(const FilterRecord& record) {
 }
 
 // The bytes of one row of what this call asked for: the planes the effect works on, or in the
-// last pass the others.
+// last pass the others, of 8- or 16-bit samples.
 std::int32_t requestedRowBytes() {
     const std::int32_t planes = g.production.runPhase == RunPhase::otherPlanes
                                     ? otherPlaneCount()
                                     : std::int32_t{g.geometry.planeCount};
-    return std::int32_t{g.geometry.imageWidth} * planes;
+    return std::int32_t{g.geometry.imageWidth} * planes * g.geometry.sampleBytes;
 }
 
 // The host's buffers for this call, checked before anything reads or writes them: input rows at
@@ -94,8 +94,11 @@ std::int32_t requestedRowBytes() {
 bool hostBuffersUsable(const FilterRecord& record) {
     const std::int32_t rowBytes = requestedRowBytes();
     if (record.inData == nullptr || record.inRowBytes < rowBytes) return false;
+    // 16-bit rows hold whole samples; an odd row length is a host's fault.
+    if (g.geometry.sampleBytes == 2 && record.inRowBytes % 2 != 0) return false;
     if (g.production.runPhase == RunPhase::prepass) return true;
     if (record.outData == nullptr || record.outRowBytes < rowBytes) return false;
+    if (g.geometry.sampleBytes == 2 && record.outRowBytes % 2 != 0) return false;
     const HostRect& out = record.outRect;
     const HostRect& filter = g.geometry.filterRect;
     if (out.top < filter.top || out.top >= filter.bottom) return false;
@@ -332,7 +335,7 @@ void maskRowToBits(const std::uint8_t* mask) {
 
 void copyWorkRow() {
     if (g.production.workRowsDone < 0 || g.production.workRowsDone >= g.geometry.workHeight) return;
-    const std::int32_t pixelBytes = g.geometry.planeCount;
+    const std::int32_t pixelBytes = std::int32_t{g.geometry.planeCount} * g.geometry.sampleBytes;
     const std::int32_t sourceStride = pixelBytes + g.production.decimationSkip;
     std::uint8_t* target = g.buffers.workImage.address +
                            std::ptrdiff_t{g.production.workRowsDone} * g.geometry.workRowBytes;

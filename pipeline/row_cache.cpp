@@ -133,14 +133,23 @@ std::uint8_t* cacheLookup(const RowCache& cache, std::int32_t offset, std::int16
     return slotAddress(cache, slot) + offset;
 }
 
+namespace {
+
+// Bytes from a row's start to pixel x: planes of 8- or 16-bit samples.
+std::int32_t pixelOffset(std::int32_t x) {
+    return x * g.geometry.planeCount * g.geometry.sampleBytes;
+}
+
+} // namespace
+
 std::uint8_t* originalPixel() {
-    const std::int32_t offset = wholePart(g.production.posX) * g.geometry.planeCount;
+    const std::int32_t offset = pixelOffset(wholePart(g.production.posX));
     if (g.production.currentRow != nullptr) return g.production.currentRow + offset;
     return cacheLookup(g.cache, offset, wrap16(wholePart(g.production.posY)));
 }
 
 std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y) {
-    const std::int32_t offset = x * g.geometry.planeCount;
+    const std::int32_t offset = pixelOffset(x);
     if (y == wholePart(g.production.posY) && g.production.currentRow != nullptr)
         return g.production.currentRow + offset;
     if (g.cache.cacheActive != 0) return cacheLookup(g.cache, offset, y);

@@ -87,7 +87,8 @@ void setWorkSize(RunGeometry& geometry, std::int16_t step) {
         geometry.workWidth = decimatedSize(geometry.imageWidth, step);
         geometry.workHeight = decimatedSize(geometry.imageHeight, step);
     }
-    geometry.workRowBytes = std::int32_t{geometry.workWidth} * geometry.planeCount;
+    geometry.workRowBytes =
+        std::int32_t{geometry.workWidth} * geometry.planeCount * geometry.sampleBytes;
 }
 
 std::int64_t workImageBytes() {
@@ -215,7 +216,8 @@ bool allocateRunMemory(FilterRecord& record) {
 // Settings every Start ends with, also after a failure (they allocate nothing).
 void settleRun() {
     g.production.runPhase = RunPhase::prepass;
-    g.production.decimationSkip = std::int32_t{g.geometry.planeCount} * (g.geometry.sampleStep - 1);
+    g.production.decimationSkip =
+        std::int32_t{g.geometry.planeCount} * g.geometry.sampleBytes * (g.geometry.sampleStep - 1);
     g.production.gridWidth = g.geometry.workWidth;
     g.production.gridHeight = g.geometry.workHeight;
     g.cache.cacheActive = 0;

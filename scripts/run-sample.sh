@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Set-up and build, then runs both real modules through their test hosts under Wine on
 # samples/sample.png: the 32-bit Vexel.8bf writes out/sample-vexel.png and the 64-bit Vexel64.8bf
-# out/sample-vexel64.png, which must be the same image. The test host prints one line per
-# selector call with its result.
+# out/sample-vexel64.png, which must be the same image. Then both filter the same photograph held
+# at 16 bits per channel (RGB48, each byte v as v x 32768 / 255 rounded, as the original host
+# holds 16-bit samples) into the 16-bit PNGs out/sample-vexel-16.png and out/sample-vexel64-16.png,
+# again the same image. The test host prints one line per selector call with its result.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${VEXEL_BUILD_DIR:-$root/build}"
@@ -29,24 +31,32 @@ collapse_repeats() {
          END { flush() }'
 }
 
-run_module() { # build folder, module, output
-    echo "Running ${build#"$root"/}/$1/$2 on samples/sample.png (${width}x${height}), $settings"
+run_module() { # build folder, module, output, further test-host options
+    echo "Running ${build#"$root"/}/$1/$2 on samples/sample.png (${width}x${height}${4:+, $4 $5})," \
+        "$settings"
     # Wine's helper processes are waited for inside the X session, so none outlives the display.
     xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
         wine "$@"; status=$?
         timeout 10 wineserver -w || true
         exit $status' run-sample \
         "${build#"$root"/}/$1/vexel_testhost.exe" "${build#"$root"/}/$1/$2" \
-        --input samples/sample.png --output "$3" --auto-answer --settings "$settings" \
+        --input samples/sample.png --output "$3" --auto-answer --settings "$settings" "${@:4}" \
         </dev/null | collapse_repeats
     echo "Wrote $3"
 }
 
+same_pixels() { # the two outputs, what they are
+    if [ "$(identify -format '%#' "$1")" = "$(identify -format '%#' "$2")" ]; then
+        echo "Vexel.8bf (32-bit) and Vexel64.8bf (64-bit) wrote the same pixels ($3)"
+    else
+        echo "Vexel.8bf and Vexel64.8bf wrote different pixels ($3)" >&2
+        exit 1
+    fi
+}
+
 run_module win32 Vexel.8bf out/sample-vexel.png
 run_module win64 Vexel64.8bf out/sample-vexel64.png
-if [ "$(identify -format '%#' out/sample-vexel.png)" = "$(identify -format '%#' out/sample-vexel64.png)" ]; then
-    echo "Vexel.8bf (32-bit) and Vexel64.8bf (64-bit) wrote the same pixels"
-else
-    echo "Vexel.8bf and Vexel64.8bf wrote different pixels" >&2
-    exit 1
-fi
+same_pixels out/sample-vexel.png out/sample-vexel64.png "8 bits per channel"
+run_module win32 Vexel.8bf out/sample-vexel-16.png --depth 16
+run_module win64 Vexel64.8bf out/sample-vexel64-16.png --depth 16
+same_pixels out/sample-vexel-16.png out/sample-vexel64-16.png "16 bits per channel"

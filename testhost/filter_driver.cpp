@@ -88,6 +88,7 @@ struct Delivery {
     const char* name = "";
     vexel::HostRect rect{};
     int lo = 0, hi = -1;
+    int sampleBytes = 1;
     std::int32_t rowBytes = 0;
     std::size_t dataBytes = 0;
     BufferBytes bytes;
@@ -98,11 +99,11 @@ struct Delivery {
 };
 
 int pixelBytes(const Delivery& d) {
-    return d.hi - d.lo + 1;
+    return (d.hi - d.lo + 1) * d.sampleBytes;
 }
 
 std::size_t pixelOffset(const Image& image, long long row, long long col) {
-    return static_cast<std::size_t>((row * image.width + col) * image.planes);
+    return static_cast<std::size_t>((row * image.width + col) * image.planes * image.sampleBytes);
 }
 
 // Whether row y of the delivery is a plain copy of part of an image row.
@@ -120,6 +121,7 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
     d.rect = rect;
     d.lo = lo;
     d.hi = hi;
+    d.sampleBytes = image.sampleBytes;
     d.present = false;
     if (vexel::isEmpty(rect)) return true;
     if (lo < 0 || hi < lo) {
@@ -156,11 +158,13 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
         for (long long x = 0; (x + 1) * pixelBytes(d) <= rowUsed; ++x) {
             long long ix = rect.left + x;
             bool inside = iy >= 0 && iy < image.height && ix >= 0 && ix < image.width;
-            for (int p = lo; p <= hi; ++p) {
-                std::uint8_t v = 0;
-                if (inside && p < image.planes) v = image.pixels[pixelOffset(image, iy, ix) + p];
-                row[x * pixelBytes(d) + (p - lo)] = v;
-            }
+            for (int p = lo; p <= hi; ++p)
+                for (int b = 0; b < d.sampleBytes; ++b) {
+                    std::uint8_t v = 0;
+                    if (inside && p < image.planes)
+                        v = image.pixels[pixelOffset(image, iy, ix) + p * d.sampleBytes + b];
+                    row[x * pixelBytes(d) + (p - lo) * d.sampleBytes + b] = v;
+                }
         }
     }
     if (keepCopy) {
@@ -232,7 +236,9 @@ void takeBack(const Delivery& d, Image& image) {
             long long ix = d.rect.left + x;
             if (ix < 0 || ix >= image.width) continue;
             for (int p = d.lo; p <= d.hi && p < image.planes; ++p)
-                image.pixels[pixelOffset(image, iy, ix) + p] = row[x * pixelBytes(d) + (p - d.lo)];
+                for (int b = 0; b < d.sampleBytes; ++b)
+                    image.pixels[pixelOffset(image, iy, ix) + p * d.sampleBytes + b] =
+                        row[x * pixelBytes(d) + (p - d.lo) * d.sampleBytes + b];
         }
     }
     if (padWritten) protocolError("outData row padding was written (rows not outRowBytes apart?)");
@@ -257,7 +263,8 @@ void writeBackUnrequestedPlanes(const Delivery& d, Image& image) {
                 if (p >= d.lo && p <= d.hi)
                     asked |= bit;
                 else if ((asked & bit) == 0)
-                    image.pixels[pixelOffset(image, iy, ix) + p] = 0;
+                    std::fill_n(&image.pixels[pixelOffset(image, iy, ix) + p * image.sampleBytes],
+                                image.sampleBytes, 0);
             }
         }
 }
@@ -381,14 +388,22 @@ void pumpMessages() {
     }
 }
 
-Image rampImage(int planes) {
-    Image image{64, 48, planes, {}};
-    image.pixels.resize(64 * 48 * static_cast<std::size_t>(planes));
+// At 16 bits the same ramp in 0..32640 (byte v as v x 128).
+Image rampImage(int planes, int sampleBytes) {
+    Image image{64, 48, planes, {}, sampleBytes};
+    image.pixels.resize(64 * 48 * static_cast<std::size_t>(planes * sampleBytes));
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 64; ++x)
-            for (int p = 0; p < planes; ++p)
-                image.pixels[static_cast<std::size_t>((y * 64 + x) * planes + p)] =
-                    static_cast<std::uint8_t>((x * 4 + y * 5 + p * 60) & 0xFF);
+            for (int p = 0; p < planes; ++p) {
+                const int v = (x * 4 + y * 5 + p * 60) & 0xFF;
+                const auto at = static_cast<std::size_t>(((y * 64 + x) * planes + p) * sampleBytes);
+                if (sampleBytes == 1) {
+                    image.pixels[at] = static_cast<std::uint8_t>(v);
+                } else {
+                    image.pixels[at] = static_cast<std::uint8_t>((v * 128) & 0xFF);
+                    image.pixels[at + 1] = static_cast<std::uint8_t>((v * 128) >> 8);
+                }
+            }
     return image;
 }
 
@@ -753,17 +768,21 @@ bool setUpHost(std::string& error) {
     Options& o = host.opt;
     host.mainThread = GetCurrentThreadId();
     if (o.input.empty())
-        host.source = rampImage(o.planes);
-    else if (!loadImage(o.input, o.planes, host.source, error))
+        host.source = rampImage(o.planes, o.depth / 8);
+    else if (!loadImage(o.input, o.planes, host.source, error, o.depth / 8, o.fullScale))
         return false;
     if (o.alphaPlane && host.source.planes == 3) {
         // Held as a 4-plane record (the fourth plane opaque); the image mode stays RGB.
-        Image held{host.source.width, host.source.height, 4, {}};
+        const std::size_t sample = static_cast<std::size_t>(host.source.sampleBytes);
+        Image held{host.source.width, host.source.height, 4, {}, host.source.sampleBytes};
         held.pixels.reserve(host.source.pixels.size() / 3 * 4);
-        for (std::size_t i = 0; i < host.source.pixels.size(); i += 3) {
+        for (std::size_t i = 0; i < host.source.pixels.size(); i += 3 * sample) {
             held.pixels.insert(held.pixels.end(), host.source.pixels.begin() + i,
-                               host.source.pixels.begin() + i + 3);
-            held.pixels.push_back(255);
+                               host.source.pixels.begin() + i + 3 * sample);
+            if (sample == 1) // opaque: 255, or 32768 at 16 bits (little-endian)
+                held.pixels.push_back(255);
+            else
+                held.pixels.insert(held.pixels.end(), {0x00, 0x80});
         }
         host.source = std::move(held);
     }

@@ -134,7 +134,8 @@ int main(int argc, char** argv) {
     runAll();
     if (dialogThread) waitScriptThread(5000);
 
-    if (!host.opt.output.empty() && !saveImage(host.opt.output, host.current, error))
+    if (!host.opt.output.empty() &&
+        !saveImage(host.opt.output, host.current, error, host.opt.fullScale))
         return failUsage(error);
     if (!host.opt.paramsOut.empty() && !writeParamsOut(error)) return failUsage(error);
     bool scriptFailed = false;

@@ -31,7 +31,9 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--input", "FILE.png", "image to filter (default: a 64 x 48 grey ramp)"},
     {"--output", "FILE.png", "write the image after the last run"},
     {"--planes", "1|3|4", "grey, RGB, or 4 raw planes from an RGBA PNG (default 3, or by --mode)"},
-    {"--mode", "N", "imageMode to report (default 1, 3, 4 by planes)"},
+    {"--mode", "N", "imageMode to report (default by planes and depth: 1, 3, 4 or 10, 11, 13)"},
+    {"--depth", "8|16", "bits per sample (default 8, or by --mode); 16-bit samples are 0..32768"},
+    {"--full-scale", "N", "16-bit full intensity: 32768 (default) or 65535 as some hosts hold it"},
     {"--rect", "T,L,B,R", "filter rectangle (default the whole image)"},
     {"--mask", "FILE.png", "grey selection mask, sets haveMask"},
     {"--floating", "", "set isFloating"},
@@ -277,6 +279,11 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
     } else if (name == "--mode") {
         opt.haveMode = true;
         return parseInt(value, opt.mode, -32768, 32767);
+    } else if (name == "--depth") {
+        opt.haveDepth = true;
+        return parseInt(value, opt.depth, 8, 16) && (opt.depth == 8 || opt.depth == 16);
+    } else if (name == "--full-scale") {
+        return parseInt(value, opt.fullScale, 1, 65535);
     } else if (name == "--rect") {
         opt.haveRect = true;
         return parseRect(value, opt.rect);
@@ -499,11 +506,13 @@ int parseOptions(int argc, char** argv, Options& opt) {
         std::fprintf(stderr, "--settings and --params-in exclude each other\n");
         return 2;
     }
-    // One of planes and mode follows from the other.
-    if (!opt.haveMode)
-        opt.mode = modeForPlanes(opt.planes);
-    else if (!opt.havePlanes)
-        opt.planes = planesForMode(opt.mode);
+    // Planes and depth follow from the mode, or the mode from them.
+    if (!opt.haveMode) {
+        opt.mode = modeForPlanes(opt.planes, opt.depth);
+    } else {
+        if (!opt.havePlanes) opt.planes = planesForMode(opt.mode);
+        if (!opt.haveDepth) opt.depth = sampleBytesForMode(opt.mode) == 2 ? 16 : 8;
+    }
     return 0;
 }
 

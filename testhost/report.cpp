@@ -80,6 +80,7 @@ std::string buildReport() {
                        .num("height", host.source.height)
                        .num("planes", host.source.planes)
                        .num("mode", host.opt.mode)
+                       .num("depth", host.opt.depth)
                        .done());
     r.num("host_window", static_cast<long long>(host.platform.hwnd));
     HDC screen = GetDC(nullptr);

@@ -45,9 +45,14 @@ using EntryPoint = void(__cdecl*)(std::int16_t selector, void* record, std::intp
 struct Image {
     int width = 0;
     int height = 0;
-    int planes = 0;                   // bytes per pixel, interleaved
-    std::vector<std::uint8_t> pixels; // rows of width * planes bytes, no padding
+    int planes = 0;                   // samples per pixel, interleaved
+    std::vector<std::uint8_t> pixels; // rows of width * planes samples, no padding
+    int sampleBytes = 1;              // 2: 16-bit samples, native (little-endian) order
 };
+
+// 16-bit samples as the original host holds them: 0..32768, 32768 being full intensity. Some
+// hosts use the whole 0..65535.
+inline constexpr int kHostFullScale = 32768;
 
 // One entry of --selectors: a named step follows the host's rules (a failure ends the run,
 // "continue" is the whole loop), a number is sent once as it stands.
@@ -62,7 +67,9 @@ struct Options {
     std::string dialogAnswer; // "ok" or "cancel"
     int planes = 3;
     int mode = 3;
-    bool havePlanes = false, haveMode = false;
+    int depth = 8;                  // bits per sample: 8, or 16 for the 16-bit modes
+    int fullScale = kHostFullScale; // a 16-bit sample's full intensity
+    bool havePlanes = false, haveMode = false, haveDepth = false;
     bool haveRect = false;
     vexel::HostRect rect{};
     bool floating = false, nullWindow = false, noProgress = false, displayPixels = false;
@@ -292,8 +299,14 @@ int parseOptions(int argc, char** argv, Options& opt);     // 0 ok, 1 help shown
 void printHelp();
 
 // image_io.cpp
-bool loadImage(const std::string& path, int planes, Image& image, std::string& error);
-bool saveImage(const std::string& path, const Image& image, std::string& error);
+// A PNG of any depth as `planes` samples of `sampleBytes` bytes; 16-bit samples are scaled from
+// the PNG's 0..65535 to 0..fullScale.
+bool loadImage(const std::string& path, int planes, Image& image, std::string& error,
+               int sampleBytes = 1, int fullScale = kHostFullScale);
+// An 8-bit image as a PNG. A 16-bit one as a 16-bit PNG scaled from 0..fullScale to 0..65535
+// (values past fullScale saturate), or, for a name ending in ".raw", as its samples unchanged.
+bool saveImage(const std::string& path, const Image& image, std::string& error,
+               int fullScale = kHostFullScale);
 bool saveBgrPng(const std::string& path, int width, int height,
                 const std::vector<std::uint8_t>& bgrRows, int rowBytes, std::string& error);
 

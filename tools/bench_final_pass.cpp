@@ -3,10 +3,12 @@
 // host (sampleStep 1) and once with a maxSpace that forces a decimated work image and the row
 // cache. The host side is as cheap as a host can be: inData and outData point straight into the
 // images. Prints one table row per image mode: the time of a plain copy of the same image, each
-// pass's time and its ratio to the copy, and the missing-row fetches per output row.
+// pass's time and its ratio to the copy, and the missing-row fetches per output row. The 16-bit
+// rows (RGB48, grey16: samples of 0..32768) also give each pass's time as a ratio to the 8-bit
+// row of the same planes.
 //
 // Usage: bench_final_pass.exe [--plugin Vexel.8bf] [--label NAME] [--width W] [--height H]
-//                             [--repeat N] [--planes 3,4,1] [--no-header]
+//                             [--repeat N] [--planes 3,4,1] [--deep 3,1] [--no-header]
 #include <windows.h>
 
 #include <algorithm>
@@ -66,13 +68,15 @@ bool sameRect(const HostRect& a, const HostRect& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-std::int16_t modeOf(int planes) {
+std::int16_t modeOf(int planes, int sampleBytes) {
+    if (sampleBytes == 2)
+        return planes == 1 ? imagemode::gray16 : planes == 4 ? imagemode::cmyk64 : imagemode::rgb48;
     return planes == 1 ? imagemode::grayScale : planes == 4 ? imagemode::cmyk : imagemode::rgb;
 }
 
-PassResult runPass(EntryPoint entry, int width, int height, int planes, std::int32_t maxSpace,
-                   const Settings& settings, std::vector<std::uint8_t>& source,
-                   std::vector<std::uint8_t>& output) {
+PassResult runPass(EntryPoint entry, int width, int height, int planes, int sampleBytes,
+                   std::int32_t maxSpace, const Settings& settings,
+                   std::vector<std::uint8_t>& source, std::vector<std::uint8_t>& output) {
     std::vector<std::uint8_t> recordBytes(512, 0);
     auto& record = *reinterpret_cast<FilterRecord*>(recordBytes.data());
     PlatformData platform{0};
@@ -81,7 +85,7 @@ PassResult runPass(EntryPoint entry, int width, int height, int planes, std::int
     record.imageSize =
         HostPoint{static_cast<std::int16_t>(height), static_cast<std::int16_t>(width)};
     record.planes = static_cast<std::int16_t>(planes);
-    record.imageMode = modeOf(planes);
+    record.imageMode = modeOf(planes, sampleBytes);
     record.maxSpace = maxSpace;
     record.progressProc = &onProgress;
     record.platformData = &platform;
@@ -89,9 +93,10 @@ PassResult runPass(EntryPoint entry, int width, int height, int planes, std::int
     record.parameters = makeParameters(settings, static_cast<std::int16_t>(width / 2),
                                        static_cast<std::int16_t>(height / 2));
 
-    const std::int32_t rowBytes = width * planes;
-    auto at = [rowBytes, planes](std::vector<std::uint8_t>& image, const HostRect& r) {
-        return image.data() + static_cast<std::size_t>(r.top) * rowBytes + r.left * planes;
+    const std::int32_t pixelBytes = planes * sampleBytes;
+    const std::int32_t rowBytes = width * pixelBytes;
+    auto at = [rowBytes, pixelBytes](std::vector<std::uint8_t>& image, const HostRect& r) {
+        return image.data() + static_cast<std::size_t>(r.top) * rowBytes + r.left * pixelBytes;
     };
     PassResult pass;
     std::int16_t result = 0;
@@ -164,27 +169,34 @@ struct Measured {
 
 // Best of `repeat` for each pass; the copy is timed before every pass, so that both see the same
 // state of a shared machine.
-bool measure(EntryPoint entry, int width, int height, int planes, int repeat, Measured& m) {
-    const std::size_t bytes = static_cast<std::size_t>(width) * height * planes;
+bool measure(EntryPoint entry, int width, int height, int planes, int sampleBytes, int repeat,
+             Measured& m) {
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * planes * sampleBytes;
     std::vector<std::uint8_t> source(bytes);
     std::uint32_t seed = 1;
-    for (std::size_t i = 0; i < bytes; ++i) {
+    for (std::size_t i = 0; i < bytes; i += static_cast<std::size_t>(sampleBytes)) {
         seed = seed * 1103515245u + 12345u;
-        const std::size_t pixel = i / static_cast<std::size_t>(planes);
-        source[i] = static_cast<std::uint8_t>((pixel % 4000) / 16 + (seed >> 28));
+        const std::size_t pixel = i / static_cast<std::size_t>(planes * sampleBytes);
+        const auto value = static_cast<std::uint8_t>((pixel % 4000) / 16 + (seed >> 28));
+        if (sampleBytes == 1) {
+            source[i] = value;
+        } else { // the same picture in 0..32768
+            const auto wide = static_cast<std::uint16_t>(value * 128 + (seed >> 25));
+            std::memcpy(&source[i], &wide, sizeof wide);
+        }
     }
     std::vector<std::uint8_t> output(bytes);
     const Settings settings;
     // The whole rectangle fits 200,000,000; half the image does not fit its own size.
-    const std::int32_t rowBytes = width * planes;
+    const std::int32_t rowBytes = width * planes * sampleBytes;
     const std::int32_t spaces[2] = {200000000,
                                     static_cast<std::int32_t>(bytes / 2) + 64 * rowBytes};
     for (int p = 0; p < 2; ++p) {
         for (int n = 0; n < repeat; ++n) {
             m.copyMs = std::min(m.copyMs, copyMs(source, output, 3));
             std::memcpy(output.data(), source.data(), bytes);
-            PassResult pass =
-                runPass(entry, width, height, planes, spaces[p], settings, source, output);
+            PassResult pass = runPass(entry, width, height, planes, sampleBytes, spaces[p],
+                                      settings, source, output);
             if (pass.result != 0) {
                 std::fprintf(stderr, "planes %d, maxSpace %ld: result %d\n", planes,
                              static_cast<long>(spaces[p]), pass.result);
@@ -202,6 +214,7 @@ int main(int argc, char** argv) {
     std::string plugin = "Vexel.8bf";
     std::string label = "Vexel";
     std::string planeList = "3,4,1";
+    std::string deepList = "3,1";
     bool header = true;
     int width = 4000;
     int height = 3000;
@@ -213,6 +226,7 @@ int main(int argc, char** argv) {
         if (name == "--plugin") plugin = argv[i + 1];
         if (name == "--label") label = argv[i + 1];
         if (name == "--planes") planeList = argv[i + 1];
+        if (name == "--deep") deepList = argv[i + 1];
         if (name == "--width") width = std::atoi(argv[i + 1]);
         if (name == "--height") height = std::atoi(argv[i + 1]);
         if (name == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
@@ -231,26 +245,43 @@ int main(int argc, char** argv) {
         std::printf("%d x %d; angle %d, stretch %d, strength %d, height %d, width %d, centre in "
                     "the middle; best of %d; times in ms, ratios to the plain copy\n",
                     width, height, s.angle, s.stretch, s.strength, s.height, s.width, repeat);
-        std::printf("%-22s %-5s %7s | %8s %6s | %8s %6s %8s\n", "module", "mode", "copy", "step 1",
-                    "ratio", "step 2", "ratio", "fetches");
+        std::printf("%-22s %-6s %7s | %8s %6s | %8s %6s %8s | %s\n", "module", "mode", "copy",
+                    "step 1", "ratio", "step 2", "ratio", "fetches", "16-bit / 8-bit: step 1, 2");
     }
-    for (char c : planeList) {
-        const int planes = c - '0';
-        if (planes != 1 && planes != 3 && planes != 4) continue;
+    // The 8-bit row of each plane count, for the 16-bit rows' ratios.
+    Measured eightBit[5];
+    bool haveEightBit[5] = {};
+    auto row = [&](const char* name, int planes, int sampleBytes) {
         Measured m;
-        if (!measure(entry, width, height, planes, repeat, m)) return 1;
+        if (!measure(entry, width, height, planes, sampleBytes, repeat, m)) return false;
         const PassResult& whole = m.passes[0];
         const PassResult& cached = m.passes[1];
         if (whole.sampleStep != 1 || cached.sampleStep < 2)
             std::fprintf(stderr, "unexpected sampleSteps %d and %d\n", whole.sampleStep,
                          cached.sampleStep);
-        std::printf("%-22s %-5s %7.2f | %8.2f %5.1fx | %8.2f %5.1fx %8.2f\n", label.c_str(),
-                    planes == 1   ? "grey"
-                    : planes == 4 ? "CMYK"
-                                  : "RGB",
+        std::printf("%-22s %-6s %7.2f | %8.2f %5.1fx | %8.2f %5.1fx %8.2f", label.c_str(), name,
                     m.copyMs, whole.renderMs, whole.renderMs / m.copyMs, cached.renderMs,
                     cached.renderMs / m.copyMs, static_cast<double>(cached.fetches) / height);
+        if (sampleBytes == 2 && haveEightBit[planes])
+            std::printf(" | %5.2fx %5.2fx", whole.renderMs / eightBit[planes].passes[0].renderMs,
+                        cached.renderMs / eightBit[planes].passes[1].renderMs);
+        std::printf("\n");
         std::fflush(stdout);
+        if (sampleBytes == 1) {
+            eightBit[planes] = m;
+            haveEightBit[planes] = true;
+        }
+        return true;
+    };
+    for (char c : planeList) {
+        const int planes = c - '0';
+        if (planes != 1 && planes != 3 && planes != 4) continue;
+        if (!row(planes == 1 ? "grey" : planes == 4 ? "CMYK" : "RGB", planes, 1)) return 1;
+    }
+    for (char c : deepList) {
+        const int planes = c - '0';
+        if (planes != 1 && planes != 3 && planes != 4) continue;
+        if (!row(planes == 1 ? "grey16" : planes == 4 ? "CMYK64" : "RGB48", planes, 2)) return 1;
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Throughput of the dispersion transform over a 4000-pixel-wide RGB image, against a plain copy of
 // the same bytes: the pixel-wise loop, and for each blend path the row kernel and the final pass
-// with the row cache and its fetches as the continue driver runs it.
+// with the row cache and its fetches as the continue driver runs it. The row kernel also runs on
+// grey and on 16-bit RGB and grey images of the same size, each beside its 8-bit twin.
 //
 //   vexel_bench_transform [width] [height] [repeats]
 #include <algorithm>
@@ -35,6 +36,8 @@ using namespace vexel;
 struct Image {
     std::int16_t width;
     std::int16_t height;
+    std::int16_t planes;
+    std::int16_t sampleBytes;
     std::int32_t rowBytes;
     std::vector<std::uint8_t> source;
     std::vector<std::uint8_t> output;
@@ -45,7 +48,8 @@ struct Image {
 // Typical settings with the rectangle over the whole image, so every pixel is transformed.
 void useSettings(const Image& image) {
     g = PluginGlobals{};
-    g.geometry.planeCount = 3;
+    g.geometry.planeCount = image.planes;
+    g.geometry.sampleBytes = image.sampleBytes;
     g.geometry.imageWidth = image.width;
     g.geometry.imageHeight = image.height;
     g.geometry.imageRowBytes = image.rowBytes;
@@ -90,7 +94,7 @@ void pixelLoop(Image& image) {
         std::uint8_t* out = image.outputRow(y);
         for (std::int16_t x = 0; x < image.width; ++x) {
             g.production.posX = withWholePart(g.production.posX, x);
-            transformPixel(g.effect, out + x * 3);
+            transformPixel(g.effect, out + x * image.planes * image.sampleBytes);
         }
     }
 }
@@ -146,51 +150,76 @@ double timeOnce(Image& image, void (*run)(Image&)) {
     return cpuSeconds() - start;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    Image image;
-    image.width = static_cast<std::int16_t>(argc > 1 ? std::atoi(argv[1]) : 4000);
-    image.height = static_cast<std::int16_t>(argc > 2 ? std::atoi(argv[2]) : 1000);
-    const int repeats = argc > 3 ? std::atoi(argv[3]) : 5;
-    image.rowBytes = image.width * 3;
-    image.source.resize(static_cast<std::size_t>(image.rowBytes) * image.height);
+Image makeImage(std::int16_t width, std::int16_t height, std::int16_t planes,
+                std::int16_t sampleBytes) {
+    Image image{width, height, planes, sampleBytes, width * planes * sampleBytes, {}, {}};
+    image.source.resize(static_cast<std::size_t>(image.rowBytes) * height);
     image.output.resize(image.source.size());
     std::uint32_t seed = 12345;
     for (auto& b : image.source) {
         seed = seed * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(seed >> 24);
     }
+    if (sampleBytes == 2) // samples of 0..32768, as the original host holds them
+        for (std::size_t i = 1; i < image.source.size(); i += 2)
+            image.source[i] &= 0x7F;
+    return image;
+}
 
-    const double pixels = double(image.width) * image.height;
-    std::printf("%d x %d RGB, best of %d (thread CPU time)\n", image.width, image.height, repeats);
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto width = static_cast<std::int16_t>(argc > 1 ? std::atoi(argv[1]) : 4000);
+    const auto height = static_cast<std::int16_t>(argc > 2 ? std::atoi(argv[2]) : 1000);
+    const int repeats = argc > 3 ? std::atoi(argv[3]) : 5;
+    std::vector<Image> images;
+    images.push_back(makeImage(width, height, 3, 1)); // the first: every variant runs on it
+    images.push_back(makeImage(width, height, 3, 2));
+    images.push_back(makeImage(width, height, 1, 1));
+    images.push_back(makeImage(width, height, 1, 2));
+    const char* const imageNames[] = {"RGB", "RGB48", "grey", "grey16"};
+
+    const double pixels = double(width) * height;
+    std::printf("%d x %d, best of %d (thread CPU time); ratios to a copy of the same image and, "
+                "for 16 bits, to the 8-bit row above\n",
+                width, height, repeats);
     struct Variant {
         std::string name;
         BlendPath path;
         void (*run)(Image&);
+        std::size_t image;
     };
-    std::vector<Variant> variants{{"transformPixel loop", BlendPath::automatic, pixelLoop}};
+    std::vector<Variant> variants{{"transformPixel loop, RGB", BlendPath::automatic, pixelLoop, 0}};
     const std::pair<BlendPath, const char*> paths[] = {
         {BlendPath::plain, "plain"}, {BlendPath::sse2, "sse2"}, {BlendPath::avx2, "avx2"}};
     for (const auto& [path, name] : paths) {
         if (!blendPathSupported(path)) continue;
-        variants.push_back({std::string("transformRow, ") + name, path, rowKernel});
-        variants.push_back({std::string("row cache pass, ") + name, path, finalPassCached});
+        for (std::size_t i = 0; i < images.size(); ++i)
+            variants.push_back(
+                {std::string("transformRow, ") + name + ", " + imageNames[i], path, rowKernel, i});
+        variants.push_back(
+            {std::string("row cache pass, ") + name + ", RGB", path, finalPassCached, 0});
     }
     // The copy is timed alongside each variant, so that both see the same state of the machine.
-    double copy = 1e30;
+    std::vector<double> copy(images.size(), 1e30);
     std::vector<double> best(variants.size(), 1e30);
     for (std::size_t v = 0; v < variants.size(); ++v) {
         forceBlendPath(variants[v].path);
+        Image& image = images[variants[v].image];
         for (int i = 0; i < repeats; ++i) {
-            copy = std::min(copy, timeOnce(image, copyRows));
+            copy[variants[v].image] = std::min(copy[variants[v].image], timeOnce(image, copyRows));
             best[v] = std::min(best[v], timeOnce(image, variants[v].run));
         }
     }
     forceBlendPath(BlendPath::automatic);
-    std::printf("%-28s %9.1f Mpixel/s   1.0x copy\n", "memcpy", pixels / copy / 1e6);
-    for (std::size_t v = 0; v < variants.size(); ++v)
-        std::printf("%-28s %9.1f Mpixel/s %6.1fx copy\n", variants[v].name.c_str(),
-                    pixels / best[v] / 1e6, best[v] / copy);
+    for (std::size_t i = 0; i < images.size(); ++i)
+        std::printf("%-34s %9.1f Mpixel/s   1.0x copy\n",
+                    (std::string("memcpy, ") + imageNames[i]).c_str(), pixels / copy[i] / 1e6);
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        std::printf("%-34s %9.1f Mpixel/s %6.1fx copy", variants[v].name.c_str(),
+                    pixels / best[v] / 1e6, best[v] / copy[variants[v].image]);
+        if (variants[v].image % 2 == 1) std::printf(" %6.2fx 8-bit", best[v] / best[v - 1]);
+        std::printf("\n");
+    }
     return 0;
 }

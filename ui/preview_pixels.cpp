@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "effect/dispersion.h"
+#include "host/image_modes.h"
 #include "host/int_math.h"
 #include "host/plugin_globals.h"
 #include "ui/preview.h"
@@ -74,20 +75,37 @@ std::uint8_t maskBit(std::int16_t x, std::int16_t y) {
     return static_cast<std::uint8_t>(byte & (0x80 >> (x % 8)));
 }
 
+std::uint8_t previewSample(std::uint16_t value) {
+    return static_cast<std::uint8_t>(
+        std::min<std::uint32_t>((std::uint32_t{value} * 255 + 16384) >> 15, 255));
+}
+
 void previewPixel(std::int16_t x, std::int16_t y, std::uint8_t* destination) {
     const std::int16_t planes = g.geometry.planeCount;
+    const std::int16_t sampleBytes = g.geometry.sampleBytes == 2 ? 2 : 1;
     const std::uint8_t* original =
-        g.production.currentRow + std::ptrdiff_t{wholePart(g.production.posX)} * planes;
+        g.production.currentRow +
+        std::ptrdiff_t{wholePart(g.production.posX)} * planes * sampleBytes;
     const bool selected = !selectionMaskInUse() || maskBit(x, y) != 0;
+    std::uint8_t scratch[2 * kMaxPlanes] = {};
+    const std::uint8_t* shown = original;
     if (!selected && filterRecord().isFloating != 0) {
         std::memset(destination, 255, static_cast<std::size_t>(planes));
+        shown = nullptr;
     } else if (selected && g.dialog.previewEffect == 1) {
-        std::uint8_t scratch[4] = {0, 0, 0, 0};
-        transformPixel(g.effect,
-                       scratch); // never reports a missing row: the work image is complete
-        copyBytes(scratch, destination, static_cast<std::uint16_t>(planes));
-    } else {
-        copyBytes(original, destination, static_cast<std::uint16_t>(planes));
+        // Never reports a missing row: the work image is complete.
+        transformPixel(g.effect, scratch);
+        shown = scratch;
+    }
+    if (shown != nullptr && sampleBytes == 1) {
+        copyBytes(shown, destination, static_cast<std::uint16_t>(planes));
+    } else if (shown != nullptr) {
+        // The preview shows 16-bit samples as bytes, whatever their range.
+        for (std::int16_t k = 0; k < planes && k < kMaxPlanes; ++k) {
+            std::uint16_t value;
+            std::memcpy(&value, shown + std::ptrdiff_t{2} * k, sizeof value);
+            destination[k] = previewSample(value);
+        }
     }
     g.production.posX = addWrap32(g.production.posX, g.geometry.previewScale);
 }
@@ -215,7 +233,7 @@ void setPixelMapConstants() {
     map.version = 0;
     map.bounds.top = 0;
     map.bounds.left = 0;
-    map.imageMode = filterRecord().imageMode;
+    map.imageMode = imageModeInfo(filterRecord().imageMode).previewMode; // the strip is 8-bit
     map.colBytes = g.geometry.planeCount;
     map.planeBytes = 1;
     map.baseAddr = g.buffers.previewStrip.address;

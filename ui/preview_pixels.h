@@ -13,8 +13,11 @@ inline constexpr std::int16_t kStripRows = 4;
 
 // Nonzero when preview pixel (x, y) is selected; coordinates are clamped into the preview.
 std::uint8_t maskBit(std::int16_t x, std::int16_t y);
-// Writes the pixel shown at preview (x, y) for the current posX/posY/currentRow, then advances
-// posX by previewScale.
+// A 16-bit sample as the preview shows it: v x 255 / 32768 rounded to nearest, at most 255 (so
+// the 0..32768 range fills the bytes, and larger values, as hosts of 0..65535 hand, show white).
+std::uint8_t previewSample(std::uint16_t value);
+// Writes the pixel shown at preview (x, y) for the current posX/posY/currentRow, one byte per
+// plane at every sample size, then advances posX by previewScale.
 void previewPixel(std::int16_t x, std::int16_t y, std::uint8_t* destination);
 
 // Preview columns and rows whose sample lies inside the work image; the rest are never drawn.

@@ -60,7 +60,18 @@ EXPECTED_AETE = (
 )
 
 
-def expected_pipl(code_property, extra_properties=()):
+# The 64-bit module also offers Gray16, RGB48, CMYK64, DeepMultichannel and Duotone16 (bits 10,
+# 11, 13, 14, 15 of the mode bit string), and names the same modes in its 'enbl' expression.
+MODES_8BIT = bytes([0b01011001, 0b10000000, 0, 0])
+MODES_16BIT = bytes([0b01011001, 0b10110111, 0, 0])
+ENABLE_EXPRESSION = (
+    b"in (PSHOP_ImageMode, GrayScaleMode, RGBMode, CMYKMode, MultichannelMode, DuotoneMode, "
+    b"Gray16Mode, RGB48Mode, CMYK64Mode, DeepMultichannelMode, Duotone16Mode)"
+)
+ENBL = pipl_property(b"enbl", ENABLE_EXPRESSION + bytes(3))  # zero-terminated, padded to 160
+
+
+def expected_pipl(code_property, extra_properties=(), modes=MODES_8BIT):
     """The property list with the code property of one build: 'wx86' (i686) or '8664' (x86-64),
     and the properties only that build has after the seven every build has."""
     return (
@@ -70,7 +81,7 @@ def expected_pipl(code_property, extra_properties=()):
         + pipl_property(b"catg", bytes([9]) + b"Nolvarine" + bytes(2))
         + pipl_property(b"vers", struct.pack("<I", (4 << 16) | 0))
         # grayscale, RGB, CMYK, multichannel | duotone, read from the most significant bit
-        + pipl_property(b"mode", bytes([0b01011001, 0b10000000, 0, 0]))
+        + pipl_property(b"mode", modes)
         + pipl_property(code_property, b"ENTRYPOINT1\0")
         + pipl_property(
             b"fici",
@@ -82,7 +93,8 @@ def expected_pipl(code_property, extra_properties=()):
     )
 
 
-EXPECTED_PIPL = {"x86": expected_pipl(b"wx86"), "x64": expected_pipl(b"8664", [HSTM])}
+EXPECTED_PIPL = {"x86": expected_pipl(b"wx86"),
+                 "x64": expected_pipl(b"8664", [HSTM, ENBL], MODES_16BIT)}
 
 EXPECTED_PIMI = (
     struct.pack("<h", 3)
@@ -121,14 +133,20 @@ def test_module_carries_exactly_the_expected_resources(resources, arch):
 
 def test_property_list_bytes(resources, arch):
     pipl = only_english(resources, ("PIPL", 1))
-    assert len(EXPECTED_PIPL[arch]) == {"x86": 198, "x64": 198 + 16 + 52}[arch]
+    assert len(EXPECTED_PIPL[arch]) == {"x86": 198, "x64": 198 + 16 + 52 + 16 + 160}[arch]
     assert pipl == EXPECTED_PIPL[arch]
     # Each property starts where the previous one's data ends.
     code_key = {"x86": b"68xw", "x64": b"4668"}[arch]
-    for offset, key in [
+    starts = [
         (10, b"dnik"), (30, b"eman"), (58, b"gtac"), (86, b"srev"),
         (106, b"edom"), (126, code_key), (154, b"icif"),
-    ]:
+    ]
+    if arch == "x64":
+        starts += [(198, b"mtsh"), (266, b"lbne")]
+        # 157 characters, the terminating zero and two bytes of padding, counted.
+        assert struct.unpack_from("<i", pipl, 278) == (160,)
+        assert pipl[282:442].rstrip(b"\0") == ENABLE_EXPRESSION
+    for offset, key in starts:
         assert pipl[offset : offset + 8] == b"MIB8" + key
 
 
@@ -142,7 +160,7 @@ def test_terminology_bytes(resources, arch):
         assert code[:1].islower() and any(chr(c).isupper() for c in code)
 
 
-def test_builds_differ_only_in_the_code_property_and_the_terminology():
+def test_builds_differ_only_in_the_code_property_modes_and_terminology():
     x86, x64 = (read_resources(pefile.PE(os.environ[MODULE_VARIABLES[a]])) for a in ("x86", "x64"))
     assert set(x64) - set(x86) == {("AETE", 16000)} and set(x86) <= set(x64)
     differing = {key for key in x86 if x86[key] != x64[key]}
@@ -150,8 +168,12 @@ def test_builds_differ_only_in_the_code_property_and_the_terminology():
     code_at = slice(126, 154)
     assert x86[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB868xw"
     assert x64[("PIPL", 1)][ENGLISH_US][code_at][:8] == b"MIB84668"
-    # Past the count and the code property, the 64-bit list only adds properties at its end.
-    unchanged = lambda pipl: pipl[10:126] + pipl[154:198]  # noqa: E731
+    # The 64-bit mode bits offer the 16-bit modes too.
+    assert x86[("PIPL", 1)][ENGLISH_US][122:124] == b"\x59\x80"
+    assert x64[("PIPL", 1)][ENGLISH_US][122:124] == b"\x59\xb7"
+    # Past the count, the mode bits and the code property, the 64-bit list only adds properties
+    # at its end.
+    unchanged = lambda pipl: pipl[10:122] + pipl[124:126] + pipl[154:198]  # noqa: E731
     assert unchanged(x86[("PIPL", 1)][ENGLISH_US]) == unchanged(x64[("PIPL", 1)][ENGLISH_US])
 
 

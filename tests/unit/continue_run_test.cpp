@@ -66,11 +66,14 @@ ParamBlock fanDownSettings(std::int32_t showDialog) {
 
 std::vector<std::uint8_t> fanDownReference(FakeHost& host) {
     std::vector<std::uint8_t> expected = host.source;
+    const int size = host.sampleBytes;
     for (int y = 0; y < host.height; ++y)
         for (int x = 0; x < host.width; ++x)
             for (int k = 0; k < host.planes; ++k) {
-                const int from = y + k + 1 < host.height ? y + k + 1 : y;
-                host.pixel(expected, x, y)[k] = host.pixel(host.source, x, from)[k];
+                const int from = k < 3 && y + k + 1 < host.height ? y + k + 1 : y; // 3: black
+                std::memcpy(host.pixel(expected, x, y) + k * size,
+                            host.pixel(host.source, x, from) + k * size,
+                            static_cast<std::size_t>(size));
             }
     return expected;
 }
@@ -429,6 +432,69 @@ void expectRunWithinMaxSpace(std::int16_t width, std::int16_t height, std::int32
     EXPECT_LE(startPeak, maxSpace);
     EXPECT_LE(continuePeak, maxSpace);
     EXPECT_EQ(memoryFake.liveBlocks, 1);
+}
+
+// 16-bit samples (any value, also past 32768) take the same pixels as 8-bit ones, with the
+// whole rectangle held and decimated; the mask stays a byte per pixel.
+TEST_F(ContinueRun, SixteenBitRunsTakeTheSamePixels) {
+    // Budgets that force step 2 at 16 bits (twice the bytes of the 8-bit worked example).
+    const std::int32_t forcesStepTwo[] = {0, 17'900, 0, 23'600, 24'500};
+    for (bool decimated : {false, true}) {
+        for (int planes : {1, 3, 4}) {
+            const std::int32_t maxSpace = decimated ? forcesStepTwo[planes] : kRoomy;
+            SCOPED_TRACE(::testing::Message() << planes << " planes, maxSpace " << maxSpace);
+            testing::resetModuleState();
+            FakeHost host(kSmallWidth, kSmallHeight, static_cast<std::int16_t>(planes), maxSpace, 0,
+                          16);
+            setUpSmallMaskedRun(host, 0);
+            ASSERT_EQ(host.run(), 0);
+            EXPECT_EQ(g.geometry.sampleStep, decimated ? 2 : 1);
+            EXPECT_EQ(host.output, fanDownReference(host));
+            EXPECT_EQ(memoryFake.liveBlocks, 1);
+        }
+    }
+}
+
+// 16-bit rows counted in 8-bit bytes, or of odd length, are a host's fault: the run ends with
+// paramErr before a byte is read or written.
+TEST_F(ContinueRun, SixteenBitRowsTooShortOrOddAreRefused) {
+    enum class Fault { eightBitInputRows, oddInputRows, eightBitOutputRows, oddOutputRows };
+    for (Fault fault : {Fault::eightBitInputRows, Fault::oddInputRows, Fault::eightBitOutputRows,
+                        Fault::oddOutputRows}) {
+        for (std::int32_t maxSpace : {kRoomy, 23'600}) {
+            testing::resetModuleState();
+            FakeHost host(kSmallWidth, kSmallHeight, 3, maxSpace, 0, 16);
+            host.setSettings(fanDownSettings(0));
+            ASSERT_EQ(host.call(selector::prepare), 0);
+            ASSERT_EQ(host.call(selector::start), 0);
+            while (host.pending() && g.production.runPhase == RunPhase::prepass)
+                ASSERT_EQ(host.continueOnce(), 0);
+            FilterRecord& r = host.record;
+            r.inData = host.fill(host.inBuffer, r.inRect, host.source, 3, r.inLoPlane, r.inHiPlane,
+                                 r.inRowBytes, 2);
+            r.outData = host.fill(host.outBuffer, r.outRect, host.output, 3, r.outLoPlane,
+                                  r.outHiPlane, r.outRowBytes, 2);
+            const std::vector<std::uint8_t> outBefore = host.outBuffer;
+            switch (fault) {
+            case Fault::eightBitInputRows:
+                host.record.inRowBytes = kSmallWidth * 3;
+                break;
+            case Fault::oddInputRows:
+                host.record.inRowBytes += 1;
+                break;
+            case Fault::eightBitOutputRows:
+                host.record.outRowBytes = kSmallWidth * 3;
+                break;
+            case Fault::oddOutputRows:
+                host.record.outRowBytes -= 1;
+                break;
+            }
+            EXPECT_EQ(host.call(selector::continueRun), result::paramErr);
+            EXPECT_FALSE(host.pending());
+            EXPECT_EQ(memoryFake.liveBlocks, 1);
+            EXPECT_EQ(host.outBuffer, outBefore);
+        }
+    }
 }
 
 // Hosts that call out of order or hand over unusable buffers: nothing is read or written through

@@ -38,6 +38,7 @@ struct FakeHost {
     std::int16_t width;
     std::int16_t height;
     std::int16_t planes;              // the record's planes: the image mode's, plus extraPlanes
+    std::int16_t sampleBytes;         // 2 for the 16-bit modes
     std::vector<std::uint8_t> source; // the filter rectangle, planes interleaved
     std::vector<std::uint8_t> output;
     std::vector<std::uint8_t> mask; // one byte per pixel; empty without a host mask
@@ -58,9 +59,10 @@ struct FakeHost {
     }
 
     FakeHost(std::int16_t w, std::int16_t h, std::int16_t planeCount, std::int32_t maxSpace,
-             std::int16_t extraPlanes = 0)
-        : width(w), height(h), planes(static_cast<std::int16_t>(planeCount + extraPlanes)) {
-        source.resize(static_cast<std::size_t>(w) * h * planes);
+             std::int16_t extraPlanes = 0, int depth = 8)
+        : width(w), height(h), planes(static_cast<std::int16_t>(planeCount + extraPlanes)),
+          sampleBytes(depth == 16 ? 2 : 1) {
+        source.resize(static_cast<std::size_t>(w) * h * pixelBytes());
         std::uint32_t seed = 12345u + static_cast<std::uint32_t>(w * 31 + h * 7 + planeCount);
         for (auto& byte : source) {
             seed = seed * 1103515245u + 12345u;
@@ -72,7 +74,7 @@ struct FakeHost {
         record.imageSize = HostPoint{static_cast<std::int16_t>(kTop + h + 10),
                                      static_cast<std::int16_t>(kLeft + w + 10)};
         record.planes = planes;
-        record.imageMode = testhost::modeForPlanes(planeCount);
+        record.imageMode = testhost::modeForPlanes(planeCount, depth);
         record.maxSpace = maxSpace;
         record.progressProc = &FakeHost::onProgress;
         active = this;
@@ -95,8 +97,9 @@ struct FakeHost {
         unlockBlock(record.parameters);
     }
 
+    std::int32_t pixelBytes() const { return std::int32_t{planes} * sampleBytes; }
     std::uint8_t* pixel(std::vector<std::uint8_t>& image, std::int32_t x, std::int32_t y) {
-        return image.data() + (static_cast<std::size_t>(y) * width + x) * planes;
+        return image.data() + (static_cast<std::size_t>(y) * width + x) * pixelBytes();
     }
 
     std::int16_t call(std::int16_t selectorValue) {
@@ -110,10 +113,10 @@ struct FakeHost {
     }
 
     // Fresh buffers for a rectangle inside the filter rectangle, planes low..high of an image of
-    // imagePlanes; null for an empty one.
+    // imagePlanes samples of `size` bytes; null for an empty one.
     void* fill(std::vector<std::uint8_t>& buffer, const HostRect& r,
                const std::vector<std::uint8_t>& image, std::int32_t imagePlanes, std::int32_t low,
-               std::int32_t high, std::int32_t& rowBytes) {
+               std::int32_t high, std::int32_t& rowBytes, std::int32_t size = 1) {
         std::vector<std::uint8_t> fresh;
         buffer.swap(fresh); // the old buffer is freed: a pointer kept across calls is caught
         buffer.clear();
@@ -126,17 +129,21 @@ struct FakeHost {
         high = std::min(high, imagePlanes - 1);
         const std::int32_t columns = r.right - r.left;
         const std::int32_t rows = r.bottom - r.top;
-        const std::int32_t bytesPerPixel = std::max(high - low + 1, 0);
-        rowBytes = columns * bytesPerPixel + kRowPadding;
+        const std::int32_t bytesPerPixel = std::max(high - low + 1, 0) * size;
+        rowBytes = columns * bytesPerPixel + kRowPadding * size; // 16-bit rows stay even
         buffer.assign(static_cast<std::size_t>(rowBytes) * rows, 0xEE);
         for (std::int32_t y = 0; y < rows; ++y)
             for (std::int32_t x = 0; x < columns; ++x)
                 for (std::int32_t p = low; p <= high; ++p)
-                    buffer[static_cast<std::size_t>(y * rowBytes + x * bytesPerPixel + p - low)] =
-                        image[(static_cast<std::size_t>(r.top - kTop + y) * width +
-                               static_cast<std::size_t>(r.left - kLeft + x)) *
-                                  static_cast<std::size_t>(imagePlanes) +
-                              static_cast<std::size_t>(p)];
+                    std::copy_n(
+                        image.begin() +
+                            static_cast<std::ptrdiff_t>(
+                                ((std::int64_t{r.top - kTop + y} * width + r.left - kLeft + x) *
+                                     imagePlanes +
+                                 p) *
+                                size),
+                        size,
+                        buffer.begin() + (y * rowBytes + x * bytesPerPixel + (p - low) * size));
         return buffer.data();
     }
 
@@ -144,22 +151,25 @@ struct FakeHost {
     void takeOutput(const HostRect& r, std::int32_t low, std::int32_t high) {
         if (outBuffer.empty()) return;
         high = std::min<std::int32_t>(high, planes - 1);
-        const std::int32_t bytesPerPixel = high - low + 1;
+        const std::int32_t size = sampleBytes;
+        const std::int32_t bytesPerPixel = (high - low + 1) * size;
         planesAskedFor.resize(static_cast<std::size_t>(width) * height);
         for (std::int32_t y = 0; y < r.bottom - r.top; ++y)
             for (std::int32_t x = 0; x < r.right - r.left; ++x) {
                 const std::size_t at =
                     static_cast<std::size_t>(r.top - kTop + y) * width + (r.left - kLeft + x);
                 for (std::int32_t p = 0; p < planes; ++p) {
-                    std::uint8_t& byte =
-                        output[at * static_cast<std::size_t>(planes) + static_cast<std::size_t>(p)];
+                    std::uint8_t* sample = output.data() +
+                                           at * static_cast<std::size_t>(planes * size) +
+                                           static_cast<std::size_t>(p * size);
                     const auto bit = static_cast<std::uint8_t>(1u << p);
                     if (p >= low && p <= high) {
-                        byte = outBuffer[static_cast<std::size_t>(y * record.outRowBytes +
-                                                                  x * bytesPerPixel + p - low)];
+                        std::copy_n(outBuffer.begin() + (y * record.outRowBytes +
+                                                         x * bytesPerPixel + (p - low) * size),
+                                    size, sample);
                         planesAskedFor[at] |= bit;
                     } else if (zeroUnrequestedPlanes && (planesAskedFor[at] & bit) == 0) {
-                        byte = 0;
+                        std::fill_n(sample, size, 0);
                     }
                 }
             }
@@ -168,9 +178,9 @@ struct FakeHost {
     std::int16_t continueOnce() {
         requests.push_back({record.inRect, record.outRect, record.maskRect});
         record.inData = fill(inBuffer, record.inRect, source, planes, record.inLoPlane,
-                             record.inHiPlane, record.inRowBytes);
+                             record.inHiPlane, record.inRowBytes, sampleBytes);
         record.outData = fill(outBuffer, record.outRect, output, planes, record.outLoPlane,
-                              record.outHiPlane, record.outRowBytes);
+                              record.outHiPlane, record.outRowBytes, sampleBytes);
         record.maskData = record.haveMask != 0 ? fill(maskBuffer, record.maskRect, mask, 1, 0, 0,
                                                       record.maskRowBytes)
                                                : nullptr;

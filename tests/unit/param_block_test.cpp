@@ -181,27 +181,55 @@ TEST_F(HostFixture, PrepareChoosesPlanesAndGeometry) {
     record.filterRect = {10, 20, 60, 120}; // 100 wide, 50 high
     ensureParamBlock();
     markShowDialog(0);
-    const std::pair<std::int16_t, std::int16_t> modes[] = {
-        {0, 3}, {1, 1}, {2, 3}, {3, 3}, {4, 4}, {5, 3}, {6, 3}, {7, 1}, {8, 1}, {9, 3}, {42, 3}};
-    for (auto [mode, planes] : modes) {
+    // mode, planes, bytes per sample: the 16-bit modes 10..15 are the twins of 1, 3, 9, 4, 7, 8.
+    const std::array<std::int16_t, 3> modes[] = {
+        {0, 3, 1},  {1, 1, 1},  {2, 3, 1},  {3, 3, 1},  {4, 4, 1},  {5, 3, 1},  {6, 3, 1},
+        {7, 1, 1},  {8, 1, 1},  {9, 3, 1},  {42, 3, 1}, {10, 1, 2}, {11, 3, 2}, {12, 3, 2},
+        {13, 4, 2}, {14, 1, 2}, {15, 1, 2}, {18, 3, 1}, {-1, 3, 1}};
+    for (auto [mode, planes, sampleBytes] : modes) {
         record.imageMode = mode;
         record.bufferSpace = 1234;
         EXPECT_EQ(call(selector::prepare), 0);
         EXPECT_EQ(g.geometry.planeCount, planes) << "mode " << mode;
+        EXPECT_EQ(g.geometry.sampleBytes, sampleBytes) << "mode " << mode;
         EXPECT_EQ(g.geometry.imageWidth, 100);
         EXPECT_EQ(g.geometry.imageHeight, 50);
-        EXPECT_EQ(g.geometry.imageRowBytes, 100 * planes);
+        EXPECT_EQ(g.geometry.imageRowBytes, 100 * planes * sampleBytes);
         EXPECT_EQ(g.geometry.workRowBytes, g.geometry.imageRowBytes);
         EXPECT_EQ(record.bufferSpace, 0);
     }
     EXPECT_TRUE(testing::platformFake.warnings.empty()); // Lab without the dialog due is silent
 
     markShowDialog(1);
-    record.imageMode = imagemode::lab;
-    EXPECT_EQ(call(selector::prepare), 0);
-    ASSERT_EQ(testing::platformFake.warnings.size(), 1u);
-    EXPECT_EQ(
-        testing::platformFake.warnings[0].rfind("This plug-in does not support Lab Color.", 0), 0u);
+    for (std::int16_t lab : {imagemode::lab, imagemode::lab48}) {
+        record.imageMode = lab;
+        testing::platformFake.warnings.clear();
+        EXPECT_EQ(call(selector::prepare), 0);
+        ASSERT_EQ(testing::platformFake.warnings.size(), 1u);
+        EXPECT_EQ(
+            testing::platformFake.warnings[0].rfind("This plug-in does not support Lab Color.", 0),
+            0u);
+    }
+}
+
+// Float samples (RGB96, Gray32) are refused; a refused mode leaves nothing to filter and the
+// record as it was, also at a Start that comes anyway.
+TEST_F(HostFixture, PrepareRefusesModesItCannotFilter) {
+    record.filterRect = {0, 0, 50, 100};
+    ensureParamBlock();
+    markShowDialog(1);
+    for (std::int16_t mode : {imagemode::rgb96, imagemode::gray32}) {
+        record.imageMode = mode;
+        record.bufferSpace = 1234;
+        EXPECT_EQ(call(selector::prepare), result::filterBadMode) << mode;
+        EXPECT_EQ(record.bufferSpace, 1234);
+        EXPECT_EQ(g.geometry.imageWidth, 0);
+        EXPECT_EQ(g.geometry.imageRowBytes, 0);
+        EXPECT_EQ(call(selector::start), result::filterBadMode) << mode;
+        EXPECT_FALSE(g.production.runPlanned);
+    }
+    EXPECT_TRUE(testing::platformFake.warnings.empty());
+    EXPECT_EQ(testing::memoryFake.liveBlocks, 1); // the parameter block only
 }
 
 TEST_F(HostFixture, PrepareWidensRowsAndRefusesWhatDoesNotFit) {

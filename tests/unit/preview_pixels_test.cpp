@@ -215,6 +215,69 @@ TEST_F(PreviewTest, PixelShownFollowsEffectSelectionAndFloating) {
     EXPECT_EQ(shown(true, false, false, 0), original);
 }
 
+TEST(PreviewColour, SixteenBitSamplesRoundToBytesAndStopAtWhite) {
+    const std::pair<std::uint16_t, std::uint8_t> cases[] = {
+        {0, 0},       {64, 0},      {65, 1},      {128, 1},     {16384, 128},
+        {32639, 254}, {32767, 255}, {32768, 255}, {40000, 255}, {65535, 255},
+    };
+    for (auto [value, shown] : cases)
+        EXPECT_EQ(previewSample(value), shown) << value;
+}
+
+// A 16-bit work image shows through the same rules as an 8-bit one, each sample made a byte, and
+// the host's pixel map is told the 8-bit twin of the image mode.
+TEST_F(PreviewTest, SixteenBitWorkImageShowsOneBytePerPlane) {
+    constexpr int width = 6, height = 2, planes = 4;
+    std::vector<std::uint16_t> samples(width * height * planes);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint16_t>(i * 2731 + 17); // up to 65535 and past 32768
+    g.geometry.planeCount = planes;
+    g.geometry.sampleBytes = 2;
+    g.geometry.workWidth = g.production.gridWidth = width;
+    g.geometry.workHeight = g.production.gridHeight = height;
+    g.geometry.workRowBytes = width * planes * 2;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(samples.data());
+    g.buffers.workImage = RunBuffer{Holding::heldByHost, nullptr, bytes};
+    setPreview(width, height, 65536);
+    for (bool floating : {false, true}) {
+        host().isFloating = floating ? 1 : 0;
+        makeMask([](int x, int) { return x != 3; });
+        g.production.posY = (1 << 16) | 0x8000;
+        g.production.posX = 0x8000;
+        g.production.currentRow = bytes + g.geometry.workRowBytes;
+        for (std::int16_t x = 0; x < width; ++x) {
+            std::array<std::uint8_t, planes> out{};
+            previewPixel(x, 1, out.data());
+            for (int k = 0; k < planes; ++k) {
+                const std::uint16_t value =
+                    samples[static_cast<std::size_t>((width + x) * planes + k)];
+                EXPECT_EQ(out[k], x == 3 && floating ? 255 : previewSample(value)) << x << "," << k;
+            }
+        }
+        freeRunBuffer(g.buffers.maskFrame);
+        freeRunBuffer(g.buffers.maskBits);
+    }
+    // With the effect: computed at 16 bits, then shown as bytes (plane 3 keeps its own sample).
+    shiftEffect();
+    g.dialog.previewEffect = 1;
+    g.production.posX = (1 << 16) | 0x8000;
+    std::array<std::uint8_t, planes> shifted{};
+    previewPixel(1, 1, shifted.data());
+    for (int k = 0; k < planes; ++k) {
+        const int from = k < 3 ? 1 + k + 1 : 1;
+        EXPECT_EQ(shifted[k],
+                  previewSample(samples[static_cast<std::size_t>((width + from) * planes + k)]));
+    }
+    for (auto [mode, shownAs] : {std::pair{imagemode::rgb48, imagemode::rgb},
+                                 std::pair{imagemode::cmyk64, imagemode::cmyk},
+                                 std::pair{imagemode::duotone16, imagemode::duotone},
+                                 std::pair{imagemode::rgb, imagemode::rgb}}) {
+        host().imageMode = mode;
+        setPixelMapConstants();
+        EXPECT_EQ(g.dialog.pixelMap.imageMode, shownAs);
+    }
+}
+
 // Collects the showRows calls of a full redraw.
 struct ShownRows {
     std::vector<std::array<std::int16_t, 4>> calls;

@@ -152,6 +152,39 @@ TEST_F(RunPlan, BudgetBoundariesPickTheSmallestStepThatFits) {
     }
 }
 
+// A 16-bit image is planned as an 8-bit one of the same bytes: 16-bit W x H against 8-bit
+// 2W x H of the same planes (W a multiple of 60, so every decimated row has the same bytes too).
+// At each of the 8-bit image's budget boundaries both take the same step, or both refuse.
+TEST_F(RunPlan, SixteenBitImagesPlanAsEightBitOnesOfTheSameBytes) {
+    auto stepWith = [](int planes, int depth, std::int32_t maxSpace) {
+        testing::resetModuleState();
+        FakeHost host(static_cast<std::int16_t>(depth == 16 ? 180 : 360), 150,
+                      static_cast<std::int16_t>(planes), maxSpace, 0, depth);
+        const std::int16_t result = startRun(host);
+        const std::int16_t step = result == 0 ? g.geometry.sampleStep : std::int16_t{0};
+        EXPECT_TRUE(result == 0 || result == result::memFullErr) << result;
+        if (result == 0) {
+            EXPECT_EQ(g.geometry.workRowBytes, g.geometry.workWidth * planes * (depth / 8));
+            EXPECT_LE(memoryFake.peakBytes, maxSpace);
+        }
+        return step;
+    };
+    for (int planes : {1, 3, 4}) {
+        // The smallest maxSpace at which the 8-bit image gets each step, found by bisection.
+        for (std::int16_t step = 1; step <= 5; ++step) {
+            std::int32_t low = 0, high = 2'000'000; // stepWith(high) <= step < stepWith(low)
+            while (high - low > 1) {
+                const std::int32_t middle = low + (high - low) / 2;
+                const std::int16_t got = stepWith(planes, 8, middle);
+                (got != 0 && got <= step ? high : low) = middle;
+            }
+            SCOPED_TRACE(::testing::Message() << planes << " planes, step " << step);
+            EXPECT_EQ(stepWith(planes, 16, high), stepWith(planes, 8, high));
+            EXPECT_EQ(stepWith(planes, 16, low), stepWith(planes, 8, low));
+        }
+    }
+}
+
 TEST_F(RunPlan, HostileMaxSpaceNeverWrapsIntoALargeBudget) {
     for (std::int32_t maxSpace : {INT32_MIN, -1, 0, 195'532}) {
         SCOPED_TRACE(maxSpace);

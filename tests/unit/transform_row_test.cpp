@@ -1,6 +1,7 @@
 // The row kernel must give exactly what transformPixel gives column by column: the same bytes,
 // the same missing row, the same position left behind. Random images, settings, centres and
-// positions, over a whole image and over the row cache, exercise every way a row can be cut.
+// positions, over a whole image and over the row cache, exercise every way a row can be cut; a
+// third of the images have 16-bit samples (any value, also past 32768).
 // Each test runs once per blend path (plain words, SSE2 and AVX2 vectors).
 #include <gtest/gtest.h>
 
@@ -37,6 +38,8 @@ struct Image {
     std::int16_t planes, width, height;
     std::int32_t rowBytes;
     std::vector<std::uint8_t> bytes;
+    std::int16_t sampleBytes = 1;
+    std::int32_t pixelBytes() const { return planes * sampleBytes; }
     std::uint8_t* row(std::int32_t y) { return bytes.data() + std::int64_t{y} * rowBytes; }
 };
 
@@ -53,7 +56,8 @@ Image randomImage(std::int32_t padding) {
                                                   : shape < 5  ? in(28000, 32767)
                                                   : shape < 35 ? in(1, 12)
                                                                : in(1, 40));
-    Image image{planes, width, height, width * planes + padding, {}};
+    const std::int16_t sampleBytes = chance(0.33) ? 2 : 1;
+    Image image{planes, width, height, width * planes * sampleBytes + padding, {}, sampleBytes};
     image.bytes.resize(static_cast<std::size_t>(image.rowBytes) * height);
     for (auto& b : image.bytes)
         b = static_cast<std::uint8_t>(in(0, 255));
@@ -94,7 +98,7 @@ std::int16_t randomRow(const Image& image) {
 
 // Produces the row both ways from the same state and compares everything they leave behind.
 void expectSameRow(const Image& image, const char* situation) {
-    std::vector<std::uint8_t> expected(static_cast<std::size_t>(image.width) * image.planes);
+    std::vector<std::uint8_t> expected(static_cast<std::size_t>(image.width) * image.pixelBytes());
     for (auto& b : expected)
         b = static_cast<std::uint8_t>(in(0, 255));
     std::vector<std::uint8_t> actual = expected;
@@ -102,22 +106,23 @@ void expectSameRow(const Image& image, const char* situation) {
     std::int16_t expectedResult = -1;
     for (std::int16_t column = 0; column < image.width && expectedResult < 0; ++column) {
         g.production.posX = withWholePart(g.production.posX, column);
-        expectedResult = transformPixel(g.effect, expected.data() + column * image.planes);
+        expectedResult = transformPixel(g.effect, expected.data() + column * image.pixelBytes());
     }
     const std::int32_t expectedPosX = g.production.posX;
     g.production.posX = posX;
     ASSERT_EQ(transformRow(g.effect, actual.data(), image.width), expectedResult) << situation;
     ASSERT_EQ(g.production.posX, expectedPosX) << situation;
-    ASSERT_EQ(actual, expected) << situation << ": planes " << image.planes << ", centre "
-                                << g.effect.gridCenterX << "," << g.effect.gridCenterY << ", half "
-                                << g.effect.halfWidth << "," << g.effect.halfHeight << ", steps "
-                                << g.effect.stepX << "," << g.effect.stepY << ", pos " << posX
-                                << "," << g.production.posY;
+    ASSERT_EQ(actual, expected) << situation << ": planes " << image.planes << " of "
+                                << image.sampleBytes << " bytes, centre " << g.effect.gridCenterX
+                                << "," << g.effect.gridCenterY << ", half " << g.effect.halfWidth
+                                << "," << g.effect.halfHeight << ", steps " << g.effect.stepX << ","
+                                << g.effect.stepY << ", pos " << posX << "," << g.production.posY;
 }
 
 void useGrid(const Image& image) {
     testing::resetModuleState();
     g.geometry.planeCount = image.planes;
+    g.geometry.sampleBytes = image.sampleBytes;
     g.production.gridWidth = image.width;
     g.production.gridHeight = image.height;
 }

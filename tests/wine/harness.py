@@ -25,6 +25,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import zlib
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -39,7 +40,7 @@ EXIT_OK, EXIT_USAGE, EXIT_LOAD, EXIT_MAX_CALLS, EXIT_TIMEOUT, EXIT_CRASH, EXIT_S
 CHINESE_LOCALE = "zh_CN.UTF-8"
 
 # Result codes of the host interface.
-NO_ERR, REPORTED, MEM_FULL_ERR, FILTER_BAD_PARAMETERS = 0, 1, -108, -30100
+NO_ERR, REPORTED, MEM_FULL_ERR, FILTER_BAD_PARAMETERS, FILTER_BAD_MODE = 0, 1, -108, -30100, -30101
 
 
 # The build under test, and the mingw compiler prefix that targets it.
@@ -136,6 +137,59 @@ def write_png(path, array):
     Image.fromarray(array, mode).save(path)
 
 
+FULL_SCALE = 32768  # a 16-bit sample's full intensity as the original host holds it
+
+
+def _png_chunk(kind, data):
+    return (struct.pack(">I", len(data)) + kind + data
+            + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+
+def write_png16(path, array):
+    """Writes a (h, w), (h, w, 3) or (h, w, 4) array of 0..65535 as a 16-bit PNG (PIL writes
+    only grey at that depth)."""
+    array = np.asarray(array, dtype=">u2")
+    if array.ndim == 2:
+        array = array[:, :, None]
+    h, w, planes = array.shape
+    colour = {1: 0, 3: 2, 4: 6}[planes]
+    rows = b"".join(b"\0" + array[y].tobytes() for y in range(h))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n"
+                + _png_chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 16, colour, 0, 0, 0))
+                + _png_chunk(b"IDAT", zlib.compress(rows)) + _png_chunk(b"IEND", b""))
+
+
+def read_png16(path):
+    """Reads a 16-bit PNG of unfiltered rows (as the test host writes them) as uint16 (h, w, n)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at, idat, header = 8, b"", None
+    while at < len(data):
+        (length,) = struct.unpack_from(">I", data, at)
+        kind, body = data[at + 4:at + 8], data[at + 8:at + 8 + length]
+        header = struct.unpack(">IIBBBBB", body) if kind == b"IHDR" else header
+        idat += body if kind == b"IDAT" else b""
+        at += 12 + length
+    w, h, depth, colour = header[:4]
+    assert depth == 16
+    planes = {0: 1, 2: 3, 6: 4}[colour]
+    rows = np.frombuffer(zlib.decompress(idat), np.uint8).reshape(h, 1 + w * planes * 2)
+    assert (rows[:, 0] == 0).all()
+    return rows[:, 1:].copy().view(">u2").astype(np.uint16).reshape(h, w, planes)
+
+
+def to_png16(samples, full_scale=FULL_SCALE):
+    """Host samples (0..full_scale) as the PNG values the test host reads back to exactly them."""
+    v = np.asarray(samples, dtype=np.int64)
+    return np.minimum((v * 65535 + full_scale // 2) // full_scale, 65535)
+
+
+def from_png16(values, full_scale=FULL_SCALE):
+    """PNG values (0..65535) as the test host holds them: 0..full_scale, rounded."""
+    return (np.asarray(values, dtype=np.int64) * full_scale + 32767) // 65535
+
+
 def read_png(path, planes=None):
     """Reads a PNG as uint8: (h, w) for grey, (h, w, 3) or (h, w, 4) otherwise."""
     with Image.open(path) as im:
@@ -211,11 +265,14 @@ def _planes_of(image):
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
              script=None, plugin=None, testhost=None, low_colour=False, auto_answer=True, timeout=300,
              expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
-             lang=CHINESE_LOCALE, profile=None, env=None):
+             lang=CHINESE_LOCALE, profile=None, env=None, full_scale=FULL_SCALE):
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
     image: a uint8 array (h, w), (h, w, 3) or (h, w, 4); planes defaults to its channel count.
+        A uint16 array holds 16-bit samples as the host holds them (0..32768): the host reports
+        the 16-bit mode and Result.output comes back as uint16 samples, exactly as written.
+        full_scale: 65535 for a host that holds 16-bit samples in 0..65535.
     mask: a (h, w) uint8 array, passed with --mask.
     params: bytes of a parameter block (--params-in); settings: dict for --settings.
     script: dialog script lines (a string or a list); relative capture files come back in
@@ -237,12 +294,18 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             args += ["--profile", getattr(profile, "name", profile)]
         if auto_answer:
             args.append("--auto-answer")
+        deep = image is not None and np.asarray(image).dtype == np.uint16
+        output_name = "output.raw" if deep else "output.png"
         if image is not None:
-            image = np.asarray(image, dtype=np.uint8)
+            image = np.asarray(image, dtype=np.uint16 if deep else np.uint8)
             planes = planes or _planes_of(image)
-            write_png(os.path.join(workdir, "input.png"), image)
+            if deep:
+                write_png16(os.path.join(workdir, "input.png"), to_png16(image, full_scale))
+                args += ["--depth", "16", "--full-scale", str(full_scale)]
+            else:
+                write_png(os.path.join(workdir, "input.png"), image)
             args += ["--input", winpath(os.path.join(workdir, "input.png")),
-                     "--output", winpath(os.path.join(workdir, "output.png"))]
+                     "--output", winpath(os.path.join(workdir, output_name))]
         if planes is not None:
             args += ["--planes", str(planes)]
         if mask is not None:
@@ -301,9 +364,15 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             report = json.load(f)
         result = Result(report=report, returncode=proc.returncode, stdout=proc.stdout,
                         stderr=proc.stderr)
-        output_path = os.path.join(workdir, "output.png")
+        output_path = os.path.join(workdir, output_name)
         if image is not None and os.path.exists(output_path):
-            result.output = read_png(output_path, planes)
+            if deep:
+                # As many planes as the host held (an alpha plane too), those asked for returned.
+                raw = np.fromfile(output_path, dtype="<u2").astype(np.uint16)
+                held = raw.reshape(image.shape[0], image.shape[1], -1)[:, :, :planes]
+                result.output = held if planes > 1 else held[:, :, 0]
+            else:
+                result.output = read_png(output_path, planes)
         params_path = os.path.join(workdir, "params-out.bin")
         if os.path.exists(params_path):
             with open(params_path, "rb") as f:

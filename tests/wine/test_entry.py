@@ -1,10 +1,14 @@
 """The real module's entry point under Wine: selector results, the about box, Prepare's plane
 counts and Lab warning, and the window-class registration at Start."""
 
+import os
+import tempfile
+
 import numpy as np
 
 from dialog_helpers import open_dialog
-from harness import FILTER_BAD_PARAMETERS, NO_ERR, run_host
+from harness import (FILTER_BAD_MODE, FILTER_BAD_PARAMETERS, NO_ERR, from_png16, read_png16,
+                     run_host, winpath)
 
 STRING_1_START = "Vexel Filter. \u7248\u672c 1.6\n"
 STRING_2_START = "***** Vexel *****  "
@@ -60,13 +64,45 @@ def test_lab_warning_only_when_the_dialog_is_due():
 
 def test_start_planes_follow_the_image_mode():
     image = np.zeros((6, 8, 4), np.uint8)
-    expected = {0: 3, 1: 1, 2: 3, 3: 3, 4: 4, 7: 1, 8: 1, 9: 3}
+    expected = {0: 3, 1: 1, 2: 3, 3: 3, 4: 4, 7: 1, 8: 1, 9: 3,
+                10: 1, 11: 3, 12: 3, 13: 4, 14: 1, 15: 1}  # the 16-bit twins
     for mode, planes in expected.items():
         r = run_host("--selectors", "prepare,start,finish", "--mode", str(mode), "--log-calls",
                      image=image, planes=4, settings={"showDialog": 0})
         start = [e for e in r.report["call_log"] if e["selector"] == "start"][0]
         assert start["result"] == 0, mode
         assert start["planes"] == [0, planes - 1, 0, planes - 1], mode
+
+
+# Float samples (RGB96, Gray32) cannot be filtered. Refused in Prepare (and at a Start that comes
+# anyway) with nothing shown, held or written: the image comes back exactly as the host holds it.
+REFUSED_MODES = [16, 17]
+
+
+def test_modes_it_cannot_filter_are_refused_and_nothing_else_happens():
+    rng = np.random.default_rng(5)
+    for mode in REFUSED_MODES:
+        planes = {17: 1}.get(mode, 3)
+        shape = (9, 7, planes) if planes > 1 else (9, 7)
+        image = rng.integers(0, 32769, shape).astype(np.uint16)
+        image.flat[:3] = [0, 32768, 1]
+        r = run_host("--mode", str(mode), "--instrument", "--log-calls", image=image,
+                     settings={"showDialog": 1})
+        assert r.report["image"]["mode"] == mode
+        assert r.results() == {"prepare": FILTER_BAD_MODE}, mode
+        assert r.message_boxes() == []
+        assert r.report["instrument"]["alloc_calls"] == 0
+        assert np.array_equal(r.output, image), mode
+        start = run_host("--selectors", "start,continue,finish", "--keep-going", "--mode",
+                         str(mode), "--instrument", image=image, settings={"showDialog": 0})
+        assert [c[1] for c in start.calls()][0] == FILTER_BAD_MODE
+        assert start.report["instrument"]["live_blocks"] <= 1  # the parameter block at most
+        assert np.array_equal(start.output, image), mode
+        # The test host's 16-bit PNG output reads back as the same samples.
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "out.png")
+            run_host("--mode", str(mode), "--output", winpath(path), image=image)
+            assert np.array_equal(from_png16(read_png16(path)).reshape(image.shape), image)
 
 
 def test_two_runs_in_one_process_both_register_and_succeed():

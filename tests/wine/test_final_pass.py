@@ -21,6 +21,8 @@ from fixed_point import HALF, half_extent, mix_weights, steps, wrap16, wrap32
 from harness import (ARCH, NO_ERR, PROFILES, assert_nothing_held, build_paths, ok_script, param_block,
                      read_param_block, read_png, run_host)
 
+FULL_RANGE = 65535  # a host that holds 16-bit samples in 0..65535
+
 
 @pytest.fixture(scope="module")
 def control():
@@ -49,7 +51,9 @@ def work_size(w, h, step):
 
 
 def reference(image, settings, step, control):
-    """The filtered image the final pass must produce."""
+    """The filtered image the final pass must produce, 8-bit (uint8) or 16-bit (uint16): the same
+    geometry at both depths, and the blend (original x weight + sample x weight) >> 8 on the
+    samples as they are, whatever their range."""
     img = (image if image.ndim == 3 else image[:, :, None]).astype(np.int64)
     h, w, planes = img.shape
     pw, ph, scale = preview_fit(*work_size(w, h, step), *control)
@@ -75,15 +79,16 @@ def reference(image, settings, step, control):
             found = (sx >= 0) & (sx < w) & (sy >= 0) & (sy < h)
             sample = np.where(found, img[np.clip(sy, 0, h - 1), np.clip(sx, 0, w - 1), k], own)
         out[:, :, k] = np.where(inside, (own * mix_original + sample * mix_effect) >> 8, own)
-    out = out.astype(np.uint8)
+    out = out.astype(image.dtype)
     return out if image.ndim == 3 else out[:, :, 0]
 
 
-def held_before_work(w, h, planes, step, mask, control):
+def held_before_work(w, h, planes, step, mask, control, sample_bytes=1):
     """Everything the plan holds back from maxSpace besides the work image: the probe, the fixed
     reserve, the preview strip and DIB buffer, two host rows once decimated, and with a mask one
-    host mask row and the mask blocks of the step's own preview."""
-    row = w * planes
+    host mask row (one byte per pixel at every depth) and the mask blocks of the step's own
+    preview."""
+    row = w * planes * sample_bytes
     held = (row + 1) * 32 + h + 2000 + (4352 if planes > 1 else 512) + 8192 + 6144
     if step > 1:
         held += 2 * row
@@ -94,10 +99,11 @@ def held_before_work(w, h, planes, step, mask, control):
     return held
 
 
-def max_space_for(step, w, h, planes, mask, control):
+def max_space_for(step, w, h, planes, mask, control, sample_bytes=1):
     """The smallest maxSpace with which the plan takes this step."""
     ww, wh = work_size(w, h, step)
-    return held_before_work(w, h, planes, step, mask, control) + ww * wh * planes + 1
+    return (held_before_work(w, h, planes, step, mask, control, sample_bytes)
+            + ww * wh * planes * sample_bytes + 1)
 
 
 def chosen_step(report):
@@ -238,11 +244,80 @@ def test_both_builds_write_the_same_bytes(planes, step, with_mask, control):
     assert not np.array_equal(outputs[0], image)  # the effect did something
 
 
+def deep(image, seed, full_scale=32768):
+    """The 8-bit picture as 16-bit samples with detail below the 8-bit steps, in 0..32768, or
+    spread over 0..65535."""
+    rng = np.random.default_rng(seed)
+    v = image.astype(np.int64) * (full_scale // 256) + rng.integers(0, full_scale // 256 + 1,
+                                                                    image.shape)
+    return v.astype(np.uint16)
+
+
+DEEP_CASES = [(planes, step, mask, full_scale) for planes in (1, 3, 4) for step in (1, 2)
+              for mask in (False, True) for full_scale in (32768,)] + [(3, 1, False, FULL_RANGE),
+                                                                      (4, 2, True, FULL_RANGE)]
+
+
+@pytest.mark.parametrize("planes,step,with_mask,full_scale", DEEP_CASES,
+                         ids=[f"{p}p-step{s}" + ("-mask" if m else "") + f"-{f}"
+                              for p, s, m, f in DEEP_CASES])
+def test_final_pass_at_16_bits_matches_the_model(planes, step, with_mask, full_scale, control):
+    w, h = SIZES["pattern"]
+    image = deep(pattern(w, h, planes), planes * 10 + step, full_scale)
+    settings = dict(angle=60, stretch=100, strength=33, height=70, width=60, centerX=w // 3,
+                    centerY=h // 2)
+    options = ["--log-calls", "--instrument", "--move-buffers", "--pad-rows", "6"]
+    if step > 1:
+        options += ["--max-space",
+                    str(max_space_for(step, w, h, planes, with_mask, control, sample_bytes=2))]
+    r = run_host(*options, image=image, mask=ellipse_mask(w, h) if with_mask else None,
+                 settings=dict(settings, showDialog=0), full_scale=full_scale)
+    assert r.report["image"]["mode"] == {1: 10, 3: 11, 4: 13}[planes]
+    assert r.results() == {"prepare": 0, "start": 0, "continue": 0, "finish": 0}
+    assert chosen_step(r.report) == step
+    expected = reference(image, settings, step, control)
+    wrong = np.argwhere(np.any((r.output != expected).reshape(h, w, -1), axis=2))
+    assert len(wrong) == 0, f"{len(wrong)} pixels differ, first (y, x) {wrong[:8].tolist()}"
+    assert not np.array_equal(r.output, image)
+    assert_nothing_held(r)
+
+
+def test_an_8_bit_image_filtered_at_16_bits_differs_by_at_most_1(control):
+    """v x 32768 / 255 rounded in, v x 255 / 32768 rounded out: the blend at 16 bits keeps what the
+    8-bit blend truncates, so the two differ by a rounding step at most."""
+    w, h = SIZES["rose"]
+    image = rose(w, h, 3)
+    settings = dict(angle=60, stretch=100, strength=33, height=100, width=100, centerX=w // 2,
+                    centerY=h // 2, showDialog=0)
+    eight = run_host(image=image, settings=settings)
+    widened = ((image.astype(np.int64) * 32768 + 127) // 255).astype(np.uint16)
+    sixteen = run_host(image=widened, settings=settings)
+    back = np.minimum((sixteen.output.astype(np.int64) * 255 + 16384) // 32768, 255)
+    assert np.abs(back - eight.output.astype(np.int64)).max() <= 1
+    assert (back != eight.output).any()  # the two depths do round differently
+
+
+def test_dialog_ok_at_16_bits_filters_as_the_model(control):
+    """The dialog's OK path with a 16-bit image: preview drawn, settings taken, output at 16
+    bits."""
+    w, h = SIZES["rose"]
+    image = deep(rose(w, h, 3), 7)
+    script = ok_script("click 102", "sleep 300", settle=300)
+    settings = dict(angle=30, stretch=3, strength=100, height=100, width=100)
+    r = run_host("--log-calls", "--display-pixels", image=image, script=script,
+                 params=param_block(centerX=w // 2, centerY=h // 2, showDialog=1, **settings))
+    assert r.results()["continue"] == NO_ERR
+    assert r.report["display_pixels"], "the preview was drawn through the host"
+    assert {d["image_mode"] for d in r.report["display_pixels"]} == {3}  # shown as 8-bit RGB
+    assert np.array_equal(r.output, reference(image, read_param_block(r.params), 1, control))
+
+
 # A few small cases under every kind of host, with the host's own maxSpace (sampleStep 1).
 PROFILE_CASES = [
     ("rose", 3, 60, 3, 100, 60, 60, "middle", False),
     ("pattern", 1, 90, 2, 100, 100, 100, "left", True),
     ("pattern", 3, 180, 4, 33, 100, 80, "top", True),
+    ("deep", 3, 120, 4, 50, 100, 80, "middle", True),
 ]
 EDITS = dict(stretch=441, angle=153, height=156, width=114, strength=117)
 
@@ -256,23 +331,26 @@ def profile_case_id(case):
 @pytest.mark.parametrize("profile", PROFILES, ids=[p.name for p in PROFILES])
 def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     kind, planes, angle, stretch, strength, height, width, where, with_mask = case
-    w, h = SIZES[kind]
+    w, h = SIZES["rose" if kind == "rose" else "pattern"]
     image = (rose if kind == "rose" else pattern)(w, h, planes)
+    if kind == "deep":
+        image = deep(image, 3)
     values = dict(angle=angle, stretch=stretch, strength=strength, height=height, width=width)
     lost = 1 if profile.edge_lost else 0
     fw, fh = w - lost, h - lost  # the filter rectangle
     cx, cy = centre(where, fw, fh)
     options = dict(image=image, mask=ellipse_mask(w, h) if with_mask else None)
+    pad = "6" if kind == "deep" else "3"  # 16-bit rows stay whole samples
     if profile.null_handle:
         # The host asks every run with no block: the user sets the values in the dialog and
         # the centre stays where the dialog puts it.
         script = ["wait-dialog 20000", "sleep 200"]
         script += [f"set-text {EDITS[k]} {v}" for k, v in values.items()]
         script += ["click 1", "wait-closed 10000"]
-        r = run_host("--instrument", "--pad-rows", "3", profile=profile, script=script,
+        r = run_host("--instrument", "--pad-rows", pad, profile=profile, script=script,
                      **options)
     else:
-        r = run_host("--instrument", "--pad-rows", "3", profile=profile,
+        r = run_host("--instrument", "--pad-rows", pad, profile=profile,
                      settings=dict(values, centerX=cx, centerY=cy, showDialog=0), **options)
 
     expected_results = {"prepare": 0, "start": 0, "continue": 0}
@@ -291,8 +369,9 @@ def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     assert_nothing_held(r)
 
 
+@pytest.mark.parametrize("depth", [8, 16])
 @pytest.mark.parametrize("step", [1, 2])
-def test_alpha_beside_rgb_survives_a_host_that_writes_back_planes_it_was_not_asked_for(step,
+def test_alpha_beside_rgb_survives_a_host_that_writes_back_planes_it_was_not_asked_for(step, depth,
                                                                                        control):
     """The filter host's RGB layer with alpha: 4 planes, imageMode RGB, outData filled with the
     requested planes only, and whole rows written back from a destination that starts at 0. The
@@ -302,11 +381,14 @@ def test_alpha_beside_rgb_survives_a_host_that_writes_back_planes_it_was_not_ask
     rgb = rose(w, h, 3)
     y, x = np.mgrid[0:h, 0:w]
     alpha = ((x * 7 + y * 13) % 256).astype(np.uint8)
+    if depth == 16:
+        rgb, alpha = deep(rgb, 5), deep(alpha, 6)
     settings = dict(angle=60, stretch=100, strength=100, height=80, width=80, centerX=w // 2,
                     centerY=h // 2)
-    options = ["--log-calls", "--instrument", "--mode", "3"]
+    options = ["--log-calls", "--instrument", "--mode", "3" if depth == 8 else "11"]
     if step > 1:
-        options += ["--max-space", str(max_space_for(step, w, h, 3, False, control))]
+        options += ["--max-space",
+                    str(max_space_for(step, w, h, 3, False, control, sample_bytes=depth // 8))]
     r = run_host(*options, image=np.dstack([rgb, alpha]), profile="filter-host",
                  settings=dict(settings, showDialog=0))
     assert r.results() == {"prepare": 0, "start": 0, "continue": 0}
