@@ -1,6 +1,6 @@
 """The parameter dialog template FILTERDLG, decoded field by field: the Chinese one (under the
-language id 1033 it has always had) and the English one (language neutral), the same but for their
-texts and font."""
+language id 1033 it has always had) and the English one (English of no country, 0x0009), the same
+but for their texts and font."""
 
 import struct
 
@@ -22,7 +22,7 @@ LABEL_STYLE = CHILD | WS_GROUP | SS_RIGHT
 EDIT_STYLE = CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT
 BAR_STYLE = CHILD | SBS_HORZ
 
-CHINESE, ENGLISH = 1033, 0  # resource languages of the two templates
+CHINESE, ENGLISH = 1033, 0x0009  # resource languages of the two templates
 # The texts of the items that have one, by id, in each language.
 TEXTS = {
     CHINESE: {102: "预览", 2: "取消", 1: "确定", 103: "还原", 440: "伸展:", 152: "角度:",

@@ -15,9 +15,9 @@ RT_STRING = 6
 RT_DIALOG = 5
 RT_VERSION = 16
 ENGLISH_US = 1033
-NEUTRAL = 0
+ENGLISH_ANY = 0x0009  # English of no particular country
 # The user's texts (the about strings and the dialog) come in two languages: the Chinese ones under
-# 1033, as every resource has always been, and the English ones language neutral beside them.
+# 1033, as every resource has always been, and the English ones beside them under 0x0009.
 USER_TEXTS = {(RT_STRING, 1), (RT_DIALOG, "FILTERDLG")}
 
 
@@ -136,7 +136,7 @@ def test_module_carries_exactly_the_expected_resources(resources, arch):
     for key in set(resources) - USER_TEXTS:
         only_english(resources, key)
     for key in USER_TEXTS:
-        assert sorted(resources[key]) == [NEUTRAL, ENGLISH_US], key
+        assert sorted(resources[key]) == [ENGLISH_ANY, ENGLISH_US], key
 
 
 def test_property_list_bytes(resources, arch):
@@ -209,7 +209,7 @@ def string_table_block(data):
 
 @pytest.mark.parametrize("language, head", [
     (ENGLISH_US, "Vexel Filter. \u7248\u672c 1.6\n"),  # 版本
-    (NEUTRAL, "Vexel Filter. Version 1.6\n"),
+    (ENGLISH_ANY, "Vexel Filter. Version 1.6\n"),
 ], ids=["chinese", "english"])
 def test_about_strings(resources, language, head):
     raw = resources[(RT_STRING, 1)][language]

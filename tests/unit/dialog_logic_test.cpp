@@ -306,41 +306,20 @@ TEST(UserTexts, ChineseForEveryChineseUiLanguageEnglishForTheRest) {
     EXPECT_NE(res::kChineseTextsLanguage, res::kEnglishTextsLanguage);
 }
 
-std::vector<std::uint8_t> stringBlock(const std::vector<std::u16string>& strings) {
-    std::vector<std::uint8_t> block;
-    for (const std::u16string& text : strings) {
-        block.push_back(static_cast<std::uint8_t>(text.size() & 0xFF));
-        block.push_back(static_cast<std::uint8_t>(text.size() >> 8));
-        for (const char16_t unit : text) {
-            block.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-            block.push_back(static_cast<std::uint8_t>(unit >> 8));
-        }
-    }
-    return block;
-}
-
-std::u16string asText(std::span<const std::uint8_t> units) {
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < units.size(); i += 2)
-        text.push_back(static_cast<char16_t>(units[i] | units[i + 1] << 8));
-    return text;
-}
-
 TEST(UserTexts, StringsAreFoundByTheirPlaceInTheBlock) {
-    std::vector<std::u16string> strings(16);
-    strings[1] = u"Vexel Filter. \u7248\u672c 1.6";
-    strings[2] = u"***** Vexel *****";
-    strings[15] = u"last";
-    const auto block = stringBlock(strings);
-    for (std::int32_t index = 0; index < 16; ++index)
-        EXPECT_EQ(asText(tableString(block, index)), strings[static_cast<std::size_t>(index)]);
-    // A block cut short, or a count running past its end, gives nothing instead of stray bytes.
+    // Counted UTF-16 strings one after the other: "" (0), "Ab" (1), "c" (2), and no more.
+    const std::uint8_t block[] = {0, 0, 2, 0, 'A', 0, 'b', 0, 1, 0, 'c', 0};
     const std::span<const std::uint8_t> whole(block);
-    EXPECT_TRUE(tableString(whole.first(5), 1).empty());
-    EXPECT_TRUE(tableString(whole.first(4 + 2 * strings[1].size() - 1), 1).empty());
-    EXPECT_EQ(asText(tableString(whole.first(4 + 2 * strings[1].size()), 1)), strings[1]);
+    auto bytesOf = [](std::span<const std::uint8_t> s) {
+        return std::vector<std::uint8_t>(s.begin(), s.end());
+    };
+    EXPECT_TRUE(tableString(whole, 0).empty());
+    EXPECT_EQ(bytesOf(tableString(whole, 1)), (std::vector<std::uint8_t>{'A', 0, 'b', 0}));
+    EXPECT_EQ(bytesOf(tableString(whole, 2)), (std::vector<std::uint8_t>{'c', 0}));
+    // Past the end, or a count running past it, gives nothing instead of stray bytes.
+    EXPECT_TRUE(tableString(whole, 3).empty());
+    EXPECT_TRUE(tableString(whole.first(7), 1).empty());
     EXPECT_TRUE(tableString(whole.first(1), 0).empty());
-    EXPECT_TRUE(tableString({}, 3).empty());
 }
 
 } // namespace
