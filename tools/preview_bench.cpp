@@ -23,6 +23,7 @@
 #include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/preview.h"
+#include "ui/preview_pixels.h"
 
 using namespace vexel;
 
@@ -171,6 +172,12 @@ int main(int argc, char** argv) {
     print("full redraw, effect, with selection", timeIt(repeat, [](int) { redrawPreview(); }));
     g.buffers.maskFrame.holding = Holding::notUsed;
     print("full redraw, effect, no selection", timeIt(repeat, [](int) { redrawPreview(); }));
+    // The same pixels without putting them on the screen: what the effect costs apart from the
+    // display.
+    print("effect pixels only, no selection", timeIt(repeat, [](int) {
+              renderPreviewStrips(
+                  [](void*, std::int16_t, std::int16_t, std::int16_t, std::int16_t) {}, nullptr);
+          }));
     g.buffers.maskFrame.holding = Holding::block;
 
     // The live preview: from a changed value (the angle, alternating) to the finished redraw with
