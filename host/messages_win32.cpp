@@ -8,14 +8,6 @@
 
 namespace vexel {
 
-namespace {
-
-HINSTANCE moduleInstance() {
-    return static_cast<HINSTANCE>(g.host.moduleInstance);
-}
-
-} // namespace
-
 void showWarning(const char* text) {
     MessageBoxA(hostWindow(), text, "Warning", MB_OK);
 }
@@ -23,8 +15,8 @@ void showWarning(const char* text) {
 void showAboutBox() {
     char text[res::kAboutTextBufferBytes] = {};
     char caption[res::kAboutCaptionBufferBytes] = {};
-    LoadStringA(moduleInstance(), res::kAboutTextString, text, sizeof text);
-    LoadStringA(moduleInstance(), res::kAboutCaptionString, caption, sizeof caption);
+    loadUserString(res::kAboutTextString, text, sizeof text);
+    loadUserString(res::kAboutCaptionString, caption, sizeof caption);
     const auto* about = static_cast<const AboutRecord*>(g.host.hostRecord);
     MessageBoxA(windowOf(about != nullptr ? about->platformData : nullptr), text, caption,
                 MB_OK | MB_ICONINFORMATION);

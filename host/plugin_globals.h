@@ -161,6 +161,13 @@ struct RowCache {
     std::array<std::int16_t, 255> slotRows{};
 };
 
+// The dialog's live preview: on (1) while changes are drawn with the effect, and whether a render
+// is due when its timer fires.
+struct LiveState {
+    std::int16_t on = 0;
+    std::int16_t renderDue = 0;
+};
+
 // The parameter dialog and the preview display.
 struct DialogState {
     OpaqueHandle dialogWindow = nullptr;
@@ -172,6 +179,7 @@ struct DialogState {
     std::int16_t effectFrameState = 0;
     std::int32_t bigDragging = 0;
     std::int32_t smallDragging = 0;
+    LiveState live;
 };
 
 // The selection outline's animation.

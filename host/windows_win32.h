@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <span>
+
 #include "host/plugin_globals.h"
 
 namespace vexel {
@@ -27,5 +30,11 @@ inline HWND dialogHandle() {
 inline HWND dialogControl(int id) {
     return g.dialog.dialogWindow == nullptr ? nullptr : GetDlgItem(dialogHandle(), id);
 }
+
+// A resource of the user's texts (the dialog template or a string-table block) in the language
+// chosen for the Windows user; empty when the module lacks it.
+std::span<const std::uint8_t> loadUserTexts(const char* type, const char* name);
+// String `id` of the user's texts in the ANSI code page, as LoadStringA would give it.
+void loadUserString(std::int32_t id, char* buffer, std::int32_t bufferBytes);
 
 } // namespace vexel

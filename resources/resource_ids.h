@@ -2,9 +2,15 @@
 // the parameter dialog template FILTERDLG (vexel.rc holds the resources themselves).
 #pragma once
 
+#include <cstdint>
+
 namespace vexel::res {
 
 inline constexpr const char* kDialogTemplate = "FILTERDLG";
+
+// The resource languages of the user's texts (vexel.rc says why the Chinese ones carry English).
+inline constexpr std::uint16_t kChineseTextsLanguage = 0x0409;
+inline constexpr std::uint16_t kEnglishTextsLanguage = 0x0009;
 
 // String table entries of the about box and the LoadStringA buffers they are read into; the
 // texts fit these buffers (terminator included) in code page 936.

@@ -3,7 +3,7 @@ x64/Vexel64.8bf, README.txt (the install guide), LICENSE and SHA256SUMS.
 
     python3 scripts/package.py BUILD_DIR OUT_DIR      # prints the zip's path
 
-The version is the one the about box shows (string 1 of the module's string table), checked
+The version is the one the about boxes show (string 1 of the module's string table), checked
 against the version resource. The zip is the same bytes every time for the same modules: fixed
 entry order, timestamps, permissions and compression.
 """
@@ -24,26 +24,32 @@ MODULES = [("x86/Vexel.8bf", "win32/Vexel.8bf"), ("x64/Vexel64.8bf", "win64/Vexe
 
 
 def about_version(path):
-    """The version in the about box's text ("版本 1.6")."""
+    """The version in the about boxes' text ("版本 1.6", "Version 1.6"), the same in every
+    language."""
     pe = pefile.PE(path, fast_load=True)
     pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    found = set()
     for type_entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         if type_entry.id != RT_STRING:
             continue
         for name_entry in type_entry.directory.entries:
             if name_entry.id != 1:  # strings 0..15
                 continue
-            data = name_entry.directory.entries[0].data.struct
-            raw = pe.get_data(data.OffsetToData, data.Size)
-            offset, strings = 0, []
-            while offset + 2 <= len(raw) and len(strings) < 16:
-                (count,) = struct.unpack_from("<H", raw, offset)
-                strings.append(raw[offset + 2:offset + 2 + 2 * count].decode("utf-16-le"))
-                offset += 2 + 2 * count
-            found = re.search("\u7248\u672c ([0-9]+(?:\\.[0-9]+)*)", strings[1])
-            if found:
-                return found.group(1)
-    raise SystemExit(f"{path}: no version in the about box's text")
+            for language_entry in name_entry.directory.entries:
+                data = language_entry.data.struct
+                raw = pe.get_data(data.OffsetToData, data.Size)
+                offset, strings = 0, []
+                while offset + 2 <= len(raw) and len(strings) < 16:
+                    (count,) = struct.unpack_from("<H", raw, offset)
+                    strings.append(raw[offset + 2:offset + 2 + 2 * count].decode("utf-16-le"))
+                    offset += 2 + 2 * count
+                version = re.search("(?:\u7248\u672c|Version) ([0-9]+(?:\\.[0-9]+)*)",
+                                    strings[1])
+                if version:
+                    found.add(version.group(1))
+    if len(found) != 1:
+        raise SystemExit(f"{path}: no single version in the about boxes' texts: {sorted(found)}")
+    return found.pop()
 
 
 def product_version(path):

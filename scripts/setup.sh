@@ -25,19 +25,23 @@ need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
 # Wine runs the module under a Chinese locale, so that the ANSI code page is 936 as on the
-# module's users' systems and the dialog's and about box's Chinese texts survive the ANSI calls.
-add_chinese_locale() {
-    if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-        if [ "$(id -u)" -ne 0 ]; then
-            echo "setup: locale zh_CN.UTF-8 missing; run this script as root" >&2
-            exit 1
+# module's users' systems and the dialog's and about box's Chinese texts survive the ANSI calls;
+# the tests of the English dialog run under an English one.
+add_locales() {
+    local locale
+    for locale in zh_CN en_US; do
+        if ! locale -a 2>/dev/null | grep -qix "$locale.utf8"; then
+            if [ "$(id -u)" -ne 0 ]; then
+                echo "setup: locale $locale.UTF-8 missing; run this script as root" >&2
+                exit 1
+            fi
+            localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
         fi
-        localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-    fi
+    done
 }
 
 if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
-    add_chinese_locale
+    add_locales
     exit 0
 fi
 
@@ -53,4 +57,4 @@ fi
 echo "setup: installing ${missing[*]}"
 apt-get update -q </dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
-add_chinese_locale
+add_locales

@@ -308,6 +308,37 @@ bool beeps(const Call& c) {
     return c.ok(std::to_string(host.beeps));
 }
 
+bool displayCount(const Call& c) {
+    Guard guard(host.lock);
+    return c.ok(std::to_string(host.displayCount));
+}
+
+// The size of the control's text in the control's own font beside its client area, so that a
+// test can tell whether the text fits.
+bool textExtent(const Call& c) {
+    const std::wstring text = wideFromUtf8(controlText(c.target));
+    DWORD_PTR font = 0;
+    if (!SendMessageTimeoutW(c.target, WM_GETFONT, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &font))
+        return c.fail("the control did not answer WM_GETFONT");
+    HDC dc = GetDC(c.target);
+    HGDIOBJ old =
+        SelectObject(dc, font != 0 ? reinterpret_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    SelectObject(dc, old);
+    ReleaseDC(c.target, dc);
+    RECT client{};
+    GetClientRect(c.target, &client);
+    return c.ok(JsonObject()
+                    .num("text_width", size.cx)
+                    .num("text_height", size.cy)
+                    .num("client_width", client.right)
+                    .num("client_height", client.bottom)
+                    .num("dpi", dpi)
+                    .done());
+}
+
 bool focus(const Call& c) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
@@ -429,6 +460,10 @@ constexpr Command kCommands[] = {
     {"get-scroll", "ID", Acts::onControl, getScroll, "record the scroll bar's pos, min and max"},
     {"focus", "", Acts::alone, focus, "record the window with the keyboard focus"},
     {"beeps", "", Acts::alone, beeps, "record how many times the module beeped"},
+    {"display-count", "", Acts::alone, displayCount,
+     "record how many displayPixels calls the module made"},
+    {"text-extent", "ID", Acts::onControl, textExtent,
+     "record the control's text size in its font, its client\nsize and the screen's DPI"},
     {"enabled", "ID", Acts::onControl,
      [](const Call& c) { return c.ok(IsWindowEnabled(c.target) ? "true" : "false"); },
      "record whether the control is enabled"},

@@ -253,17 +253,17 @@ BOOL WINAPI countingMessageBeep(UINT type) {
 }
 
 // A session in which the module's dialogs cannot be created (no window station, no display):
-// DialogBoxParamA fails as it does there, from the --fail-dialogs-th call on.
-INT_PTR(WINAPI* realDialogBoxParamA)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
+// DialogBoxIndirectParamA fails as it does there, from the --fail-dialogs-th call on.
+INT_PTR(WINAPI* realDialogBoxIndirectParamA)(HINSTANCE, LPCDLGTEMPLATEA, HWND, DLGPROC, LPARAM);
 long long dialogCalls = 0;
 
-INT_PTR WINAPI failingDialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC proc,
-                                      LPARAM param) {
+INT_PTR WINAPI failingDialogBoxIndirectParamA(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate,
+                                              HWND owner, DLGPROC proc, LPARAM param) {
     if (++dialogCalls >= host.opt.failDialogsFrom) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return -1;
     }
-    return realDialogBoxParamA(instance, name, owner, proc, param);
+    return realDialogBoxIndirectParamA(instance, dialogTemplate, owner, proc, param);
 }
 
 int WINAPI recordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
@@ -322,8 +322,9 @@ std::vector<Redirect> redirects() {
         redirect("user32.dll", "MessageBoxA", recordingMessageBoxA, &realMessageBoxA, false),
     };
     if (host.opt.failDialogsFrom > 0)
-        list.push_back(redirect("user32.dll", "DialogBoxParamA", failingDialogBoxParamA,
-                                &realDialogBoxParamA, false));
+        list.push_back(redirect("user32.dll", "DialogBoxIndirectParamA",
+                                failingDialogBoxIndirectParamA, &realDialogBoxIndirectParamA,
+                                false));
     return list;
 }
 

@@ -1,6 +1,7 @@
 // Times the preview drawing on a real window (run under Wine): a full redraw of a 512 x 512
-// preview with and without the effect, one centre move (block redraw and markers), and one tick of
-// the selection outline on a selection with many edges. Prints milliseconds per operation.
+// preview with and without the effect, the live preview's redraw after a value change, one centre
+// move (block redraw and markers), and one tick of the selection outline on a selection with many
+// edges. Prints milliseconds per operation.
 //
 // Usage: preview_bench.exe [--repeat N]
 #include <windows.h>
@@ -18,9 +19,11 @@
 #include "host/memory.h"
 #include "host/plugin_globals.h"
 #include "pipeline/run_plan.h"
+#include "ui/dialog_logic.h"
 #include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/preview.h"
+#include "ui/preview_pixels.h"
 
 using namespace vexel;
 
@@ -169,6 +172,26 @@ int main(int argc, char** argv) {
     print("full redraw, effect, with selection", timeIt(repeat, [](int) { redrawPreview(); }));
     g.buffers.maskFrame.holding = Holding::notUsed;
     print("full redraw, effect, no selection", timeIt(repeat, [](int) { redrawPreview(); }));
+    // The same pixels without putting them on the screen: what the effect costs apart from the
+    // display.
+    print("effect pixels only, no selection", timeIt(repeat, [](int) {
+              renderPreviewStrips(
+                  [](void*, std::int16_t, std::int16_t, std::int16_t, std::int16_t) {}, nullptr);
+          }));
+    g.buffers.maskFrame.holding = Holding::block;
+
+    // The live preview: from a changed value (the angle, alternating) to the finished redraw with
+    // the effect derived again, as the live timer runs it once the changes pause. The pause
+    // itself (the timer's delay) is not counted.
+    auto liveChange = [](int n) {
+        g.settings.angle = static_cast<std::int16_t>(n % 2 == 0 ? 40 : 30);
+        liveAfterChange(g.dialog.live, true);
+        liveTimerFired();
+    };
+    liveOpensWithEffect(g.dialog.live, g.settings);
+    print("live redraw after a change, with selection", timeIt(repeat, liveChange));
+    g.buffers.maskFrame.holding = Holding::notUsed;
+    print("live redraw after a change, no selection", timeIt(repeat, liveChange));
     g.buffers.maskFrame.holding = Holding::block;
 
     // Alternating between two centres: across overview pixels (scope 0), and inside one (scope 1).

@@ -71,4 +71,44 @@ std::int16_t centredOrigin(std::int32_t screenSize, std::int32_t windowSize) {
     return origin > 0 ? origin : std::int16_t{0};
 }
 
+bool allSettingsValid(const Settings& settings) {
+    for (const ValueRow& row : kValueRows)
+        if (settings.*row.setting < 0) return false;
+    return true;
+}
+
+bool rowChangeAccepted(std::int16_t before, std::int16_t after) {
+    return after >= 0 && after != before;
+}
+
+LiveSteps liveAfterChange(LiveState& live, bool accepted) {
+    if (!accepted || live.on == 0) return {};
+    live.renderDue = 1;
+    return {.startTimer = true};
+}
+
+LiveSteps liveAfterTimer(LiveState& live, const Settings& settings) {
+    const bool render = live.on != 0 && live.renderDue != 0 && allSettingsValid(settings);
+    live.renderDue = 0;
+    return {.stopTimer = true, .render = render};
+}
+
+LiveSteps liveAfterPreview(LiveState& live) {
+    live.on = 1;
+    live.renderDue = 0;
+    return {.stopTimer = true};
+}
+
+LiveSteps liveAfterStop(LiveState& live) {
+    live.on = 0;
+    live.renderDue = 0;
+    return {.stopTimer = true};
+}
+
+bool liveOpensWithEffect(LiveState& live, const Settings& settings) {
+    live.on = 1;
+    live.renderDue = 0;
+    return allSettingsValid(settings);
+}
+
 } // namespace vexel

@@ -61,4 +61,36 @@ PreviewPoint startingPreviewCenter(PreviewPoint saved, std::int16_t previewWidth
 // Left or top edge that centres a window of the given size on the screen, never off its start.
 std::int16_t centredOrigin(std::int32_t screenSize, std::int32_t windowSize);
 
+// True when all five settings hold valid values, so the effect can be derived from them.
+bool allSettingsValid(const Settings& settings);
+
+// The live preview. It is on from the dialog's opening and from every Preview until Restore; while
+// it is on, every accepted change (a row read back as a new valid value, or a click or drag of the
+// centre ending) restarts a one-shot timer of the dialog, and when the changes have paused for its
+// delay the big preview is drawn again with the effect. So a burst of changes (typing, dragging a
+// scroll bar) costs one render, and no render queues up behind another.
+inline constexpr std::uintptr_t kLivePreviewTimer = 2; // the outline's timer is 1
+inline constexpr std::uint32_t kLivePreviewDelayMs = 100;
+
+// What the dialog does with the live preview's timer and the big preview after an event.
+struct LiveSteps {
+    bool startTimer = false; // (re)start the one-shot timer: a render is due after the delay
+    bool stopTimer = false;  // no render is due any more
+    bool render = false;     // draw the big preview with the effect of the current settings
+};
+
+// A row read back: `before` and `after` are its setting's values around the read. Only a new
+// valid value counts; an invalid text renders nothing and leaves the last preview.
+bool rowChangeAccepted(std::int16_t before, std::int16_t after);
+LiveSteps liveAfterChange(LiveState& live, bool accepted);
+// The timer fired: it is stopped, and the effect is drawn unless the live preview went off or a
+// setting has become invalid since the change.
+LiveSteps liveAfterTimer(LiveState& live, const Settings& settings);
+// Preview (with every row valid) draws the effect itself and turns the live preview on.
+LiveSteps liveAfterPreview(LiveState& live);
+// Restore, OK and Cancel turn it off; nothing pending renders.
+LiveSteps liveAfterStop(LiveState& live);
+// The dialog opens with the live preview on, showing the effect when the opening values allow it.
+bool liveOpensWithEffect(LiveState& live, const Settings& settings);
+
 } // namespace vexel

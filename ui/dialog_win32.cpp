@@ -21,12 +21,21 @@ extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, 
 namespace vexel {
 namespace {
 
+static_assert(kLivePreviewTimer != kOutlineTimer, "the live preview needs a timer of its own");
+
+void applyLiveSteps(const LiveSteps& steps);
+
 INT_PTR openDialogTemplate() {
     // A drag cannot outlive the dialog it started in.
     g.dialog.bigDragging = 0;
     g.dialog.smallDragging = 0;
-    const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(g.host.moduleInstance),
-                                           res::kDialogTemplate, hostWindow(), &FilterDlg, 0);
+    // The measuring pass opens the same language's template as the real one: the big preview's
+    // size in pixels follows the template's font.
+    const auto dialogTemplate = loadUserTexts(RT_DIALOG, res::kDialogTemplate);
+    if (dialogTemplate.empty()) return -1;
+    const INT_PTR result = DialogBoxIndirectParamA(
+        static_cast<HINSTANCE>(g.host.moduleInstance),
+        reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()), hostWindow(), &FilterDlg, 0);
     // The window is gone: between dialogs the control look-ups must find nothing rather than
     // reach a stale handle.
     g.dialog.dialogWindow = nullptr;
@@ -92,9 +101,12 @@ void rereadRow(const ValueRow& row) {
     if (row.redrawScope) redrawAroundCenter(*row.redrawScope);
     HWND bar = dialogControl(row.barId);
     const BarRange range = barRange(bar);
+    const std::int16_t before = g.settings.*row.setting;
     g.settings.*row.setting = readValueRow(row.editId, range.min, range.max);
     if (row.redrawScope) drawMarkers(*row.redrawScope);
     setRowScrollPos(bar, g.settings.*row.setting);
+    applyLiveSteps(
+        liveAfterChange(g.dialog.live, rowChangeAccepted(before, g.settings.*row.setting)));
 }
 
 void selectEditText(int editId) {
@@ -120,16 +132,29 @@ bool allRowsValid() {
     return valid;
 }
 
-void showEffectInPreview() {
+// The effect of the current settings and centre, at preview scale, for the next redraw.
+void deriveEffectForPreview() {
     g.dialog.previewEffect = 1;
     g.effect.gridCenterX = previewToWork(g.settings.previewCenterX);
     g.effect.gridCenterY = previewToWork(g.settings.previewCenterY);
     deriveEffect(g.effect, g.settings, g.geometry.previewMax, g.geometry.previewScale);
+}
+
+void showEffectInPreview() {
+    deriveEffectForPreview();
     redrawPreview();
+}
+
+void applyLiveSteps(const LiveSteps& steps) {
+    if (steps.stopTimer) KillTimer(dialogHandle(), kLivePreviewTimer);
+    // Setting the timer again restarts its delay: the render waits for the changes to pause.
+    if (steps.startTimer) SetTimer(dialogHandle(), kLivePreviewTimer, kLivePreviewDelayMs, nullptr);
+    if (steps.render) showEffectInPreview();
 }
 
 void endDialog(INT_PTR result) {
     if (selectionMaskInUse()) KillTimer(dialogHandle(), kOutlineTimer);
+    applyLiveSteps(liveAfterStop(g.dialog.live));
     EndDialog(dialogHandle(), result);
 }
 
@@ -167,6 +192,8 @@ void initDialog(HWND dialog) {
     centerDialog(dialog);
     for (const ValueRow& row : kValueRows)
         initValueRow(g.settings.*row.setting, row.min, row.max, row.editId, row.barId);
+    // The first paint draws the effect of the opening values, as Preview would.
+    if (liveOpensWithEffect(g.dialog.live, g.settings)) deriveEffectForPreview();
     if (selectionMaskInUse()) buildSelectionOutline(); // also starts the outline timer
 }
 
@@ -177,7 +204,10 @@ INT_PTR handleCommand(int id) {
     }
     switch (id) {
     case res::kPreviewButton:
-        if (allRowsValid()) showEffectInPreview();
+        if (allRowsValid()) {
+            applyLiveSteps(liveAfterPreview(g.dialog.live));
+            showEffectInPreview();
+        }
         return TRUE;
     case res::kOkButton:
         if (allRowsValid()) endDialog(1);
@@ -186,6 +216,7 @@ INT_PTR handleCommand(int id) {
         endDialog(2);
         return TRUE;
     case res::kRestoreButton:
+        applyLiveSteps(liveAfterStop(g.dialog.live));
         if (g.dialog.previewEffect == 1) {
             g.dialog.previewEffect = 0;
             redrawPreview();
@@ -197,6 +228,14 @@ INT_PTR handleCommand(int id) {
 }
 
 } // namespace
+
+void centreChangeEnded() {
+    if (g.dialog.dialogWindow != nullptr) applyLiveSteps(liveAfterChange(g.dialog.live, true));
+}
+
+void liveTimerFired() {
+    applyLiveSteps(liveAfterTimer(g.dialog.live, g.settings));
+}
 
 void measurePreviewControl() {
     g.geometry.measuredWidth = 0;
@@ -226,7 +265,10 @@ extern "C" INT_PTR CALLBACK FilterDlg(HWND dialog, UINT message, WPARAM wParam, 
                         static_cast<std::int16_t>(HIWORD(wParam)));
         return TRUE;
     case WM_TIMER:
-        if (selectionMaskInUse() && g.dialog.previewReady != 0) outlineTick();
+        if (wParam == kLivePreviewTimer)
+            liveTimerFired();
+        else if (selectionMaskInUse() && g.dialog.previewReady != 0)
+            outlineTick();
         return TRUE;
     default:
         return FALSE;

@@ -11,6 +11,7 @@
 #include "ui/markers.h"
 #include "ui/outline.h"
 #include "ui/outline_bits.h"
+#include "ui/preview.h"
 
 namespace vexel {
 
@@ -46,11 +47,15 @@ void whitenEdge(HDC dc, int x, int y, int width, int height) {
     BitBlt(dc, x, y, width, height, outlineDC(), x, y, SRCPAINT);
 }
 
+// Drops the outline's backlog. Another timer's message taken on the way (the live preview's) is
+// handled once the backlog is gone, so it is not lost.
 void dropPendingTicks() {
     if (g.dialog.dialogWindow == nullptr) return; // a null window would take every window's timers
     MSG message;
-    while (PeekMessageA(&message, dialogHandle(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
-    }
+    bool otherTimer = false;
+    while (PeekMessageA(&message, dialogHandle(), WM_TIMER, WM_TIMER, PM_REMOVE))
+        if (message.wParam != kOutlineTimer) otherTimer = true;
+    if (otherTimer) liveTimerFired();
 }
 
 } // namespace

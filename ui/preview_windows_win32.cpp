@@ -52,10 +52,14 @@ LRESULT handleMouse(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std
         if (dragging != 0) {
             dragging = 0;
             ReleaseCapture();
+            centreChangeEnded();
         }
         return 0;
     case WM_CAPTURECHANGED:
-        if (reinterpret_cast<HWND>(lParam) != window) dragging = 0;
+        if (reinterpret_cast<HWND>(lParam) != window && dragging != 0) {
+            dragging = 0;
+            centreChangeEnded();
+        }
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -1,6 +1,10 @@
-"""The parameter dialog template FILTERDLG, decoded field by field."""
+"""The parameter dialog template FILTERDLG, decoded field by field: the Chinese one (under the
+language id 1033 it has always had) and the English one (English of no country, 0x0009), the same
+but for their texts and font."""
 
 import struct
+
+import pytest
 
 RT_DIALOG = 5
 
@@ -18,19 +22,31 @@ LABEL_STYLE = CHILD | WS_GROUP | SS_RIGHT
 EDIT_STYLE = CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT
 BAR_STYLE = CHILD | SBS_HORZ
 
-# (id, class, text, (x, y, cx, cy), style), in template (tab) order.
+CHINESE, ENGLISH = 1033, 0x0009  # resource languages of the two templates
+# The texts of the items that have one, by id, in each language.
+TEXTS = {
+    CHINESE: {102: "预览", 2: "取消", 1: "确定", 103: "还原", 440: "伸展:", 152: "角度:",
+              155: "高度:", 109: "宽度:", 112: "强度:"},
+    ENGLISH: {102: "Preview", 2: "Cancel", 1: "OK", 103: "Restore", 440: "Stretch:",
+              152: "Angle:", 155: "Height:", 109: "Width:", 112: "Strength:"},
+}
+CAPTION_HEAD = {CHINESE: "Vexel \u6ee4\u955c - ", ENGLISH: "Vexel Filter - "}  # 滤镜
+FONT = {CHINESE: (9, "\u5b8b\u4f53"), ENGLISH: (8, "MS Shell Dlg")}  # 9-point 宋体, U+5B8B U+4F53
+
+# (id, class, text, (x, y, cx, cy), style), in template (tab) order; a text of None is the
+# language's.
 EXPECTED_ITEMS = [
     (100, "big_view", "", (5, 5, 180, 180), CHILD | WS_BORDER),
     (101, "small_view", "", (190, 5, 90, 90), CHILD | WS_BORDER),
-    (102, BUTTON, "预览", (290, 5, 40, 14), BUTTON_STYLE | WS_GROUP | BS_DEFPUSHBUTTON),
-    (2, BUTTON, "取消", (290, 25, 40, 14), BUTTON_STYLE),
-    (1, BUTTON, "确定", (290, 45, 40, 14), BUTTON_STYLE),
-    (103, BUTTON, "还原", (290, 65, 40, 14), BUTTON_STYLE),
-    (440, STATIC, "伸展:", (193, 104, 39, 10), LABEL_STYLE),
-    (152, STATIC, "角度:", (193, 119, 39, 10), LABEL_STYLE),
-    (155, STATIC, "高度:", (193, 134, 39, 10), LABEL_STYLE),
-    (109, STATIC, "宽度:", (193, 148, 39, 10), LABEL_STYLE),
-    (112, STATIC, "强度:", (193, 163, 39, 10), LABEL_STYLE),
+    (102, BUTTON, None, (290, 5, 40, 14), BUTTON_STYLE | WS_GROUP | BS_DEFPUSHBUTTON),
+    (2, BUTTON, None, (290, 25, 40, 14), BUTTON_STYLE),
+    (1, BUTTON, None, (290, 45, 40, 14), BUTTON_STYLE),
+    (103, BUTTON, None, (290, 65, 40, 14), BUTTON_STYLE),
+    (440, STATIC, None, (193, 104, 39, 10), LABEL_STYLE),
+    (152, STATIC, None, (193, 119, 39, 10), LABEL_STYLE),
+    (155, STATIC, None, (193, 134, 39, 10), LABEL_STYLE),
+    (109, STATIC, None, (193, 148, 39, 10), LABEL_STYLE),
+    (112, STATIC, None, (193, 163, 39, 10), LABEL_STYLE),
     (441, EDIT, "", (235, 102, 20, 12), EDIT_STYLE | WS_GROUP),
     (153, EDIT, "", (235, 117, 20, 12), EDIT_STYLE),
     (156, EDIT, "", (235, 132, 20, 12), EDIT_STYLE),
@@ -95,37 +111,43 @@ def decode_template(data):
     return dialog
 
 
-def filterdlg(resources):
+def filterdlg(resources, language):
     languages = resources[(RT_DIALOG, "FILTERDLG")]
-    assert list(languages) == [1033]
-    return decode_template(languages[1033])
+    assert sorted(languages) == [ENGLISH, CHINESE]
+    return decode_template(languages[language])
 
 
-def test_dialog_frame(resources):
-    dialog = filterdlg(resources)
+by_language = pytest.mark.parametrize("language", [CHINESE, ENGLISH], ids=["chinese", "english"])
+
+
+@by_language
+def test_dialog_frame(resources, language):
+    dialog = filterdlg(resources, language)
     assert dialog["style"] == WS_POPUP | WS_CAPTION | DS_SETFONT
     assert dialog["exstyle"] == 0
     assert dialog["rect"] == (0, 20, 340, 191)
     assert dialog["menu"] == ""
     assert dialog["class"] == ""
-    # 9-point 宋体, U+5B8B U+4F53.
-    assert dialog["font"] == (9, "\u5b8b\u4f53")
+    assert dialog["font"] == FONT[language]
 
 
-def test_caption_ends_with_the_about_box_notice(resources):
-    caption = filterdlg(resources)["caption"]
-    assert caption.startswith("Vexel \u6ee4\u955c - ")  # 滤镜
-    notice = caption[len("Vexel 滤镜 - ") :]
-    strings = resources[(6, 1)][1033]
+@by_language
+def test_caption_ends_with_the_about_box_notice(resources, language):
+    caption = filterdlg(resources, language)["caption"]
+    assert caption.startswith(CAPTION_HEAD[language])
+    notice = caption[len(CAPTION_HEAD[language]) :]
+    strings = resources[(6, 1)][language]
     assert notice and notice.encode("utf-16-le") in strings
 
 
-def test_items_in_tab_order(resources):
-    items = filterdlg(resources)["items"]
+@by_language
+def test_items_in_tab_order(resources, language):
+    items = filterdlg(resources, language)["items"]
     assert len(items) == 21
     for index, (actual, expected) in enumerate(zip(items, EXPECTED_ITEMS)):
         item_id, item_class, text, rect, style, exstyle = actual
         want_id, want_class, want_text, want_rect, want_style = expected
+        want_text = TEXTS[language][want_id] if want_text is None else want_text
         where = f"item {index} (id {want_id})"
         assert item_id == want_id, where
         if isinstance(want_class, str):

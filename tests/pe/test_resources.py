@@ -3,16 +3,22 @@
 Expected bytes are assembled here from the published layouts, not read from the resource script.
 """
 
+import hashlib
 import os
 import struct
 
 import pefile
+import pytest
 from conftest import MODULE_VARIABLES, read_resources
 
 RT_STRING = 6
 RT_DIALOG = 5
 RT_VERSION = 16
 ENGLISH_US = 1033
+ENGLISH_ANY = 0x0009  # English of no particular country
+# The user's texts (the about strings and the dialog) come in two languages: the Chinese ones under
+# 1033, as every resource has always been, and the English ones beside them under 0x0009.
+USER_TEXTS = {(RT_STRING, 1), (RT_DIALOG, "FILTERDLG")}
 
 
 def four_cc(code):
@@ -127,8 +133,10 @@ def test_module_carries_exactly_the_expected_resources(resources, arch):
         (RT_DIALOG, "FILTERDLG"),
         (RT_VERSION, 1),
     }
-    for key in resources:
+    for key in set(resources) - USER_TEXTS:
         only_english(resources, key)
+    for key in USER_TEXTS:
+        assert sorted(resources[key]) == [ENGLISH_ANY, ENGLISH_US], key
 
 
 def test_property_list_bytes(resources, arch):
@@ -199,20 +207,37 @@ def string_table_block(data):
     return strings
 
 
-def test_about_strings(resources):
-    raw = only_english(resources, (RT_STRING, 1))
+@pytest.mark.parametrize("language, head", [
+    (ENGLISH_US, "Vexel Filter. \u7248\u672c 1.6\n"),  # 版本
+    (ENGLISH_ANY, "Vexel Filter. Version 1.6\n"),
+], ids=["chinese", "english"])
+def test_about_strings(resources, language, head):
+    raw = resources[(RT_STRING, 1)][language]
     strings = string_table_block(raw)
     assert [i for i, s in enumerate(strings) if s] == [1, 2]
     text, caption = strings[1], strings[2]
 
-    head = "Vexel Filter. \u7248\u672c 1.6\n"  # 版本
     assert text.startswith(head)
     notice = text[len(head) :]
     assert notice and "\n" not in notice and "\r" not in notice
     assert caption == "***** Vexel *****  " + notice
-    # The Chinese word arrives as UTF-16 code units 7248 672C.
-    assert bytes.fromhex("4872 2c67") in raw
+    if language == ENGLISH_US:
+        # The Chinese word arrives as UTF-16 code units 7248 672C.
+        assert bytes.fromhex("4872 2c67") in raw
 
-    # LoadStringA fills 256- and 60-byte buffers in the ANSI code page, terminator included.
+    # Read as ANSI into 256- and 60-byte buffers, terminator included.
     assert len(text.encode("cp936")) <= 255
     assert len(caption.encode("cp936")) <= 59
+
+
+# The Chinese texts as released, byte for byte (SHA-256 of the string block and of the dialog
+# template); both builds carry the same.
+PINNED_CHINESE = {
+    (RT_STRING, 1): "24eddebd2b35fc40219529262d509870e925acb89fe60ce46f62c8eabe243a4e",
+    (RT_DIALOG, "FILTERDLG"): "0d0b1de6cb8249ff5caf61436e40cb665dcc3567b1c6f3f844a812fb85339a08",
+}
+
+
+def test_chinese_texts_are_unchanged(resources):
+    for key, digest in PINNED_CHINESE.items():
+        assert hashlib.sha256(resources[key][ENGLISH_US]).hexdigest() == digest, key

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "host/plugin_globals.h"
+#include "host/user_texts.h"
 #include "tests/unit/test_support.h"
 #include "ui/dialog_logic.h"
 #include "ui/markers.h"
@@ -187,6 +190,136 @@ TEST(OverviewDirection, EndPointsOfTheTwentyFivePixelLine) {
         EXPECT_EQ(end.dx, c.dx) << "angle " << c.angle;
         EXPECT_EQ(end.dy, c.dy) << "angle " << c.angle;
     }
+}
+
+// The live preview driven by a sequence of dialog events, with the one-shot timer modelled: each
+// letter is one event, and the result counts the renders and says whether a render is still due.
+//   o open, c accepted change, x rejected change (invalid text or no new value), t timer fires
+//   (only while it runs), i a setting turns invalid, v it turns valid, p Preview, r Restore
+struct LiveRun {
+    int renders;
+    bool timerRunning;
+    bool effectAtOpening;
+};
+
+LiveRun runLive(const std::string& events, Settings settings) {
+    LiveState live;
+    LiveRun run{0, false, false};
+    auto apply = [&](const LiveSteps& steps) {
+        if (steps.stopTimer) run.timerRunning = false;
+        if (steps.startTimer) run.timerRunning = true;
+        if (steps.render) ++run.renders;
+    };
+    for (const char event : events) {
+        switch (event) {
+        case 'o':
+            run.effectAtOpening = liveOpensWithEffect(live, settings);
+            break;
+        case 'c':
+        case 'x':
+            apply(liveAfterChange(live, event == 'c'));
+            break;
+        case 't':
+            if (run.timerRunning) apply(liveAfterTimer(live, settings));
+            break;
+        case 'i':
+            settings.width = -1;
+            break;
+        case 'v':
+            settings.width = 40;
+            break;
+        case 'p':
+            apply(liveAfterPreview(live));
+            break;
+        case 'r':
+            apply(liveAfterStop(live));
+            break;
+        default:
+            ADD_FAILURE() << "unknown event " << event;
+        }
+    }
+    return run;
+}
+
+Settings validSettings() {
+    return Settings{.angle = 90, .stretch = 30, .strength = 75, .height = 20, .width = 40};
+}
+
+TEST(LivePreview, RendersOnceAfterEachPauseInTheChanges) {
+    struct Case {
+        const char* events;
+        int renders;
+        bool stillDue;
+    };
+    const Case cases[] = {
+        {"o", 0, false},       // the opening paint draws the effect; no timer
+        {"oc", 0, true},       // a change waits for the pause
+        {"oct", 1, false},     // and renders once it comes
+        {"occccct", 1, false}, // a burst is one render
+        {"octct", 2, false},   // every pause renders
+        {"ox", 0, false},      // an invalid text (or no new value) renders nothing
+        {"octxt", 1, false},   // and leaves the last preview
+        {"ocit", 0, false},    // a setting invalid by the time the timer fires: nothing
+        {"ocivct", 1, false},  // valid again: the next pause renders
+        {"ocrt", 0, false},    // Restore drops what was due
+        {"orct", 0, false},    // and stops the live preview
+        {"orcpct", 1, false},  // until Preview turns it on again
+        {"ocp", 0, false},     // Preview renders itself; nothing stays due
+    };
+    for (const Case& c : cases) {
+        const LiveRun run = runLive(c.events, validSettings());
+        EXPECT_EQ(run.renders, c.renders) << c.events;
+        EXPECT_EQ(run.timerRunning, c.stillDue) << c.events;
+    }
+}
+
+TEST(LivePreview, OpensWithTheEffectOnlyWhenEveryValueIsValid) {
+    EXPECT_TRUE(runLive("o", validSettings()).effectAtOpening);
+    for (std::int16_t Settings::*field : {&Settings::stretch, &Settings::angle, &Settings::height,
+                                          &Settings::width, &Settings::strength}) {
+        Settings settings = validSettings();
+        settings.*field = -1;
+        const LiveRun run = runLive("oc", settings);
+        EXPECT_FALSE(run.effectAtOpening);
+        // Live all the same: once the value is corrected, the change is drawn.
+        EXPECT_EQ(runLive("ovct", settings).renders, field == &Settings::width ? 1 : 0);
+    }
+}
+
+TEST(LivePreview, OnlyANewValidRowValueIsAChange) {
+    EXPECT_TRUE(rowChangeAccepted(40, 41));
+    EXPECT_TRUE(rowChangeAccepted(-1, 40)); // corrected text
+    EXPECT_TRUE(rowChangeAccepted(5, 0));
+    EXPECT_FALSE(rowChangeAccepted(40, 40)); // focus notifications re-read the same text
+    EXPECT_FALSE(rowChangeAccepted(40, -1));
+    EXPECT_FALSE(rowChangeAccepted(-1, -1));
+}
+
+TEST(UserTexts, ChineseForEveryChineseUiLanguageEnglishForTheRest) {
+    for (const std::uint16_t chinese :
+         {0x0804, 0x0404, 0x0C04, 0x1004, 0x1404, 0x0004, 0x7804, 0x7C04})
+        EXPECT_EQ(textsLanguageFor(chinese), res::kChineseTextsLanguage) << std::hex << chinese;
+    // English, German, French, Japanese, Korean, Russian, and the neutral and default ids.
+    for (const std::uint16_t other :
+         {0x0409, 0x0809, 0x0407, 0x040C, 0x0411, 0x0412, 0x0419, 0x0000, 0x0400, 0x0800, 0x0C00})
+        EXPECT_EQ(textsLanguageFor(other), res::kEnglishTextsLanguage) << std::hex << other;
+    EXPECT_NE(res::kChineseTextsLanguage, res::kEnglishTextsLanguage);
+}
+
+TEST(UserTexts, StringsAreFoundByTheirPlaceInTheBlock) {
+    // Counted UTF-16 strings one after the other: "" (0), "Ab" (1), "c" (2), and no more.
+    const std::uint8_t block[] = {0, 0, 2, 0, 'A', 0, 'b', 0, 1, 0, 'c', 0};
+    const std::span<const std::uint8_t> whole(block);
+    auto bytesOf = [](std::span<const std::uint8_t> s) {
+        return std::vector<std::uint8_t>(s.begin(), s.end());
+    };
+    EXPECT_TRUE(tableString(whole, 0).empty());
+    EXPECT_EQ(bytesOf(tableString(whole, 1)), (std::vector<std::uint8_t>{'A', 0, 'b', 0}));
+    EXPECT_EQ(bytesOf(tableString(whole, 2)), (std::vector<std::uint8_t>{'c', 0}));
+    // Past the end, or a count running past it, gives nothing instead of stray bytes.
+    EXPECT_TRUE(tableString(whole, 3).empty());
+    EXPECT_TRUE(tableString(whole.first(7), 1).empty());
+    EXPECT_TRUE(tableString(whole.first(1), 0).empty());
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 """The parameter dialog under Wine, driven with real messages: value rows, validation, scroll
 bars, the four buttons and what OK and Cancel leave in the saved parameter block."""
 
-import itertools
-
 import numpy as np
 import pytest
 
@@ -154,24 +152,3 @@ def test_preview_shows_the_effect_and_restore_takes_it_away():
     assert not np.array_equal(c["plain.png"], c["effect.png"])
     assert np.array_equal(c["effect.png"], c["again.png"])
     assert np.array_equal(c["plain.png"], c["restored.png"])
-
-
-def test_chinese_texts_render_as_distinct_glyphs():
-    run = open_dialog(["controls", "capture dialog.png", f"click {CANCEL}", "wait-closed 5000"])
-    assert run.script_value("wait-dialog")[0].startswith("Vexel 滤镜 - ")
-    dialog = run.captures["dialog.png"]
-    controls = {c["id"]: c for c in run.script_value("controls")[0]}
-    labels = {440: "伸展:", 152: "角度:", 155: "高度:", 109: "宽度:", 112: "强度:"}
-    buttons = {102: "预览", 2: "取消", 1: "确定", 103: "还原"}
-    for group in (labels, buttons):
-        ink = {}
-        for control_id, text in group.items():
-            assert controls[control_id]["text"] == text
-            left, top, right, bottom = controls[control_id]["rect"]
-            crop = dialog[top:bottom, left:right].astype(int)
-            dark = crop.max(axis=2) < 160
-            assert dark.sum() >= 40, (text, dark.sum())
-            ink[text] = dark
-        # Each text looks different: substituted glyphs (boxes, "?") would all look alike.
-        for (a, ink_a), (b, ink_b) in itertools.combinations(ink.items(), 2):
-            assert ink_a.shape != ink_b.shape or not np.array_equal(ink_a, ink_b), (a, b)

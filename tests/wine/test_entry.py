@@ -5,12 +5,16 @@ import os
 import tempfile
 
 import numpy as np
+import pytest
 
 from dialog_helpers import open_dialog
 from harness import (FILTER_BAD_MODE, FILTER_BAD_PARAMETERS, NO_ERR, from_png16, read_png16,
                      run_host, winpath)
 
-STRING_1_START = "Vexel Filter. \u7248\u672c 1.6\n"
+# The about text's start in each user language: Chinese (a Chinese UI language, the ANSI code page
+# 936), and English for every other.
+STRING_1_START = {"zh_CN.UTF-8": "Vexel Filter. \u7248\u672c 1.6\n",
+                  "en_US.UTF-8": "Vexel Filter. Version 1.6\n"}
 STRING_2_START = "***** Vexel *****  "
 MB_ICONINFORMATION = 0x40
 LAB_WARNING = ("This plug-in does not support Lab Color. Use in this mode is permitted, but may "
@@ -24,19 +28,19 @@ def test_unknown_selectors_give_bad_parameters_and_do_nothing():
     assert r.report["instrument"]["alloc_calls"] == 0
 
 
-def test_about_box_is_one_information_box_owned_by_the_host_window():
-    # The about strings are Chinese: shown through the ANSI interface on a Chinese system.
-    r = run_host("--selectors", "about", "--instrument", lang="zh_CN.UTF-8")
+@pytest.mark.parametrize("lang", sorted(STRING_1_START))
+def test_about_box_is_one_information_box_owned_by_the_host_window(lang):
+    r = run_host("--selectors", "about", "--instrument", lang=lang)
     assert [c[1] for c in r.calls()] == [0]
     boxes = r.message_boxes()
     assert len(boxes) == 1
     box = boxes[0]
     assert box["owner_is_host_window"]
     assert box["style"] == MB_ICONINFORMATION
-    assert box["text"].startswith(STRING_1_START)
+    assert box["text"].startswith(STRING_1_START[lang])
     assert box["caption"].startswith(STRING_2_START)
     # The copyright notice ends both strings, on one line.
-    notice = box["text"][len(STRING_1_START):]
+    notice = box["text"][len(STRING_1_START[lang]):]
     assert notice and "\n" not in notice
     assert box["caption"] == STRING_2_START + notice
     assert r.report["instrument"]["alloc_calls"] == 0

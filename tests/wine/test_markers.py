@@ -8,7 +8,10 @@ from fixed_point import saturating_product
 
 BIG, SMALL = 100, 101
 ANGLE_EDIT, WIDTH_EDIT = 153, 114
-OK, CANCEL = 1, 2
+OK, CANCEL, RESTORE = 1, 2, 103
+# Restore first where only the decorations may change: the live preview would otherwise draw the
+# whole picture again after each change.
+STILL_PICTURE = [f"click {RESTORE}", "sleep 300"]
 
 
 def black(image, x, y):
@@ -32,7 +35,7 @@ def test_centre_marker_appears_at_the_centre_in_both_windows():
 
 
 def test_centre_moves_redraw_exactly_what_changed():
-    run = open_dialog([
+    run = open_dialog(STILL_PICTURE + [
         f"mouse-down {BIG} 11 20", f"mouse-up {BIG} 11 20",
         f"capture-control {BIG} big_a.png", f"capture-control {SMALL} small_a.png",
         f"mouse-down {BIG} 10 20", f"mouse-up {BIG} 10 20",
@@ -75,7 +78,7 @@ def frame_outline(shape, centre, half_width, half_height):
 
 
 def test_effect_frame_is_the_inverted_outline_of_the_rectangle():
-    run = open_dialog([
+    run = open_dialog(STILL_PICTURE + [
         f"capture-control {BIG} framed.png",
         f"set-text {WIDTH_EDIT}", f"capture-control {BIG} plain.png",
         f"capture-control {SMALL} small_plain.png",
@@ -131,7 +134,7 @@ def test_overview_rectangle_and_direction_line():
 
 
 def test_clicks_and_drags_move_the_centre_and_clamp_it():
-    run = open_dialog([
+    run = open_dialog(STILL_PICTURE + [
         # A click at (u, v) in the overview puts the centre at (2u, 2v).
         f"mouse-down {SMALL} 20 30", f"mouse-up {SMALL} 20 30",
         f"capture-control {BIG} after_click.png",

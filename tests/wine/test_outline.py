@@ -68,7 +68,9 @@ def test_edge_shows_moving_dashes_and_a_full_redraw_restarts_them():
     mask[30:120, 0:140] = 255  # touches the left border: no outline there
     mask[((x - 270) / 80.0) ** 2 + ((y - 200) / 70.0) ** 2 < 1] = 255
     mask[200:203, 40:120] = 255  # a thin bar: all edge
-    steps = captures("tick", 5) + ["click 102", "sleep 250"] + captures("redrawn", 4)
+    # Restore shows the picture without the effect; Preview then draws it again in full.
+    steps = (["click 103", "sleep 250"] + captures("tick", 5) + ["click 102", "sleep 250"]
+             + captures("redrawn", 4))
     r, geom = run_outline(mask, steps)
     selection = geom.selection(mask)
     outline = edge(selection)
@@ -98,7 +100,8 @@ def test_block_drawn_again_under_the_marker_gets_the_outline_back():
     h, w = 300, 400
     mask = np.zeros((h, w), np.uint8)
     mask[148:260, 60:330] = 255
-    steps = ["sleep 300", "mouse-down 100 60 40", "mouse-up 100 60 40", "sleep 250"]
+    # After Restore the click draws only the block again, no live redraw of the whole preview.
+    steps = ["click 103", "sleep 300", "mouse-down 100 60 40", "mouse-up 100 60 40", "sleep 250"]
     steps += captures("moved", 4)
     r, geom = run_outline(mask, steps)
     selection = geom.selection(mask)

@@ -1,8 +1,8 @@
 """The big preview as the real module draws it under Wine, compared with an independent model:
-the work image at preview scale, also when it already fills its control, the effect after
-Preview, the original after Restore, the effect only inside the host's selection, white outside a
-floating selection, what the host's displayPixels is asked to draw, and the dithered bitmap on an
-8-bit display."""
+the work image at preview scale, also when it already fills its control, the effect from the
+opening and after Preview, the original after Restore, the effect only inside the host's
+selection, white outside a floating selection, what the host's displayPixels is asked to draw, and
+the dithered bitmap on an 8-bit display."""
 
 import os
 import sys
@@ -48,30 +48,30 @@ def assert_same(actual, expected, ignore, what):
     assert not wrong, f"{what}: {len(wrong)} pixels differ, first {wrong[:8]}"
 
 
-def test_preview_shows_the_effect_after_preview_and_the_original_after_restore():
+def test_preview_shows_the_effect_from_the_opening_and_the_original_after_restore():
     image = make_image()
-    script = ok_script("capture-control 100 before.png", "click 102", "sleep 400",
-                           "capture-control 100 effect.png", "click 103", "sleep 400",
-                           "capture-control 100 restored.png")
+    script = ok_script("capture-control 100 opening.png", "click 103", "sleep 400",
+                       "capture-control 100 restored.png", "click 102", "sleep 400",
+                       "capture-control 100 effect.png")
     r = run_host("--log-calls", image=image, settings=dict(SETTINGS, showDialog=1),
                  script=script)
-    geom = captured_geometry(image, r, "before.png")
+    geom = captured_geometry(image, r, "opening.png")
     center = geom.default_center()
     covered = decorations(geom, center, SETTINGS)
 
     original = geom.shown()
     effect = geom.shown(SETTINGS, center, effect=True)
     assert mismatches(effect, original, covered), "the settings must change the picture"
-    assert_same(r.captures["before.png"], original, covered, "before Preview")
-    assert_same(r.captures["effect.png"], effect, covered, "after Preview")
+    assert_same(r.captures["opening.png"], effect, covered, "at the opening")
     assert_same(r.captures["restored.png"], original, covered, "after Restore")
+    assert_same(r.captures["effect.png"], effect, covered, "after Preview")
 
 
 @pytest.mark.parametrize("side", [400, 1], ids=["larger", "one-pixel"])
 def test_square_preview_is_drawn_when_it_already_fills_the_control(side):
     """A square image gives a preview exactly the size of the square control, so sizing the
-    windows at the first paint changes nothing; the preview must be drawn all the same, without
-    pressing Preview."""
+    windows at the first paint changes nothing; the preview must be drawn all the same (with the
+    effect), without pressing Preview."""
     image = make_image(side, side, seed=13)
     r = run_host("--log-calls", image=image, settings=dict(SETTINGS, showDialog=1),
                  script=ok_script("capture-control 100 first.png"))
@@ -85,7 +85,8 @@ def test_square_preview_is_drawn_when_it_already_fills_the_control(side):
         return
     geom = captured_geometry(image, r, "first.png")
     center = geom.default_center()
-    assert_same(shot, geom.shown(), decorations(geom, center, SETTINGS), "first paint")
+    assert_same(shot, geom.shown(SETTINGS, center, effect=True),
+                decorations(geom, center, SETTINGS), "first paint")
 
 
 def test_decimated_work_image_is_previewed_at_its_own_scale():
@@ -104,8 +105,8 @@ def test_decimated_work_image_is_previewed_at_its_own_scale():
 def test_effect_only_inside_the_selection(floating):
     image = make_image(seed=11)
     mask = selection_mask()
-    script = ok_script("capture-control 100 before.png", "click 102", "sleep 400",
-                           "capture-control 100 effect.png")
+    script = ok_script("click 103", "sleep 400", "capture-control 100 before.png", "click 102",
+                       "sleep 400", "capture-control 100 effect.png")
     options = ["--log-calls"] + (["--floating"] if floating else [])
     r = run_host(*options, image=image, mask=mask, settings=dict(SETTINGS, showDialog=1),
                  script=script)
@@ -117,7 +118,7 @@ def test_effect_only_inside_the_selection(floating):
 
     before = geom.shown(selection=selection, floating=floating)
     after = geom.shown(SETTINGS, center, effect=True, selection=selection, floating=floating)
-    assert_same(r.captures["before.png"], before, ignore, "before Preview")
+    assert_same(r.captures["before.png"], before, ignore, "after Restore")
     assert_same(r.captures["effect.png"], after, ignore, "after Preview")
     shown = r.captures["effect.png"]
     outside = ~selection & ~ignore
@@ -143,21 +144,23 @@ def full_redraws(records):
 @pytest.mark.parametrize("planes", [1, 3, 4])
 def test_host_display_pixels_is_asked_to_draw_the_preview_strips(planes):
     image = make_image(planes=planes, seed=planes)
-    # Click away from the centre: the block under the old marker is drawn again.
+    # Click away from the centre: the block under the old marker is drawn again, and then the
+    # whole preview with the effect around the new centre.
     script = ok_script("click 102", "sleep 400", "mouse-down 100 40 30", "mouse-up 100 40 30",
-                           "sleep 200")
+                       "sleep 600")
     r = run_host("--log-calls", "--display-pixels", image=image,
                  settings=dict(SETTINGS, showDialog=1), script=script)
     records = r.report["display_pixels"]
     assert records and r.report["display_pixels_count"] == len(records)
     redraws, blocks = full_redraws(records)
-    assert len(redraws) >= 2, "a paint before Preview and the redraw after it"
+    assert len(redraws) >= 3, "the opening paint, the redraw of Preview and the live one"
     strips = redraws[-1]
     pw = strips[0]["bounds"][3]
     ph = sum(rec["bounds"][2] for rec in strips)
     geom = Geometry(image, sample_step(r.report), pw, ph)
     center = geom.default_center()
-    expected = geom.shown(SETTINGS, center, effect=True)
+    before_click = geom.shown(SETTINGS, center, effect=True)
+    expected = geom.shown(SETTINGS, (40, 30), effect=True)
     mode = {1: 1, 3: 3, 4: 4}[planes]
     for n, rec in enumerate(strips):
         lines = min(4, ph - 4 * n)
@@ -172,7 +175,7 @@ def test_host_display_pixels_is_asked_to_draw_the_preview_strips(planes):
     cx, cy = center
     assert (block["dst_row"], block["dst_col"], block["bounds"]) == (cy - 4, cx - 4, [0, 0, 8, 8])
     assert block["row_bytes"] == 8 * planes
-    assert block["checksum"] == fnv1a(expected[cy - 4:cy + 4, cx - 4:cx + 4])
+    assert block["checksum"] == fnv1a(before_click[cy - 4:cy + 4, cx - 4:cx + 4])
 
 
 def test_low_colour_display_dithers_by_screen_position():
@@ -183,8 +186,11 @@ def test_low_colour_display_dithers_by_screen_position():
     image[:, 200:] = (30, 160, 220)
     # A saved centre one preview row from the top: the block under the marker is rows 0..4.
     settings = dict(SETTINGS, showDialog=1, centerX=200, centerY=1)
-    script = ok_script("capture-control 100 first.png", "mouse-down 100 80 150",
-                           "mouse-up 100 80 150", "sleep 300", "capture-control 100 moved.png")
+    # Restore first: the picture without the effect, which keeps the flat areas flat, and no live
+    # redraw after the click.
+    script = ok_script("click 103", "sleep 300", "capture-control 100 first.png",
+                       "mouse-down 100 80 150", "mouse-up 100 80 150", "sleep 300",
+                       "capture-control 100 moved.png")
     r = run_host("--log-calls", image=image, settings=settings, script=script, low_colour=True)
     geom = captured_geometry(image, r, "first.png")
     saved = ((200 * 65536 + geom.image_scale // 2) // geom.image_scale,
