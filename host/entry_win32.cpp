@@ -6,6 +6,7 @@
 #include "effect/row_blend.h"
 #include "host/dispatch.h"
 #include "host/plugin_globals.h"
+#include "pipeline/run_plan.h"
 
 namespace {
 
@@ -21,6 +22,19 @@ void chooseBlendPath() {
     if (lstrcmpiA(value, "avx2") == 0) vexel::forceBlendPath(vexel::BlendPath::avx2);
 }
 
+// A host may unload the module (FreeLibrary) in the middle of a run, without Finish; nothing else
+// would ever give back what the run holds. This runs under the loader lock, so the release routine
+// may only make calls that load no library and wait on no other thread, and it makes only these:
+// - GlobalUnlock and GlobalFree of our blocks: kernel32 stays loaded as long as the process does;
+// - DeleteDC and DeleteObject of our memory DC and bitmaps, and UnregisterClassA of our two
+//   classes: gdi32 and user32 are our own imports, so they stay loaded and initialised until our
+//   detach returns, and none of these calls loads anything or sends a message to another thread.
+// No window of ours outlives the call that made it (both dialogs are modal, and the outline's
+// timer is killed with its dialog), so there is no window to destroy and no timer to kill.
+void releaseOnUnload() {
+    vexel::releaseRunResources();
+}
+
 } // namespace
 
 extern "C" void ENTRYPOINT1(std::int16_t selector, void* record,
@@ -28,10 +42,13 @@ extern "C" void ENTRYPOINT1(std::int16_t selector, void* record,
     vexel::dispatchSelector(selector, record, result);
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         vexel::g.host.moduleInstance = instance;
         chooseBlendPath();
     }
+    // A null reserved means FreeLibrary. At process exit (non-null) nothing is done: the process
+    // is going away with everything it holds, and the DLLs we would call may be detached already.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) releaseOnUnload();
     return TRUE;
 }

@@ -622,6 +622,9 @@ bool anyRequest() {
            !vexel::isEmpty(fr.maskRect);
 }
 
+// --unload-mid-run: the first run was left after its Continue calls; no Finish comes.
+bool abandoned = false;
+
 // The Continue loop: call while the module asks for anything. Returns the last result; sets the
 // host error when the module never stops.
 std::int16_t continueLoop() {
@@ -647,6 +650,10 @@ std::int16_t continueLoop() {
         ++host.continueCall;
         pumpMessages();
         if (result != 0) break;
+        if (host.run == 0 && host.continueCall == host.opt.unloadMidRun) {
+            abandoned = true;
+            break;
+        }
     }
     const double seconds = secondsNow() - begin;
     {
@@ -692,6 +699,7 @@ std::vector<SelectorStep> defaultSteps() {
 }
 
 void runOnce() {
+    abandoned = false;
     std::vector<SelectorStep> steps = host.opt.haveSelectors ? host.opt.selectors : defaultSteps();
     if (askThisRun() && host.opt.haveSelectors)
         steps.insert(steps.begin(), SelectorStep{"parameters", 1, false});
@@ -718,7 +726,7 @@ void runOnce() {
         } else if (step.name == "finish") {
             // Careful hosts call Finish only after a successful Start, failed run or not.
             bool skipped = (host.opt.noFinish && !stopped && host.exitStatus == kExitOk) ||
-                           (host.opt.finishAfterSuccessOnly && stopped);
+                           (host.opt.finishAfterSuccessOnly && stopped) || abandoned;
             if ((started || !startListed || host.opt.keepGoing) && !skipped) {
                 callSimple(step.code, step.name);
                 host.runs.back().finished = true;
@@ -732,6 +740,20 @@ void runOnce() {
             if (result != 0) stopped = true;
         }
     }
+}
+
+// A host that drops the module in the middle of a run (FreeLibrary, no Finish), counting what the
+// module holds just before and just after.
+void unloadAbandonedRun() {
+    const AllocStats before = allocStatsNow();
+    FreeLibrary(host.module);
+    host.module = nullptr;
+    const AllocStats after = allocStatsNow();
+    Guard guard(host.lock);
+    RunSummary& summary = host.runs.back();
+    summary.unloadedMidRun = true;
+    summary.beforeUnload = before;
+    summary.afterUnload = after;
 }
 
 // Loads the module and finds its entry point (again after --unload-after-run).
@@ -869,7 +891,8 @@ void runAll() {
         runOnce();
         const double seconds = secondsNow() - begin;
         endDescriptorRun();
-        if (host.opt.unloadAfterRun) {
+        if (abandoned) unloadAbandonedRun();
+        if (host.opt.unloadAfterRun && host.module != nullptr) {
             FreeLibrary(host.module);
             host.module = nullptr;
         }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
+#include <utility>
 
 #include "testhost/testhost.h"
 
@@ -29,6 +31,7 @@ struct Counters {
     std::map<HGLOBAL, SIZE_T> blocks;
     std::map<HGDIOBJ, const char*> gdi;
     std::map<HDC, int> dcs;
+    std::set<std::pair<std::string, HINSTANCE>> classes; // registered by the module, by name
     long long liveBytes = 0, runPeak = 0;
     AllocStats total; // cumulative counts
     AllocStats atRunStart;
@@ -71,6 +74,8 @@ BOOL(WINAPI* realMessageBeep)(UINT);
 int(WINAPI* realMessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
 UINT_PTR(WINAPI* realSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
 BOOL(WINAPI* realKillTimer)(HWND, UINT_PTR);
+ATOM(WINAPI* realRegisterClassA)(const WNDCLASSA*);
+BOOL(WINAPI* realUnregisterClassA)(LPCSTR, HINSTANCE);
 
 // Whether this allocation of the module is to fail (--fail-alloc-above, --fail-alloc-nth); a
 // failure is counted and left as the system leaves one.
@@ -244,6 +249,33 @@ BOOL WINAPI countingKillTimer(HWND window, UINT_PTR id) {
     return countSuccess(realKillTimer(window, id), &AllocStats::timersKilled);
 }
 
+// A class name as given, or an atom as #N.
+std::string classKey(LPCSTR name) {
+    const auto value = reinterpret_cast<std::uintptr_t>(name);
+    if ((value >> 16) != 0) return name;
+    std::string atom = "#";
+    atom += std::to_string(value);
+    return atom;
+}
+
+ATOM WINAPI countingRegisterClassA(const WNDCLASSA* windowClass) {
+    const ATOM atom = realRegisterClassA(windowClass);
+    if (atom != 0) {
+        Guard guard(counters.lock);
+        counters.classes.insert({classKey(windowClass->lpszClassName), windowClass->hInstance});
+    }
+    return atom;
+}
+
+BOOL WINAPI countingUnregisterClassA(LPCSTR name, HINSTANCE instance) {
+    const BOOL done = realUnregisterClassA(name, instance);
+    if (done) {
+        Guard guard(counters.lock);
+        counters.classes.erase({classKey(name), instance});
+    }
+    return done;
+}
+
 BOOL WINAPI countingMessageBeep(UINT type) {
     {
         Guard guard(host.lock);
@@ -318,6 +350,9 @@ std::vector<Redirect> redirects() {
         redirect("user32.dll", "ReleaseDC", countingReleaseDC, &realReleaseDC, true),
         redirect("user32.dll", "SetTimer", countingSetTimer, &realSetTimer, true),
         redirect("user32.dll", "KillTimer", countingKillTimer, &realKillTimer, true),
+        redirect("user32.dll", "RegisterClassA", countingRegisterClassA, &realRegisterClassA, true),
+        redirect("user32.dll", "UnregisterClassA", countingUnregisterClassA, &realUnregisterClassA,
+                 true),
         redirect("user32.dll", "MessageBeep", countingMessageBeep, &realMessageBeep, false),
         redirect("user32.dll", "MessageBoxA", recordingMessageBoxA, &realMessageBoxA, false),
     };
@@ -402,6 +437,7 @@ AllocStats allocStatsNow() {
     }
     a.liveGdi = static_cast<long long>(counters.gdi.size());
     a.liveDc = static_cast<long long>(counters.dcs.size());
+    a.liveClasses = static_cast<long long>(counters.classes.size());
     return a;
 }
 
@@ -425,6 +461,7 @@ std::string instrumentJson(bool excludeParameters) {
             gdi += std::string(gdi.empty() ? "" : ",") + "\"" + kind + "\"";
         a.liveGdi = static_cast<long long>(counters.gdi.size());
         a.liveDc = static_cast<long long>(counters.dcs.size());
+        a.liveClasses = static_cast<long long>(counters.classes.size());
     }
     return allocStatsJson(a)
         .num("live_locked_blocks", lockedLive)

@@ -96,6 +96,9 @@ constexpr OptionHelp kOptionHelp[] = {
      "a broken scripting host: null-parameters no-procs procs-version few-procs "
      "null-descriptor empty-descriptor no-handle-procs"},
     {"--unload-after-run", "", "unload the module after every run, load it again for the next"},
+    {"--unload-mid-run", "N",
+     "end the first run after N Continue calls, no Finish, and unload the module (what it holds "
+     "before and after is reported with --instrument); the next run loads it again"},
     {"--user", "NAME", "act as Windows user NAME: a private HKEY_CURRENT_USER for the module"},
     {"--forget-settings", "", "delete the user's remembered settings before the first run"},
     {"--remembered-value", "[TYPE:]HEX",
@@ -397,6 +400,8 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         return parseDescriptorFault(value);
     } else if (name == "--unload-after-run")
         opt.unloadAfterRun = true;
+    else if (name == "--unload-mid-run")
+        return parseInt(value, opt.unloadMidRun, 1, 1000000);
     else if (name == "--user") {
         opt.user = value;
         return !value.empty() && value.find('\\') == std::string::npos;

@@ -115,6 +115,11 @@ std::string buildReport() {
                   .boolean("finished", s.finished)
                   .str("params_hex", s.paramsHex);
               if (s.haveAlloc) o.raw("instrument", allocStatsJson(s.alloc).done());
+              if (s.unloadedMidRun)
+                  o.raw("unload", JsonObject()
+                                      .raw("before", allocStatsJson(s.beforeUnload).done())
+                                      .raw("after", allocStatsJson(s.afterUnload).done())
+                                      .done());
               return o.done();
           }));
     r.raw("call_log", list(host.callLog, [](const CallLogEntry& e) {

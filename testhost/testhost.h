@@ -92,6 +92,7 @@ struct Options {
     int failDialogsFrom = 0;       // the module's dialogs fail from this one on (1 = all)
     bool failMessageBoxes = false; // the module's message boxes cannot be shown
     bool unloadAfterRun = false;   // FreeLibrary after every run, LoadLibrary before the next
+    int unloadMidRun = 0;          // the first run ends after this many Continue calls, unloaded
     std::string user;              // act as this Windows user (a private HKEY_CURRENT_USER)
     bool forgetSettings = false;   // delete the user's remembered settings before the first run
     bool haveRememberedValue = false;
@@ -183,6 +184,7 @@ struct AllocStats {
     long long dcCreated = 0, dcDeleted = 0, liveDc = 0;
     long long getDc = 0, releaseDc = 0;
     long long timersSet = 0, timersKilled = 0;
+    long long liveClasses = 0; // window classes the module registered and has not unregistered
 };
 
 // Every count, with its name in the report.
@@ -211,6 +213,7 @@ inline constexpr AllocField kAllocFields[] = {
     {"release_dc", &AllocStats::releaseDc},
     {"timers_set", &AllocStats::timersSet},
     {"timers_killed", &AllocStats::timersKilled},
+    {"live_classes", &AllocStats::liveClasses},
 };
 
 struct RunSummary {
@@ -223,6 +226,8 @@ struct RunSummary {
     std::string paramsHex;
     AllocStats alloc;
     bool haveAlloc = false;
+    bool unloadedMidRun = false; // --unload-mid-run: what the module held just before and after
+    AllocStats beforeUnload, afterUnload;
 };
 
 struct HostState {

@@ -7,7 +7,8 @@ than the one before (the black plane of CMYK never), samples outside the image k
 pixel's own byte, and the blend by strength. The host's mask only shapes the preview; the host
 applies the selection itself, so the output is the same with and without one.
 
-Also here: the memory the module holds against maxSpace, measured by the test host.
+Also here: the memory the module holds against maxSpace, measured by the test host, and what it
+gives back when a host unloads it in the middle of a run.
 """
 
 import os
@@ -456,3 +457,34 @@ def test_memory_failures_end_with_mem_full_and_nothing_held():
     assert r.results()["continue"] == -108
     assert r.report["runs"][0]["continue_calls"] == 50
     assert_nothing_held(r)
+
+
+# What a run holds after two Continue calls: the row cache once the prepass is over (whole
+# rectangle), or every buffer, bitmap and class of the prepass (decimated, with a mask).
+HELD_MID_RUN = [(1, False, dict(blocks=1, gdi=0, dc=0, classes=0)),
+                (2, True, dict(blocks=6, gdi=2, dc=1, classes=2))]
+
+
+@pytest.mark.parametrize("step,with_mask,held", HELD_MID_RUN, ids=["row-cache", "prepass"])
+def test_unloading_in_the_middle_of_a_run_gives_everything_back(step, with_mask, held, control):
+    """A host that stops after the second Continue and unloads the module without Finish; loaded
+    again, the module filters the next run as ever."""
+    w, h = SIZES["pattern"]
+    image = pattern(w, h, 3)
+    settings = dict(angle=60, stretch=100, strength=100, height=70, width=60, centerX=w // 3,
+                    centerY=h // 2)
+    options = ["--instrument", "--runs", "2", "--unload-mid-run", "2"]
+    if step > 1:
+        options += ["--max-space", str(max_space_for(step, w, h, 3, with_mask, control))]
+    r = run_host(*options, image=image, mask=ellipse_mask(w, h) if with_mask else None,
+                 settings=dict(settings, showDialog=0))
+    first = r.report["runs"][0]
+    assert first["results"] == {"prepare": 0, "start": 0, "continue": 0}
+    counts = {when: {k: first["unload"][when]["live_" + k] for k in [*held, "bytes"]}
+              for when in ("before", "after")}
+    print(f"step {step}: held before and after the unload {counts}")
+    assert {k: counts["before"][k] for k in held} == held
+    assert set(counts["after"].values()) == {0}
+    assert r.results(1) == {"prepare": 0, "start": 0, "continue": 0, "finish": 0}
+    assert np.array_equal(r.output, reference(image, settings, step, control))
+    assert_nothing_held(r, run=1)
