@@ -3,7 +3,6 @@
 // the module's own calls pass through them; the host's calls go straight to the system.
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 #include "testhost/testhost.h"
 
@@ -26,9 +25,9 @@ template <typename F> void* addressOf(F f) {
 
 struct Counters {
     Mutex lock;
-    std::map<HGLOBAL, SIZE_T> blocks;
-    std::map<HGDIOBJ, const char*> gdi;
-    std::map<HDC, int> dcs;
+    SmallMap<HGLOBAL, SIZE_T> blocks;
+    SmallMap<HGDIOBJ, const char*> gdi;
+    SmallMap<HDC, int> dcs;
     long long liveBytes = 0, runPeak = 0;
     AllocStats total; // cumulative counts
     AllocStats atRunStart;
