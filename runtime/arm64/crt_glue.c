@@ -32,8 +32,8 @@ FILE* (*__imp___acrt_iob_func)(unsigned) = __acrt_iob_func;
 
 /* The printf family is formatted here, not by msvcrt.dll: Debian's ARM64 Wine builds msvcrt as
  * a Unix library whose va_list is the Unix one, so a Windows caller's va_list reaches it garbled.
- * The test host formats text, whole numbers and pointers: flags '-' and '0', a width, the
- * lengths l, ll, z and the conversions s c d i u x X p %. */
+ * The test host formats text, whole numbers, pointers and timings: flags '-' and '0', a width,
+ * a precision for f, the lengths l, ll, z and the conversions s c d i u x X p f %. */
 typedef struct {
     char* buffer;
     size_t size;
@@ -81,13 +81,16 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
             put(&out, *f);
             continue;
         }
-        int left = 0, width = 0, longs = 0, sizeT = 0;
+        int left = 0, width = 0, precision = 6, longs = 0, sizeT = 0;
         char pad = ' ';
         for (++f; *f == '-' || *f == '0'; ++f) {
             if (*f == '-') left = 1;
             else pad = '0';
         }
         for (; *f >= '0' && *f <= '9'; ++f) width = width * 10 + (*f - '0');
+        if (*f == '.')
+            for (precision = 0, ++f; *f >= '0' && *f <= '9'; ++f)
+                precision = precision * 10 + (*f - '0');
         for (; *f == 'l' || *f == 'z'; ++f) {
             if (*f == 'l') ++longs;
             else sizeT = 1;
@@ -128,6 +131,32 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
             if (*f == 'p' && width == 0) width = 16, pad = '0';
             putPadded(&out, digits, formatNumber(digits, value, base, *f == 'X', 0), width, left,
                       left ? ' ' : pad);
+            break;
+        }
+        case 'f': {
+            /* Fixed notation of a value below 2^63, rounded half away from zero. */
+            double value = va_arg(args, double);
+            char text[48];
+            size_t length = 0;
+            if (value < 0) {
+                text[length++] = '-';
+                value = -value;
+            }
+            if (precision > 9) precision = 9;
+            unsigned long long scale = 1;
+            for (int i = 0; i < precision; ++i) scale *= 10;
+            double scaled = value * (double)scale + 0.5;
+            if (!(scaled < 9.2e18)) scaled = 9.2e18; /* also NaN */
+            unsigned long long whole = (unsigned long long)scaled;
+            length += formatNumber(text + length, whole / scale, 10, 0, 0);
+            if (precision > 0) {
+                text[length++] = '.';
+                char fraction[24];
+                size_t count = formatNumber(fraction, whole % scale, 10, 0, 0);
+                for (size_t i = count; i < (size_t)precision; ++i) text[length++] = '0';
+                for (size_t i = 0; i < count; ++i) text[length++] = fraction[i];
+            }
+            putPadded(&out, text, length, width, left, left ? ' ' : pad);
             break;
         }
         case '%':
