@@ -277,8 +277,7 @@ bool beginDescriptorRun(std::string& error) {
     } else if (!host.opt.playFile.empty() && host.opt.descriptorFault != "null-descriptor") {
         std::vector<std::uint8_t> bytes;
         std::vector<Entry> entries;
-        if (!readFile(host.opt.playFile, bytes) ||
-            !decode(bytes.data(), bytes.size(), entries)) {
+        if (!readFile(host.opt.playFile, bytes) || !decode(bytes.data(), bytes.size(), entries)) {
             error = "cannot read the descriptor " + host.opt.playFile;
             return false;
         }

@@ -12,7 +12,7 @@
 namespace testhost {
 
 template <typename Key> class SmallSet {
-public:
+  public:
     void insert(const Key& key) {
         auto at = std::lower_bound(keys.begin(), keys.end(), key, std::less<Key>());
         if (at == keys.end() || *at != key) keys.insert(at, key);
@@ -30,12 +30,12 @@ public:
     auto begin() const { return keys.begin(); }
     auto end() const { return keys.end(); }
 
-private:
+  private:
     std::vector<Key> keys;
 };
 
 template <typename Key, typename Value> class SmallMap {
-public:
+  public:
     using Item = std::pair<Key, Value>;
     using iterator = typename std::vector<Item>::iterator;
 
@@ -54,11 +54,11 @@ public:
     iterator begin() { return items.begin(); }
     iterator end() { return items.end(); }
 
-private:
+  private:
     iterator lowerBound(const Key& key) {
-        return std::lower_bound(items.begin(), items.end(), key, [](const Item& item, const Key& k) {
-            return std::less<Key>()(item.first, k);
-        });
+        return std::lower_bound(
+            items.begin(), items.end(), key,
+            [](const Item& item, const Key& k) { return std::less<Key>()(item.first, k); });
     }
     std::vector<Item> items;
 };

@@ -53,10 +53,13 @@ static void putPadded(Output* out, const char* text, size_t length, int width, i
         --length;
     }
     if (!left)
-        while (fill-- > 0) put(out, pad);
-    for (size_t i = 0; i < length; ++i) put(out, text[i]);
+        while (fill-- > 0)
+            put(out, pad);
+    for (size_t i = 0; i < length; ++i)
+        put(out, text[i]);
     if (left)
-        while (fill-- > 0) put(out, ' ');
+        while (fill-- > 0)
+            put(out, ' ');
 }
 
 static size_t formatNumber(char* digits, unsigned long long value, unsigned base, int upper,
@@ -70,7 +73,8 @@ static size_t formatNumber(char* digits, unsigned long long value, unsigned base
     } while (value != 0);
     size_t length = 0;
     if (negative) digits[length++] = '-';
-    while (n > 0) digits[length++] = reversed[--n];
+    while (n > 0)
+        digits[length++] = reversed[--n];
     return length;
 }
 
@@ -84,16 +88,21 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
         int left = 0, width = 0, precision = 6, longs = 0, sizeT = 0;
         char pad = ' ';
         for (++f; *f == '-' || *f == '0'; ++f) {
-            if (*f == '-') left = 1;
-            else pad = '0';
+            if (*f == '-')
+                left = 1;
+            else
+                pad = '0';
         }
-        for (; *f >= '0' && *f <= '9'; ++f) width = width * 10 + (*f - '0');
+        for (; *f >= '0' && *f <= '9'; ++f)
+            width = width * 10 + (*f - '0');
         if (*f == '.')
             for (precision = 0, ++f; *f >= '0' && *f <= '9'; ++f)
                 precision = precision * 10 + (*f - '0');
         for (; *f == 'l' || *f == 'z'; ++f) {
-            if (*f == 'l') ++longs;
-            else sizeT = 1;
+            if (*f == 'l')
+                ++longs;
+            else
+                sizeT = 1;
         }
         char digits[24];
         switch (*f) {
@@ -101,7 +110,8 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
             const char* text = va_arg(args, const char*);
             if (text == NULL) text = "(null)";
             size_t length = 0;
-            while (text[length] != '\0') ++length;
+            while (text[length] != '\0')
+                ++length;
             putPadded(&out, text, length, width, left, ' ');
             break;
         }
@@ -123,10 +133,10 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
         case 'x':
         case 'X':
         case 'p': {
-            unsigned long long value =
-                *f == 'p' ? (unsigned long long)(uintptr_t)va_arg(args, void*)
-                : longs >= 2 || sizeT ? va_arg(args, unsigned long long)
-                                      : va_arg(args, unsigned);
+            unsigned long long value = *f == 'p'
+                                           ? (unsigned long long)(uintptr_t)va_arg(args, void*)
+                                       : longs >= 2 || sizeT ? va_arg(args, unsigned long long)
+                                                             : va_arg(args, unsigned);
             unsigned base = *f == 'u' ? 10 : 16;
             if (*f == 'p' && width == 0) width = 16, pad = '0';
             putPadded(&out, digits, formatNumber(digits, value, base, *f == 'X', 0), width, left,
@@ -144,7 +154,8 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
             }
             if (precision > 9) precision = 9;
             unsigned long long scale = 1;
-            for (int i = 0; i < precision; ++i) scale *= 10;
+            for (int i = 0; i < precision; ++i)
+                scale *= 10;
             double scaled = value * (double)scale + 0.5;
             if (!(scaled < 9.2e18)) scaled = 9.2e18; /* also NaN */
             unsigned long long whole = (unsigned long long)scaled;
@@ -153,8 +164,10 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
                 text[length++] = '.';
                 char fraction[24];
                 size_t count = formatNumber(fraction, whole % scale, 10, 0, 0);
-                for (size_t i = count; i < (size_t)precision; ++i) text[length++] = '0';
-                for (size_t i = 0; i < count; ++i) text[length++] = fraction[i];
+                for (size_t i = count; i < (size_t)precision; ++i)
+                    text[length++] = '0';
+                for (size_t i = 0; i < count; ++i)
+                    text[length++] = fraction[i];
             }
             putPadded(&out, text, length, width, left, left ? ' ' : pad);
             break;
@@ -164,8 +177,10 @@ static int formatText(char* buffer, size_t size, const char* format, va_list arg
             break;
         default: /* not one the test host uses: shown as written */
             put(&out, '%');
-            if (*f == '\0') --f;
-            else put(&out, *f);
+            if (*f == '\0')
+                --f;
+            else
+                put(&out, *f);
             break;
         }
     }
@@ -216,5 +231,5 @@ static const TlsCallback noCallbacks[1] = {0};
 const struct {
     uint64_t startOfData, endOfData, indexAddress, callbacks;
     uint32_t zeroFill, characteristics;
-} _tls_used = {(uint64_t)&_tls_start, (uint64_t)&_tls_end, (uint64_t)&_tls_index,
-               (uint64_t)noCallbacks, 0, 0};
+} _tls_used = {
+    (uint64_t)&_tls_start, (uint64_t)&_tls_end, (uint64_t)&_tls_index, (uint64_t)noCallbacks, 0, 0};

@@ -56,21 +56,47 @@ extern "C" void mainCRTStartup() {
     std::exit(main(argc, argv));
 }
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace std {
-void __throw_bad_alloc() { fail("bad_alloc"); }
-void __throw_bad_array_new_length() { fail("bad_array_new_length"); }
-void __throw_length_error(const char* what) { fail(what); }
-void __throw_logic_error(const char* what) { fail(what); }
-void __throw_out_of_range(const char* what) { fail(what); }
-void __throw_out_of_range_fmt(const char* what, ...) { fail(what); }
-void __throw_invalid_argument(const char* what) { fail(what); }
+void __throw_bad_alloc() {
+    fail("bad_alloc");
+}
+void __throw_bad_array_new_length() {
+    fail("bad_array_new_length");
+}
+void __throw_length_error(const char* what) {
+    fail(what);
+}
+void __throw_logic_error(const char* what) {
+    fail(what);
+}
+void __throw_out_of_range(const char* what) {
+    fail(what);
+}
+void __throw_out_of_range_fmt(const char* what, ...) {
+    fail(what);
+}
+void __throw_invalid_argument(const char* what) {
+    fail(what);
+}
 void __glibcxx_assert_fail(const char* file, int line, const char* function,
                            const char* condition) noexcept {
     std::fprintf(stderr, "%s:%d: %s: assertion '%s' failed\n", file, line, function, condition);
