@@ -21,21 +21,28 @@ include(GoogleTest)
 gtest_discover_tests(vexel_unit_tests DISCOVERY_TIMEOUT 60)
 
 # The Windows modules and test hosts, built with the mingw toolchains: build/win32 holds the 32-bit
-# Vexel.8bf, build/win64 the 64-bit Vexel64.8bf, each with its own test host and tools.
+# Vexel.8bf, build/win64 the 64-bit Vexel64.8bf, each with its own test host and tools; with clang
+# and lld, build/arm64 holds the ARM64 VexelArm64.8bf and its test host.
 set(VEXEL_WIN_BUILD ${CMAKE_BINARY_DIR}/win32)
 set(VEXEL_WIN64_BUILD ${CMAKE_BINARY_DIR}/win64)
-foreach(arch i686 x86_64)
+set(VEXEL_ARM64_BUILD ${CMAKE_BINARY_DIR}/arm64)
+foreach(arch i686 x86_64 aarch64)
+    set(toolchain ${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake)
     if(arch STREQUAL i686)
         set(target vexel_win32)
         set(binary_dir ${VEXEL_WIN_BUILD})
-    else()
+    elseif(arch STREQUAL x86_64)
         set(target vexel_win64)
         set(binary_dir ${VEXEL_WIN64_BUILD})
+    else()
+        set(target vexel_arm64)
+        set(binary_dir ${VEXEL_ARM64_BUILD})
+        set(toolchain ${CMAKE_SOURCE_DIR}/cmake/clang-aarch64.cmake)
     endif()
     ExternalProject_Add(${target}
         SOURCE_DIR ${CMAKE_SOURCE_DIR}
         BINARY_DIR ${binary_dir}
-        CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
+        CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${toolchain}
                    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
         INSTALL_COMMAND ""
         BUILD_ALWAYS ON)
@@ -92,6 +99,31 @@ foreach(arch x86 x64)
     endforeach()
 endforeach()
 
+# The ARM64 module under Wine's ARM64 build, through qemu (scripts/setup-arm64.sh unpacks it into
+# build/arm64-wine): one test that runs each case there and with the x86-64 module and compares
+# the bytes. Its prefix is its own, made once with a hard time limit.
+set(VEXEL_ARM64_WINE ${CMAKE_BINARY_DIR}/arm64-wine)
+if(DEFINED ENV{TMPDIR})
+    set(VEXEL_TEMP_DIR $ENV{TMPDIR})
+else()
+    set(VEXEL_TEMP_DIR /tmp)
+endif()
+set(VEXEL_ARM64_ENV ${VEXEL_WINE_ENV_x64}
+    VEXEL_ARM64_PLUGIN=${VEXEL_ARM64_BUILD}/VexelArm64.8bf
+    VEXEL_ARM64_TESTHOST=${VEXEL_ARM64_BUILD}/vexel_testhost.exe
+    VEXEL_ARM64_WINE=${VEXEL_ARM64_WINE}/bin/wine
+    VEXEL_ARM64_PREFIX=${CMAKE_BINARY_DIR}/wineprefix-arm64)
+add_test(NAME wine_arm64_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-arm64-prefix.sh
+    ${VEXEL_ARM64_WINE} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${VEXEL_TEMP_DIR})
+# Both report what cannot be had here (no ARM64 Wine, no binfmt_misc) as skipped, with the reason.
+set_tests_properties(wine_arm64_prefix PROPERTIES FIXTURES_SETUP wine_arm64_prefix TIMEOUT 700
+    SKIP_RETURN_CODE 77
+    ENVIRONMENT "${VEXEL_WINE_ENV};WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-arm64")
+add_test(NAME wine_arm64_against_x64 COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider
+    -rs ${CMAKE_SOURCE_DIR}/tests/arm64/test_wine_arm64.py)
+set_tests_properties(wine_arm64_against_x64 PROPERTIES FIXTURES_REQUIRED "wine;wine_arm64_prefix"
+    ENVIRONMENT "${VEXEL_ARM64_ENV}" TIMEOUT 1500 SKIP_REGULAR_EXPRESSION "[0-9]+ skipped")
+
 # Tests that read the built module image natively (resources, exports, imports); no Wine needed.
 file(GLOB VEXEL_PE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/pe/test_*.py)
 foreach(test_file ${VEXEL_PE_TESTS})
@@ -99,7 +131,7 @@ foreach(test_file ${VEXEL_PE_TESTS})
     add_test(NAME pe_${test_name}
         COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
     set_tests_properties(pe_${test_name} PROPERTIES
-        ENVIRONMENT "VEXEL_PLUGIN32=${VEXEL_WIN_BUILD}/Vexel.8bf;VEXEL_PLUGIN64=${VEXEL_WIN64_BUILD}/Vexel64.8bf;PYTHONDONTWRITEBYTECODE=1")
+        ENVIRONMENT "VEXEL_PLUGIN32=${VEXEL_WIN_BUILD}/Vexel.8bf;VEXEL_PLUGIN64=${VEXEL_WIN64_BUILD}/Vexel64.8bf;VEXEL_PLUGINARM64=${VEXEL_ARM64_BUILD}/VexelArm64.8bf;PYTHONDONTWRITEBYTECODE=1")
 endforeach()
 
 # Style: formatting of every C++ source, and lint of the platform-free module sources.

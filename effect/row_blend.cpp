@@ -284,7 +284,9 @@ template <int SampleBytes> struct Words {
 
 // The processor is asked once; which paths a run can take is a property of the machine, not of a
 // run, so it lives beside the code rather than in the run's state.
+#if VEXEL_HAVE_VECTOR_PATHS
 bool processorChecked = false;
+#endif
 BlendPath fastestPath = BlendPath::plain;
 BlendPath forcedPath = BlendPath::automatic;
 

@@ -6,5 +6,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${VEXEL_BUILD_DIR:-$root/build}"
 
 bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup-arm64.sh" "$build/arm64-wine"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "${VEXEL_JOBS:-2}" "$@"

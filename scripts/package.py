@@ -1,5 +1,5 @@
 """Writes the release zip from built modules: Vexel-<version>.zip with x86/Vexel.8bf,
-x64/Vexel64.8bf, README.txt (the install guide), LICENSE and SHA256SUMS.
+x64/Vexel64.8bf, arm64/VexelArm64.8bf, README.txt (the install guide), LICENSE and SHA256SUMS.
 
     python3 scripts/package.py BUILD_DIR OUT_DIR      # prints the zip's path
 
@@ -20,7 +20,8 @@ import pefile
 RT_STRING, RT_VERSION = 6, 16
 ZIP_TIME = (2026, 1, 1, 0, 0, 0)  # no wall-clock time in the package
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-MODULES = [("x86/Vexel.8bf", "win32/Vexel.8bf"), ("x64/Vexel64.8bf", "win64/Vexel64.8bf")]
+MODULES = [("x86/Vexel.8bf", "win32/Vexel.8bf"), ("x64/Vexel64.8bf", "win64/Vexel64.8bf"),
+           ("arm64/VexelArm64.8bf", "arm64/VexelArm64.8bf")]
 
 
 def about_version(path):
@@ -83,7 +84,7 @@ def build_zip(build_dir, out_dir):
     for name, built in MODULES:
         path = os.path.join(build_dir, built)
         if not os.path.isfile(path):
-            raise SystemExit(f"{path} is missing: build both modules first (scripts/build.sh)")
+            raise SystemExit(f"{path} is missing: build the modules first (scripts/build.sh)")
         with open(path, "rb") as f:
             files[name] = f.read()
         shown = about_version(path)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, a Release build of both modules, then the release zip: dist/Vexel-<version>.zip with
-# x86/Vexel.8bf, x64/Vexel64.8bf, the install guide README.txt, LICENSE and SHA256SUMS.
+# Set-up, a Release build of the modules, then the release zip: dist/Vexel-<version>.zip with
+# x86/Vexel.8bf, x64/Vexel64.8bf, arm64/VexelArm64.8bf, the install guide README.txt, LICENSE and SHA256SUMS.
 # Running it again on the same sources writes the same zip bytes.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -4,9 +4,6 @@
 // little-endian. Every proc checks what the module hands it; anything amiss is a protocol error.
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <set>
 
 #include "host/descriptor_records.h"
 #include "testhost/testhost.h"
@@ -43,10 +40,10 @@ struct DescriptorState {
     vexel::ReadDescriptorProcs readProcs{};
     vexel::WriteDescriptorProcs writeProcs{};
     vexel::HandleProcs handleProcs{};
-    std::set<HGLOBAL> live;     // descriptors the host made and not yet got back
-    std::set<HGLOBAL> recorded; // of those, the ones closeWrite made
-    std::set<Reader*> readers;
-    std::set<Writer*> writers;
+    SmallSet<HGLOBAL> live;     // descriptors the host made and not yet got back
+    SmallSet<HGLOBAL> recorded; // of those, the ones closeWrite made
+    SmallSet<Reader*> readers;
+    SmallSet<Writer*> writers;
     HGLOBAL played = nullptr;
     bool active = false;
     // What the module saw and did in the current run, for the report.
@@ -216,13 +213,6 @@ std::vector<std::uint8_t> procBytes() {
     return bytes;
 }
 
-bool readFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
 std::string entriesJson(const std::vector<Entry>& entries) {
     std::string json = "[";
     for (const Entry& e : entries) {
@@ -287,8 +277,7 @@ bool beginDescriptorRun(std::string& error) {
     } else if (!host.opt.playFile.empty() && host.opt.descriptorFault != "null-descriptor") {
         std::vector<std::uint8_t> bytes;
         std::vector<Entry> entries;
-        if (!readFileBytes(host.opt.playFile, bytes) ||
-            !decode(bytes.data(), bytes.size(), entries)) {
+        if (!readFile(host.opt.playFile, bytes) || !decode(bytes.data(), bytes.size(), entries)) {
             error = "cannot read the descriptor " + host.opt.playFile;
             return false;
         }
@@ -335,10 +324,8 @@ void endDescriptorRun() {
                             entriesOf(descriptor, recorded);
     if (haveRecord && !host.opt.recordFile.empty()) {
         const std::vector<std::uint8_t> bytes = encode(recorded);
-        std::ofstream out(host.opt.recordFile, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        if (!out) protocolError("cannot write " + host.opt.recordFile);
+        if (!writeFile(host.opt.recordFile, bytes))
+            protocolError("cannot write " + host.opt.recordFile);
     }
     JsonObject run;
     run.num("run", host.run)

@@ -7,11 +7,11 @@
 // is waited for with a WH_GETMESSAGE hook on the host's thread (it sees the message taken from the
 // queue) followed by a sent WM_NULL, which is handled only after that message's dispatch ended.
 // GCC 12 reports overlaps that cannot happen inside inlined std::string code (GCC bug 105329).
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 #include "testhost/testhost.h"
@@ -479,9 +479,8 @@ const Command* findCommand(const std::string& name) {
 
 // The arguments a command cannot do without.
 std::size_t requiredArgs(const Command& command) {
-    std::istringstream words(command.args);
     std::size_t count = 0;
-    for (std::string w; words >> w;)
+    for (const std::string& w : splitWords(command.args))
         count += w[0] != '[' && w != "TEXT";
     return count;
 }
@@ -550,20 +549,21 @@ DWORD WINAPI dialogAnswerMain(void*) {
 } // namespace
 
 bool loadScript(const std::string& path, std::string& error) {
-    std::ifstream in(path);
-    if (!in) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFile(path, bytes)) {
         error = "cannot read " + path;
         return false;
     }
-    std::string text;
+    const std::string all(bytes.begin(), bytes.end());
     int number = 0;
-    while (std::getline(in, text)) {
+    for (std::size_t start = 0; start < all.size();) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string::npos) end = all.size();
+        std::string text = all.substr(start, end - start);
+        start = end + 1;
         ++number;
         if (!text.empty() && text.back() == '\r') text.pop_back();
-        std::istringstream words(text);
-        ScriptLine line{number, text, {}, ""};
-        for (std::string w; words >> w;)
-            line.words.push_back(w);
+        ScriptLine line{number, text, splitWords(text), ""};
         if (line.words.empty() || line.words[0][0] == '#') continue;
         if (findCommand(line.words[0]) == nullptr) {
             error = path + ":" + std::to_string(number) + ": unknown command " + line.words[0];

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -76,7 +76,10 @@ BufferBytes allocBuffer(std::size_t dataBytes, bool guarded) {
     }
     void* pages = nullptr;
     std::uint8_t* data = allocateBeforeNoAccessPage(dataBytes, pages);
-    if (data == nullptr) throw std::bad_alloc();
+    if (data == nullptr) { // as an uncaught bad_alloc would end it; no build needs exceptions
+        std::fprintf(stderr, "out of memory for a guarded buffer\n");
+        std::abort();
+    }
     return BufferBytes(data, BufferFree{pages});
 }
 
@@ -405,13 +408,6 @@ Image rampImage(int planes, int sampleBytes) {
                 }
             }
     return image;
-}
-
-bool readFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
 }
 
 HGLOBAL globalFromBytes(const std::uint8_t* bytes, std::size_t count) {

@@ -84,13 +84,6 @@ std::vector<std::uint8_t> storedZlib(const std::vector<std::uint8_t>& raw) {
     return out;
 }
 
-bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}
-
 bool saveImage16(const std::string& path, const Image& image, int fullScale) {
     const std::size_t samples = image.pixels.size() / 2;
     if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".raw") == 0)
@@ -184,6 +177,36 @@ bool saveBgrPng(const std::string& path, int width, int height,
     }
     Image image{width, height, 3, std::move(rgb)};
     return saveImage(path, image, error);
+}
+
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+bool readFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    bytes.clear();
+    std::array<std::uint8_t, 4096> chunk;
+    for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), file)) > 0;)
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+    const bool complete = std::ferror(file) == 0;
+    std::fclose(file);
+    return complete;
+}
+
+std::vector<std::string> splitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while ((at = text.find_first_not_of(" \t\r\n\v\f", at)) != std::string::npos) {
+        const std::size_t end = std::min(text.find_first_of(" \t\r\n\v\f", at), text.size());
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
 }
 
 } // namespace testhost

@@ -3,8 +3,7 @@
 // the module's own calls pass through them; the host's calls go straight to the system.
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <set>
+#include <string>
 #include <utility>
 
 #include "testhost/testhost.h"
@@ -28,10 +27,10 @@ template <typename F> void* addressOf(F f) {
 
 struct Counters {
     Mutex lock;
-    std::map<HGLOBAL, SIZE_T> blocks;
-    std::map<HGDIOBJ, const char*> gdi;
-    std::map<HDC, int> dcs;
-    std::set<std::pair<std::string, HINSTANCE>> classes; // registered by the module, by name
+    SmallMap<HGLOBAL, SIZE_T> blocks;
+    SmallMap<HGDIOBJ, const char*> gdi;
+    SmallMap<HDC, int> dcs;
+    SmallSet<std::pair<std::string, HINSTANCE>> classes; // registered by the module, by name
     long long liveBytes = 0, runPeak = 0;
     AllocStats total; // cumulative counts
     AllocStats atRunStart;

@@ -1,6 +1,5 @@
 // vexel_testhost: loads a filter module and drives it as an image editor does (see --help).
 #include <cstdio>
-#include <fstream>
 
 #include "testhost/testhost.h"
 
@@ -97,14 +96,12 @@ DWORD WINAPI watchdog(void*) {
 
 bool writeParamsOut(std::string& error) {
     std::string hex = finalParametersHex();
-    std::ofstream out(host.opt.paramsOut, std::ios::binary);
-    if (!out) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    if (!writeFile(host.opt.paramsOut, bytes)) {
         error = "cannot write " + host.opt.paramsOut;
         return false;
-    }
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        char byte = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-        out.write(&byte, 1);
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/host_records.h"
+#include "testhost/small_containers.h"
 
 namespace testhost {
 
@@ -314,6 +315,10 @@ bool saveImage(const std::string& path, const Image& image, std::string& error,
                int fullScale = kHostFullScale);
 bool saveBgrPng(const std::string& path, int width, int height,
                 const std::vector<std::uint8_t>& bgrRows, int rowBytes, std::string& error);
+// Whole files through stdio, and text split at white space, as the stream classes would do.
+bool readFile(const std::string& path, std::vector<std::uint8_t>& bytes);
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::string> splitWords(const std::string& text);
 
 // filter_driver.cpp
 bool setUpHost(std::string& error);

@@ -13,8 +13,9 @@ import pytest
 
 BUILD = os.environ.get("VEXEL_BUILD", "")
 SOURCE = os.environ.get("VEXEL_SOURCE", "")
-I386, AMD64 = 0x14C, 0x8664
-EXPECTED_FILES = ["LICENSE", "README.txt", "SHA256SUMS", "x64/Vexel64.8bf", "x86/Vexel.8bf"]
+I386, AMD64, ARM64 = 0x14C, 0x8664, 0xAA64
+EXPECTED_FILES = ["LICENSE", "README.txt", "SHA256SUMS", "arm64/VexelArm64.8bf",
+                  "x64/Vexel64.8bf", "x86/Vexel.8bf"]
 
 
 def make_zip(out_dir):
@@ -45,13 +46,15 @@ def test_the_zip_holds_the_modules_the_guide_the_licence_and_their_sums(package)
     files = {name: archive.read(name) for name in EXPECTED_FILES}
     # Each module is the built one, for its folder's architecture.
     for name, built, machine in [("x86/Vexel.8bf", "win32/Vexel.8bf", I386),
-                                 ("x64/Vexel64.8bf", "win64/Vexel64.8bf", AMD64)]:
+                                 ("x64/Vexel64.8bf", "win64/Vexel64.8bf", AMD64),
+                                 ("arm64/VexelArm64.8bf", "arm64/VexelArm64.8bf", ARM64)]:
         with open(os.path.join(BUILD, built), "rb") as f:
             assert files[name] == f.read(), name
         assert pefile.PE(data=files[name]).FILE_HEADER.Machine == machine, name
     # Named after the version the modules show (about box 1.6, version resource 1.6.0.0).
     version = product_version(files["x86/Vexel.8bf"])
     assert version == product_version(files["x64/Vexel64.8bf"]) == "1.6.0.0"
+    assert product_version(files["arm64/VexelArm64.8bf"]) == version
     assert os.path.basename(path) == "Vexel-1.6.zip"
     # sha256sum -c format over every other file.
     lines = files["SHA256SUMS"].decode().splitlines()
@@ -64,6 +67,7 @@ def test_the_zip_holds_the_modules_the_guide_the_licence_and_their_sums(package)
     assert "\r\n" in guide and "\n" not in guide.replace("\r\n", "")
     assert guide.startswith("Vexel 1.6 ")
     assert "x86\\Vexel.8bf" in guide and "x64\\Vexel64.8bf" in guide
+    assert "arm64\\VexelArm64.8bf" in guide
     assert files["LICENSE"].startswith(b"MIT License")
     assert b"Copyright (c) 2026 Vexel developers" in files["LICENSE"]
 

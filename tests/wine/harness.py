@@ -92,6 +92,30 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+@dataclass(frozen=True)
+class OtherWine:
+    """A Wine other than the machine's (run_host's wine=): its wine command and its prefix, whose
+    drives other than Z: map the host's folders (the ARM64 one under emulation cannot use Z:)."""
+    command: str
+    prefix: str
+
+    def path(self, path):
+        path = os.path.realpath(path)
+        drives = os.path.join(self.prefix, "dosdevices")
+        best = None
+        for name in os.listdir(drives):
+            if len(name) != 2 or name[1] != ":" or name == "z:":
+                continue
+            folder = os.path.realpath(os.path.join(drives, name))
+            if (path + "/").startswith(folder.rstrip("/") + "/") and (
+                    best is None or len(folder) > len(best[1])):
+                best = (name.upper(), folder)
+        if best is None:
+            raise AssertionError(f"{path} is on no drive of {self.prefix}")
+        rest = os.path.relpath(path, best[1])
+        return best[0] + "\\" + ("" if rest == "." else rest.replace("/", "\\"))
+
+
 def _low_colour_prefix():
     """A private copy of the Wine prefix for runs on an 8-bit screen.
 
@@ -265,7 +289,7 @@ def _planes_of(image):
 def run_host(*options, image=None, planes=None, mask=None, params=None, settings=None,
              script=None, plugin=None, testhost=None, low_colour=False, auto_answer=True, timeout=300,
              expect_exit=EXIT_OK, allow_protocol_errors=False, keep_dir=None,
-             lang=CHINESE_LOCALE, profile=None, env=None, full_scale=FULL_SCALE):
+             lang=CHINESE_LOCALE, profile=None, env=None, full_scale=FULL_SCALE, wine=None):
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
@@ -285,11 +309,13 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
     keep_dir: a folder to keep the files in (otherwise a temporary one is removed).
     profile: a host kind (a Profile or its name) whose behaviour the test host takes on; the
         other options still override it.
+    wine: an OtherWine to run in instead of the machine's Wine and the build's prefix.
     """
+    to_windows = wine.path if wine is not None else winpath
     workdir = keep_dir or tempfile.mkdtemp(prefix="vexel-")
     os.makedirs(workdir, exist_ok=True)
     try:
-        args = [winpath(plugin or plugin_path())]
+        args = [to_windows(plugin or plugin_path())]
         if profile is not None:
             args += ["--profile", getattr(profile, "name", profile)]
         if auto_answer:
@@ -304,17 +330,17 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
                 args += ["--depth", "16", "--full-scale", str(full_scale)]
             else:
                 write_png(os.path.join(workdir, "input.png"), image)
-            args += ["--input", winpath(os.path.join(workdir, "input.png")),
-                     "--output", winpath(os.path.join(workdir, output_name))]
+            args += ["--input", to_windows(os.path.join(workdir, "input.png")),
+                     "--output", to_windows(os.path.join(workdir, output_name))]
         if planes is not None:
             args += ["--planes", str(planes)]
         if mask is not None:
             write_png(os.path.join(workdir, "mask.png"), np.asarray(mask, dtype=np.uint8))
-            args += ["--mask", winpath(os.path.join(workdir, "mask.png"))]
+            args += ["--mask", to_windows(os.path.join(workdir, "mask.png"))]
         if params is not None:
             with open(os.path.join(workdir, "params.bin"), "wb") as f:
                 f.write(bytes(params))
-            args += ["--params-in", winpath(os.path.join(workdir, "params.bin"))]
+            args += ["--params-in", to_windows(os.path.join(workdir, "params.bin"))]
         if settings is not None:
             args += ["--settings", ",".join(f"{k}={v}" for k, v in settings.items())]
         captures = []
@@ -326,16 +352,20 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
                     captures.append(words[-1])
             with open(os.path.join(workdir, "script.txt"), "w", encoding="utf-8") as f:
                 f.write("\n".join(lines) + "\n")
-            args += ["--script", winpath(os.path.join(workdir, "script.txt"))]
-        args += ["--params-out", winpath(os.path.join(workdir, "params-out.bin")),
-                 "--report", winpath(os.path.join(workdir, "report.json"))]
+            args += ["--script", to_windows(os.path.join(workdir, "script.txt"))]
+        args += ["--params-out", to_windows(os.path.join(workdir, "params-out.bin")),
+                 "--report", to_windows(os.path.join(workdir, "report.json"))]
         args += _user_options() + [str(o) for o in options]
         if not any(str(o).startswith("--timeout") for o in options):
             # The host gives up (and still writes its report) before we would kill it.
             args += ["--timeout", str(max(10, timeout - 30))]
 
-        command = ["wine", testhost or testhost_path()] + args
+        host = testhost or testhost_path()
+        command = [wine.command, to_windows(host)] if wine else ["wine", host]
+        command += args
         env = dict(os.environ, **(env or {}))
+        if wine is not None:
+            env["WINEPREFIX"] = wine.prefix
         if lang is not None:
             env["LANG"] = env["LC_ALL"] = lang
         lock = None
