@@ -88,7 +88,8 @@ foreach(arch x86 x64)
         add_test(NAME wine_${arch}_${test_name}
             COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${test_file})
         set_tests_properties(wine_${arch}_${test_name} PROPERTIES
-            FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV_${arch}}" TIMEOUT 900)
+            FIXTURES_REQUIRED wine ENVIRONMENT "${VEXEL_WINE_ENV_${arch}}" TIMEOUT 900
+            SKIP_RETURN_CODE 77)
     endforeach()
 endforeach()
 

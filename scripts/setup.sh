@@ -36,9 +36,12 @@ add_chinese_locale() {
     fi
 }
 
+# Where i386 code cannot run natively (or VEXEL_I386=emulated asks), qemu's user-mode emulation.
+i386_emulation="$(dirname "${BASH_SOURCE[0]}")/setup-i386-emulation.sh"
+
 if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
     add_chinese_locale
-    exit 0
+    exec bash "$i386_emulation"
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -54,3 +57,4 @@ echo "setup: installing ${missing[*]}"
 apt-get update -q </dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 add_chinese_locale
+exec bash "$i386_emulation"
