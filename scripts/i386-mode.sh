@@ -22,14 +22,14 @@ vexel_i386_handler_line() {
     printf ':%s:M::%s:%s:%s:FOCP' "${1:-vexel-i386}" "$magic" "$mask" "$vexel_i386_qemu"
 }
 
-# The name of an enabled handler that takes i386 ELF programs, if the binfmt_misc in view has one:
-# it comes before the kernel's own loader, so every i386 program then runs through it.
+# The name of an enabled qemu handler that takes i386 ELF programs, if the binfmt_misc in view has
+# one: it comes before the kernel's own loader, so every i386 program then runs through it.
 vexel_i386_machine_handler() {
     local entry
     for entry in /proc/sys/fs/binfmt_misc/*; do
         case "${entry##*/}" in register | status) continue ;; esac
         [ -r "$entry" ] || continue
-        if grep -qx enabled "$entry" &&
+        if grep -qx enabled "$entry" && grep -q '^interpreter .*qemu-i386' "$entry" &&
             grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry"; then
             echo "${entry##*/}"
             return 0
