@@ -103,6 +103,11 @@ foreach(test_file ${VEXEL_PE_TESTS})
         ENVIRONMENT "VEXEL_PLUGIN32=${VEXEL_WIN_BUILD}/Vexel.8bf;VEXEL_PLUGIN64=${VEXEL_WIN64_BUILD}/Vexel64.8bf;PYTHONDONTWRITEBYTECODE=1")
 endforeach()
 
+# The set-up's reading of how 32-bit code runs here (no Wine needed).
+add_test(NAME scripts_i386_mode COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider
+    ${CMAKE_SOURCE_DIR}/tests/scripts/test_i386_mode.py)
+set_tests_properties(scripts_i386_mode PROPERTIES ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")
+
 # Style: formatting of every C++ source, and lint of the platform-free module sources.
 add_test(NAME style_format COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-format.sh)
 add_test(NAME style_lint COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-lint.sh ${CMAKE_BINARY_DIR})
