@@ -10,8 +10,9 @@ SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "i386-mo
 
 
 def detect(**env):
+    inherited = {k: v for k, v in os.environ.items() if not k.startswith("VEXEL_I386")}
     run = subprocess.run(["bash", SCRIPT], capture_output=True, text=True,
-                         env=dict(os.environ, **env))
+                         env=dict(inherited, **env))
     return run.returncode, dict(line.split("=", 1) for line in run.stdout.splitlines()), run.stderr
 
 
