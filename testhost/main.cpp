@@ -83,11 +83,12 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
     ExitProcess(static_cast<UINT>(finish(kExitCrash)));
 }
 
-// The one helper thread: it runs the dialog script, if any, and is the watchdog. One thread, never
-// ended before the process: under qemu's user-mode i386 emulation (qemu-user 7.2) every thread's
-// TEB selector reads the base of the thread created last, so at the exit Wine's stop signal made
-// the helper that was not created last act as that one (the script thread, ended by then) and die
-// with signal 11. With one helper, the thread created last is the one alive.
+// The one helper thread: it runs the dialog script, if any, and is the watchdog, and it is never
+// ended before the process. Under qemu's user-mode i386 emulation (qemu-user 7.2), a thread that
+// Wine stops with a signal at the exit and that was not the thread created last goes on with the
+// TEB of the one created last: with a watchdog and a script thread (ended by then), the watchdog
+// died with signal 11 after the report was written. With one helper, the thread created last is
+// the one left.
 DWORD WINAPI helperMain(void* withScript) {
     DWORD start = GetTickCount();
     if (withScript != nullptr) runScript();
