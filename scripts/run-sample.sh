@@ -14,6 +14,8 @@ bash "$root/scripts/build.sh" --target vexel_win32 vexel_win64
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Code page 936, as the module expects (see setup.sh).
 export LC_ALL=zh_CN.UTF-8
+source "$root/scripts/i386-mode.sh"
+vexel_i386_detect
 bash "$root/scripts/wine-prefix.sh"
 
 # Paths relative to the repository: Wine maps the working directory to a drive path.
@@ -36,9 +38,9 @@ run_module() { # build folder, module, output, further test-host options
         "$settings"
     # Wine's helper processes are waited for inside the X session, so none outlives the display.
     xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
-        wine "$@"; status=$?
+        bash "$0" "$@"; status=$?
         timeout 10 wineserver -w || true
-        exit $status' run-sample \
+        exit $status' "$root/scripts/wine-run.sh" \
         "${build#"$root"/}/$1/vexel_testhost.exe" "${build#"$root"/}/$1/$2" \
         --input samples/sample.png --output "$3" --auto-answer --settings "$settings" "${@:4}" \
         </dev/null | collapse_repeats
@@ -54,6 +56,13 @@ same_pixels() { # the two outputs, what they are
     fi
 }
 
+if [ "$VEXEL_I386_MODE" = none ]; then
+    echo "Vexel.8bf (32-bit) was built but could not be run here ($VEXEL_I386_REASON)"
+    run_module win64 Vexel64.8bf out/sample-vexel64.png
+    run_module win64 Vexel64.8bf out/sample-vexel64-16.png --depth 16
+    exit 0
+fi
+[ "$VEXEL_I386_MODE" = native ] || echo "Vexel.8bf (32-bit) runs emulated ($VEXEL_I386_REASON)"
 run_module win32 Vexel.8bf out/sample-vexel.png
 run_module win64 Vexel64.8bf out/sample-vexel64.png
 same_pixels out/sample-vexel.png out/sample-vexel64.png "8 bits per channel"

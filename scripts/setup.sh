@@ -40,9 +40,12 @@ add_locales() {
     done
 }
 
+# Where i386 code cannot run natively (or VEXEL_I386=emulated asks), qemu's user-mode emulation.
+i386_emulation="$(dirname "${BASH_SOURCE[0]}")/setup-i386-emulation.sh"
+
 if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
     add_locales
-    exit 0
+    exec bash "$i386_emulation"
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -58,3 +61,4 @@ echo "setup: installing ${missing[*]}"
 apt-get update -q </dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 add_locales
+exec bash "$i386_emulation"

@@ -30,7 +30,8 @@ struct ScriptLine {
 };
 
 std::vector<ScriptLine> scriptLines;
-HANDLE scriptThread = nullptr;
+HANDLE scriptGo = nullptr;    // set when the host is ready for the script to start
+HANDLE scriptOver = nullptr;  // set when the script (or the dialog answering) has ended
 HANDLE runFinished = nullptr; // set when the host's runs are over
 HHOOK getMessageHook = nullptr;
 
@@ -594,21 +595,28 @@ void printScriptHelp() {
 
 void installScriptHooks() {
     runFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    scriptGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    scriptOver = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     getMessageHook =
         SetWindowsHookExW(WH_GETMESSAGE, getMessageProc, nullptr, GetCurrentThreadId());
 }
 
-void startScriptThread() {
-    scriptThread = CreateThread(nullptr, 0, host.opt.script.empty() ? dialogAnswerMain : scriptMain,
-                                nullptr, 0, nullptr);
+void runScript() {
+    WaitForSingleObject(scriptGo, INFINITE);
+    (host.opt.script.empty() ? dialogAnswerMain : scriptMain)(nullptr);
+    SetEvent(scriptOver);
 }
 
-void waitScriptThread(DWORD milliseconds) {
+void startScript() {
+    SetEvent(scriptGo);
+}
+
+void waitScript(DWORD milliseconds) {
     if (runFinished != nullptr) SetEvent(runFinished);
-    if (scriptThread == nullptr) return;
+    if (scriptOver == nullptr) return;
     // The script may still be sending to windows of this thread: keep answering while waiting.
     DWORD start = GetTickCount();
-    while (MsgWaitForMultipleObjects(1, &scriptThread, FALSE, milliseconds, QS_ALLINPUT) ==
+    while (MsgWaitForMultipleObjects(1, &scriptOver, FALSE, milliseconds, QS_ALLINPUT) ==
                WAIT_OBJECT_0 + 1 &&
            GetTickCount() - start < milliseconds) {
         MSG msg;

@@ -82,8 +82,18 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
     ExitProcess(static_cast<UINT>(finish(kExitCrash)));
 }
 
-DWORD WINAPI watchdog(void*) {
-    Sleep(static_cast<DWORD>(host.opt.timeoutSeconds) * 1000);
+// The one helper thread: it runs the dialog script, if any, and is the watchdog, and it is never
+// ended before the process. Under qemu's user-mode i386 emulation (qemu-user 7.2), a thread that
+// Wine stops with a signal at the exit and that was not the thread created last goes on with the
+// TEB of the one created last: with a watchdog and a script thread (ended by then), the watchdog
+// died with signal 11 after the report was written. With one helper, the thread created last is
+// the one left.
+DWORD WINAPI helperMain(void* withScript) {
+    DWORD start = GetTickCount();
+    if (withScript != nullptr) runScript();
+    DWORD limit = static_cast<DWORD>(host.opt.timeoutSeconds) * 1000;
+    DWORD spent = GetTickCount() - start;
+    if (spent < limit) Sleep(limit - spent);
     std::fprintf(stderr, "timeout after %d s in %s\n", host.opt.timeoutSeconds,
                  host.selector.c_str());
     {
@@ -117,19 +127,17 @@ int main(int argc, char** argv) {
     if (parsed != 0) return kExitUsage;
 
     SetUnhandledExceptionFilter(onUnhandledException);
-    HANDLE dog = CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
-    if (dog != nullptr) CloseHandle(dog);
-
     std::string error;
     if (!host.opt.script.empty() && !loadScript(host.opt.script, error)) return failUsage(error);
+    bool withScript = !host.opt.script.empty() || !host.opt.dialogAnswer.empty();
+    if (withScript) installScriptHooks();
+    HANDLE helper = CreateThread(nullptr, 0, helperMain, withScript ? &host : nullptr, 0, nullptr);
+    if (helper != nullptr) CloseHandle(helper);
+
     if (!setUpUserSettings(error) || !setUpHost(error)) return failUsage(error);
-    bool dialogThread = !host.opt.script.empty() || !host.opt.dialogAnswer.empty();
-    if (dialogThread) {
-        installScriptHooks();
-        startScriptThread();
-    }
+    if (withScript) startScript();
     runAll();
-    if (dialogThread) waitScriptThread(5000);
+    if (withScript) waitScript(5000);
 
     if (!host.opt.output.empty() &&
         !saveImage(host.opt.output, host.current, error, host.opt.fullScale))

@@ -337,9 +337,10 @@ int recordedMessageBox(HWND owner, const char* text, const char* caption, UINT s
 
 // dialog_script.cpp
 bool loadScript(const std::string& path, std::string& error);
-void startScriptThread();
-void waitScriptThread(DWORD milliseconds);
 void installScriptHooks();
+void runScript();   // on the helper thread (main.cpp): waits for startScript, then runs it
+void startScript(); // once the host is set up
+void waitScript(DWORD milliseconds);
 void printScriptHelp(); // the commands, for --help
 
 // descriptors.cpp: the descriptor parameters and handle procs (--play, --record)

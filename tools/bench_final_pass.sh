@@ -49,9 +49,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
     status=0
     for entry in "${@:2:$1}"; do
         IFS="|" read -r label program module blend <<<"$entry"
-        VEXEL_BLEND="$blend" wine "$program" --plugin "$(winepath -w "$module")" \
+        VEXEL_BLEND="$blend" bash "$0" "$program" --plugin "$(bash "$0" winepath -w "$module")" \
             --label "$label" $header "${@:$(($1 + 2))}" || status=$?
         header="--no-header"
     done
     timeout 10 wineserver -w || true
-    exit $status' bench_final_pass "${#plan[@]}" "${plan[@]}" "${args[@]}"
+    exit $status' "$root/scripts/wine-run.sh" "${#plan[@]}" "${plan[@]}" "${args[@]}"

@@ -21,6 +21,8 @@ from PIL import Image
 
 SIZES = [(1000, 750), (2000, 1500), (4000, 3000), (8000, 6000)]
 BUDGETS = [100_000_000, 2_100_000_000]
+# Starts Windows programs through Wine's 64-bit loader (see the script).
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "wine-run.sh")
 # A visible effect over most of the image, no dialog.
 SETTINGS = "angle=30,stretch=20,strength=50,height=80,width=80,showDialog=0"
 
@@ -36,14 +38,14 @@ def sample_image(folder, width, height):
 
 
 def win(path):
-    return subprocess.run(["winepath", "-w", path], check=True, capture_output=True,
-                          text=True).stdout.strip()
+    return subprocess.run(["bash", WINE_RUN, "winepath", "-w", path], check=True,
+                          capture_output=True, text=True).stdout.strip()
 
 
 def timed_run(testhost, plugin, image, budget, extra):
     with tempfile.TemporaryDirectory() as tmp:
         report = os.path.join(tmp, "report.json")
-        cmd = ["wine", testhost, win(plugin), "--input", win(image), "--planes", "3",
+        cmd = ["bash", WINE_RUN, testhost, win(plugin), "--input", win(image), "--planes", "3",
                "--max-space", str(budget), "--quiet", "--no-finish", "--timeout", "3000",
                "--report", win(report)] + extra
         done = subprocess.run(cmd, capture_output=True, text=True)

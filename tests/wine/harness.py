@@ -29,6 +29,7 @@ import zlib
 from dataclasses import dataclass, field
 
 import numpy as np
+import pytest
 from PIL import Image
 
 # Exit statuses of the test host.
@@ -46,6 +47,27 @@ NO_ERR, REPORTED, MEM_FULL_ERR, FILTER_BAD_PARAMETERS, FILTER_BAD_MODE = 0, 1, -
 # The build under test, and the mingw compiler prefix that targets it.
 ARCH = os.environ.get("VEXEL_ARCH", "x86")
 MINGW_PREFIX = {"x86": "i686-w64-mingw32", "x64": "x86_64-w64-mingw32"}[ARCH]
+
+_SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+# Starts every Windows program through Wine's 64-bit loader, emulating i386 where need be.
+WINE_RUN = os.path.join(_SCRIPTS, "wine-run.sh")
+
+
+def i386_mode():
+    """(mode, reason): how the 32-bit build's processes run here, "native", "emulated" or "none"
+    (scripts/i386-mode.sh; test.sh has usually found out already and passes it on)."""
+    if not os.environ.get("VEXEL_I386_MODE"):
+        found = subprocess.run(["bash", os.path.join(_SCRIPTS, "i386-mode.sh")], check=True,
+                               capture_output=True, text=True).stdout
+        os.environ.update(line.split("=", 1) for line in found.splitlines() if "=" in line)
+    return os.environ["VEXEL_I386_MODE"], os.environ.get("VEXEL_I386_REASON", "")
+
+
+def skip_unless_i386_runs(testhost):
+    """Skips the current test where a 32-bit test host cannot be run at all."""
+    mode, reason = i386_mode()
+    if mode == "none" and os.path.abspath(testhost) == os.path.abspath(build_paths("x86")[0]):
+        pytest.skip(f"the 32-bit build cannot be run here: {reason}")
 
 
 @dataclass(frozen=True)
@@ -361,8 +383,11 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
             args += ["--timeout", str(max(10, timeout - 30))]
 
         host = testhost or testhost_path()
-        command = [wine.command, to_windows(host)] if wine else ["wine", host]
-        command += args
+        if wine:
+            command = [wine.command, to_windows(host)] + args
+        else:
+            skip_unless_i386_runs(host)
+            command = ["bash", WINE_RUN, host] + args
         env = dict(os.environ, **(env or {}))
         if wine is not None:
             env["WINEPREFIX"] = wine.prefix

@@ -5,6 +5,7 @@ set -eu
 : "${WINEPREFIX:?}" "${DISPLAY:?}"
 display_number=${DISPLAY#:}
 pidfile="$WINEPREFIX.xvfb.pid"
+scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 
 case "${1:-}" in
 start)
@@ -13,13 +14,11 @@ start)
         echo $! >"$pidfile"
         for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display_number" ] && break; sleep 0.1; done
     fi
-    if ! [ -f "$WINEPREFIX/system.reg" ]; then
-        WINEARCH=win64 wineboot -i >/dev/null 2>&1 || true
-    fi
+    bash "$scripts/wine-prefix.sh"
     wineserver -p >/dev/null 2>&1 || true
     # Start the prefix's background services now, detached from any test's output pipes: started
     # by the first test instead, they would inherit its pipes and keep its reader waiting.
-    wineboot </dev/null >/dev/null 2>&1 || true
+    bash "$scripts/wine-run.sh" wineboot </dev/null >/dev/null 2>&1 || true
     ;;
 stop)
     wineserver -k >/dev/null 2>&1 || true

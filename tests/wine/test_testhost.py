@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from harness import (ARCH, EXIT_CRASH, EXIT_MAX_CALLS, FILTER_BAD_PARAMETERS, MEM_FULL_ERR, MINGW_PREFIX,
-                     fnv1a, run_host)
+                     fnv1a, i386_mode, run_host)
 
 # The record up to handleProcs, all a module may read of the smallest record a host allocates.
 RECORD_BYTES = {"x86": 212, "x64": 264}
@@ -91,6 +91,13 @@ def test_protocol_faults_are_reported(standin):
                        expect_exit=EXIT_MAX_CALLS)
     assert endless.report["runs"][0]["continue_calls"] == 7
     assert endless.calls()[-1] == ("finish", 0)  # the module still gets to clean up
+
+
+def test_access_violations_are_reported(standin):
+    if ARCH == "x86" and i386_mode()[0] == "emulated":
+        # qemu-user 7.2 hands Wine an i386 page fault with a trap number Wine does not take for
+        # one, so it reports 0xc000001d (an illegal instruction); any null write shows it.
+        pytest.skip("under qemu-user an i386 access violation arrives as 0xc000001d")
     crash = run_host(params=mode("crash"), plugin=standin, expect_exit=EXIT_CRASH)
     assert crash.report["error"].startswith("exception 0xc0000005")
     # A read past the smallest record faults only when the record ends at a no-access page.
