@@ -1,8 +1,9 @@
 // Source rows of the final pass: the host hands over one row per call (whatever the prepass held),
 // so the rows the transform reads above and below the current one are kept here, each copied
-// whole, with every plane the host has, into a slot that is reused in insertion order. Asking for rows rather than the whole
-// rectangle keeps a run linear in a host that copies the requested input on every call. The fetch
-// operations below answer the transform for the preview and the final pass alike.
+// whole, with every plane the host has, into a slot that is reused in insertion order. Asking for
+// rows rather than the whole rectangle keeps a run linear in a host that copies the requested input
+// on every call. The fetch operations below answer the transform for the preview and the final pass
+// alike.
 #include "pipeline/row_cache.h"
 
 #include <algorithm>

@@ -414,6 +414,21 @@ bool readFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
+// Samples as the host holds them (16-bit ones little-endian), planes interleaved, no padding.
+bool loadRawImage(const std::string& path, int width, int height, int planes, Image& image,
+                  std::string& error, int sampleBytes) {
+    std::vector<std::uint8_t> bytes;
+    const auto expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                          static_cast<std::size_t>(planes * sampleBytes);
+    if (!readFile(path, bytes) || bytes.size() != expected) {
+        error = "cannot read " + path + " as " + std::to_string(width) + " x " +
+                std::to_string(height) + " pixels of " + std::to_string(planes) + " planes";
+        return false;
+    }
+    image = Image{width, height, planes, std::move(bytes), sampleBytes};
+    return true;
+}
+
 HGLOBAL globalFromBytes(const std::uint8_t* bytes, std::size_t count) {
     HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, count == 0 ? 1 : count);
     if (handle == nullptr) return nullptr;
@@ -569,10 +584,13 @@ bool callContinue(const std::string& name, std::int16_t& result) {
     Delivery out;
     host.selector = name;
     const Image& inSource = host.opt.inFromCurrent ? host.current : host.source;
-    bool ok = deliverReadOnly(keptIn, "inData", fr.inRect, fr.inLoPlane, fr.inHiPlane, inSource,
-                              host.opt.inFromCurrent) &&
-              prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane, fr.outHiPlane,
-                              host.current, false);
+    // A host that ignores the low planes counts every range from plane 0 of the image.
+    const int inShift = host.opt.ignoreLowPlane ? fr.inLoPlane : 0;
+    const int outShift = host.opt.ignoreLowPlane ? fr.outLoPlane : 0;
+    bool ok = deliverReadOnly(keptIn, "inData", fr.inRect, fr.inLoPlane - inShift,
+                              fr.inHiPlane - inShift, inSource, host.opt.inFromCurrent) &&
+              prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane - outShift,
+                              fr.outHiPlane - outShift, host.current, false);
     if (ok && fr.haveMask)
         ok = deliverReadOnly(keptMask, "maskData", fr.maskRect, 0, 0, host.mask, false,
                              host.opt.maskRowBytes);
@@ -769,7 +787,14 @@ bool setUpHost(std::string& error) {
     host.mainThread = GetCurrentThreadId();
     if (o.input.empty())
         host.source = rampImage(o.planes, o.depth / 8);
-    else if (!loadImage(o.input, o.planes, host.source, error, o.depth / 8, o.fullScale))
+    else if (o.rawWidth > 0) {
+        if (!loadRawImage(o.input, o.rawWidth, o.rawHeight, o.planes, host.source, error,
+                          o.depth / 8))
+            return false;
+    } else if (o.planes > 4) {
+        error = "an image of more than 4 planes comes from raw input (--raw-size)";
+        return false;
+    } else if (!loadImage(o.input, o.planes, host.source, error, o.depth / 8, o.fullScale))
         return false;
     if (o.alphaPlane && host.source.planes == 3) {
         // Held as a 4-plane record (the fourth plane opaque); the image mode stays RGB.

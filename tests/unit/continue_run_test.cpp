@@ -681,8 +681,8 @@ TEST_F(ContinueRun, PlanesBeyondTheEffectsComeBackUnchanged) {
             for (std::size_t call = 0; call < plain.requests.size(); ++call) {
                 const testing::Requests& r = plain.requests[call];
                 expectRequests(host, call, r.in, r.out, r.mask);
-                const auto high =
-                    static_cast<std::int16_t>((call < firstRender ? c.colourPlanes : host.planes) - 1);
+                const auto high = static_cast<std::int16_t>(
+                    (call < firstRender ? c.colourPlanes : host.planes) - 1);
                 const std::array<std::int16_t, 4> planes{0, high, 0, high};
                 EXPECT_EQ(host.requests[call].planes, planes) << "call " << call;
             }

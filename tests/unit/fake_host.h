@@ -180,18 +180,18 @@ struct FakeHost {
     }
 
     std::int16_t continueOnce() {
-        requests.push_back({record.inRect,
-                            record.outRect,
-                            record.maskRect,
-                            {record.inLoPlane, record.inHiPlane, record.outLoPlane,
-                             record.outHiPlane}});
+        requests.push_back(
+            {record.inRect,
+             record.outRect,
+             record.maskRect,
+             {record.inLoPlane, record.inHiPlane, record.outLoPlane, record.outHiPlane}});
         const std::int32_t inShift = ignoreLowPlane ? record.inLoPlane : 0;
         const std::int32_t outShift = ignoreLowPlane ? record.outLoPlane : 0;
         record.inData = fill(inBuffer, record.inRect, source, planes, record.inLoPlane - inShift,
                              record.inHiPlane - inShift, record.inRowBytes, sampleBytes);
-        record.outData = fill(outBuffer, record.outRect, output, planes,
-                              record.outLoPlane - outShift, record.outHiPlane - outShift,
-                              record.outRowBytes, sampleBytes);
+        record.outData =
+            fill(outBuffer, record.outRect, output, planes, record.outLoPlane - outShift,
+                 record.outHiPlane - outShift, record.outRowBytes, sampleBytes);
         record.maskData = record.haveMask != 0 ? fill(maskBuffer, record.maskRect, mask, 1, 0, 0,
                                                       record.maskRowBytes)
                                                : nullptr;

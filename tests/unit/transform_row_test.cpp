@@ -60,8 +60,8 @@ Image randomImage(std::int32_t padding, bool hostRows) {
                                                                : in(1, 40));
     const std::int16_t sampleBytes = chance(0.33) ? 2 : 1;
     const auto extra = static_cast<std::int16_t>(hostRows && chance(0.4) ? in(1, 3) : 0);
-    Image image{planes, width, height, width * (planes + extra) * sampleBytes + padding, {},
-                sampleBytes, extra};
+    Image image{planes, width,       height, width * (planes + extra) * sampleBytes + padding,
+                {},     sampleBytes, extra};
     image.bytes.resize(static_cast<std::size_t>(image.rowBytes) * height);
     for (auto& b : image.bytes)
         b = static_cast<std::uint8_t>(in(0, 255));
@@ -117,10 +117,10 @@ void expectSameRow(const Image& image, const char* situation) {
     ASSERT_EQ(transformRow(g.effect, actual.data(), image.width), expectedResult) << situation;
     ASSERT_EQ(g.production.posX, expectedPosX) << situation;
     ASSERT_EQ(actual, expected) << situation << ": planes " << image.planes << " + "
-                                << image.extraPlanes << " of "
-                                << image.sampleBytes << " bytes, centre " << g.effect.gridCenterX
-                                << "," << g.effect.gridCenterY << ", half " << g.effect.halfWidth
-                                << "," << g.effect.halfHeight << ", steps " << g.effect.stepX << ","
+                                << image.extraPlanes << " of " << image.sampleBytes
+                                << " bytes, centre " << g.effect.gridCenterX << ","
+                                << g.effect.gridCenterY << ", half " << g.effect.halfWidth << ","
+                                << g.effect.halfHeight << ", steps " << g.effect.stepX << ","
                                 << g.effect.stepY << ", pos " << posX << "," << g.production.posY;
 }
 
