@@ -3,8 +3,10 @@ the same runs of the test host's stand-in filter, which only copies (inverted) w
 "stand-in" in one Continue call for the whole rectangle, "rows" one row per call, which shows what
 the host's own work per call costs. For each: seconds, seconds per megapixel (of the whole run,
 and of the Continue loop alone, without Start's fixed cost of measuring the dialog), Continue
-calls per output row, and the ratios to the two stand-in runs. Prints numbers; nothing checks
-them.
+calls per output row, and the ratios to the two stand-in runs. With --alpha each module also
+runs on the image held with a fourth (alpha) plane, as the editors' host library holds every RGB
+image ("+a" rows): against the row above it, what one more plane per row costs. Prints numbers;
+nothing checks them.
 
 Run through tools/bench_host_runs.sh, which builds what is needed and sets up Wine.
 """
@@ -64,6 +66,8 @@ def main():
     parser.add_argument("--images", required=True, help="folder for the generated inputs")
     parser.add_argument("--sizes", default=",".join(f"{w}x{h}" for w, h in SIZES))
     parser.add_argument("--profile", default="", help="the test host's --profile, if any")
+    parser.add_argument("--alpha", action="store_true",
+                        help="also run each module with an alpha plane beside RGB")
     args = parser.parse_args()
 
     os.makedirs(args.images, exist_ok=True)
@@ -90,13 +94,15 @@ def main():
                 print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
                       f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
                       f"{calls / height:9.2f}", flush=True)
+            variants = [("", [])] + ([("+a", ["--alpha-plane"])] if args.alpha else [])
             for label, plugin in modules:
-                seconds, loop, calls = timed_run(args.testhost, plugin, image, budget,
-                                                 profile + ["--settings", SETTINGS])
-                print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
-                      f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
-                      f"{calls / height:9.2f} {seconds / bases['whole']:10.2f} "
-                      f"{seconds / bases['rows']:7.2f}", flush=True)
+                for suffix, extra in variants:
+                    seconds, loop, calls = timed_run(args.testhost, plugin, image, budget,
+                                                     profile + ["--settings", SETTINGS] + extra)
+                    print(f"{size:>11} {budget:>13,} {label + suffix:<10} {seconds:8.2f} "
+                          f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
+                          f"{calls / height:9.2f} {seconds / bases['whole']:10.2f} "
+                          f"{seconds / bases['rows']:7.2f}", flush=True)
     for path in standin_params.values():
         os.unlink(path)
 
