@@ -113,6 +113,14 @@ bool rowIsPlain(const Delivery& d, const Image& image, long long y) {
            d.lo == 0 && d.hi == image.planes - 1;
 }
 
+// Whether row y of the delivery lies inside the image with planes it has: each pixel is then one
+// run of samples of an image pixel (a plane range short of the whole pixel).
+bool rowIsInside(const Delivery& d, const Image& image, long long y) {
+    long long iy = d.rect.top + y;
+    return iy >= 0 && iy < image.height && d.rect.left >= 0 && d.rect.right <= image.width &&
+           d.hi < image.planes;
+}
+
 // declaredRowBytes < 0: rows of the rectangle's width plus --pad-rows; otherwise rows that far
 // apart, each cut to that many bytes (a host that declares shorter rows than it was asked for).
 bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect, int lo, int hi,
@@ -153,6 +161,15 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
         long long iy = rect.top + y;
         if (rowIsPlain(d, image, y)) {
             std::memcpy(row, &image.pixels[pixelOffset(image, iy, rect.left)], used);
+            continue;
+        }
+        if (rowIsInside(d, image, y)) {
+            const auto bytes = static_cast<std::size_t>(pixelBytes(d));
+            for (long long x = 0; (x + 1) * pixelBytes(d) <= rowUsed; ++x)
+                std::memcpy(row + x * pixelBytes(d),
+                            &image.pixels[pixelOffset(image, iy, rect.left + x) +
+                                          static_cast<std::size_t>(lo * d.sampleBytes)],
+                            bytes);
             continue;
         }
         for (long long x = 0; (x + 1) * pixelBytes(d) <= rowUsed; ++x) {
@@ -232,6 +249,14 @@ void takeBack(const Delivery& d, Image& image) {
             continue;
         }
         if (iy < 0 || iy >= image.height) continue;
+        if (rowIsInside(d, image, y)) {
+            const auto bytes = static_cast<std::size_t>(pixelBytes(d));
+            for (long long x = 0; x < cols; ++x)
+                std::memcpy(&image.pixels[pixelOffset(image, iy, d.rect.left + x) +
+                                          static_cast<std::size_t>(d.lo * d.sampleBytes)],
+                            row + x * pixelBytes(d), bytes);
+            continue;
+        }
         for (long long x = 0; x < cols; ++x) {
             long long ix = d.rect.left + x;
             if (ix < 0 || ix >= image.width) continue;
