@@ -5,7 +5,8 @@ the host's own work per call costs. For each: seconds, seconds per megapixel (of
 and of the Continue loop alone, without Start's fixed cost of measuring the dialog), Continue
 calls per output row, and the ratios to the two stand-in runs. With --alpha each module also
 runs on the image held with a fourth (alpha) plane, as the editors' host library holds every RGB
-image ("+a" rows): against the row above it, what one more plane per row costs. Prints numbers;
+image ("+a" rows): against the row above it, what one more plane per row costs, beside the
+stand-in's "rows+a", which moves every plane of each row (one more than "rows"). Prints numbers;
 nothing checks them.
 
 Run through tools/bench_host_runs.sh, which builds what is needed and sets up Wine.
@@ -74,7 +75,7 @@ def main():
     profile = ["--profile", args.profile] if args.profile else []
     modules = [entry.split("=", 1) for entry in args.module]
     standin_params = {}
-    for word in ("whole", "rows"):
+    for word in ("whole", "rows", "allrows"):
         with tempfile.NamedTemporaryFile(suffix=".bin", delete=False) as f:
             f.write(word.encode().ljust(32, b"\0"))
             standin_params[word] = f.name
@@ -86,10 +87,13 @@ def main():
         megapixels = width * height / 1e6
         for budget in BUDGETS:
             bases = {}
-            for word, label in (("whole", "stand-in"), ("rows", "rows")):
+            standins = [("whole", "stand-in", []), ("rows", "rows", [])]
+            if args.alpha:  # every plane of each row, so one more than "rows" moves
+                standins.append(("allrows", "rows+a", ["--alpha-plane"]))
+            for word, label, extra in standins:
                 seconds, loop, calls = timed_run(args.testhost, args.standin, image, budget,
-                                                 profile + ["--params-in",
-                                                            win(standin_params[word])])
+                                                 profile + extra +
+                                                 ["--params-in", win(standin_params[word])])
                 bases[word] = seconds
                 print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
                       f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
