@@ -73,12 +73,16 @@ int transformPlanes() {
     return std::clamp<int>(g.geometry.planeCount, 0, kMaxPlanes);
 }
 
+int transformPixelPlanes() {
+    return std::max(gridPixelPlanes(), transformPlanes());
+}
+
 int transformSampleBytes() {
     return g.geometry.sampleBytes == 2 ? 2 : 1;
 }
 
 int transformPixelBytes() {
-    return transformPlanes() * transformSampleBytes();
+    return transformPixelPlanes() * transformSampleBytes();
 }
 
 std::int16_t saturatingProduct(std::int16_t a, std::int16_t b) {
@@ -111,6 +115,7 @@ std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination) {
     const auto pixelBytes = static_cast<std::size_t>(transformPixelBytes());
     const std::int16_t dx = wrap16(wholePart(g.production.posX) - effect.gridCenterX);
     const std::int16_t dy = wrap16(wholePart(g.production.posY) - effect.gridCenterY);
+    // Outside the rectangle every plane, inside it those past the effect's, keep their samples.
     if (!insideEffect(effect, dx, dy)) {
         std::memcpy(destination, original, pixelBytes);
         return -1;
@@ -130,6 +135,8 @@ std::int16_t transformPixel(const Effect& effect, std::uint8_t* destination) {
         if (source == kPixelMissing) return wrap16(wholePart(y));
         sample[k] = readSample(source == kPixelOutside ? original : source, k, sampleBytes);
     }
+    const std::size_t effectBytes = count * static_cast<std::size_t>(sampleBytes);
+    std::memcpy(destination + effectBytes, original + effectBytes, pixelBytes - effectBytes);
     for (std::size_t k = 0; k < count; ++k)
         writeSample(destination, k, sampleBytes,
                     blend(effect, readSample(original, k, sampleBytes), sample[k]));

@@ -60,7 +60,9 @@ void blendSamples(std::uint8_t* out, const std::uint8_t* original, const PlaneRu
                   std::uint32_t mixEffect) {
     for (std::int32_t i = from; i < to; ++i) {
         const std::int32_t at = i * SampleBytes;
-        const std::uint8_t* sample = samples[static_cast<std::size_t>(i % planes)] + at;
+        const int plane = i % planes;
+        const std::uint8_t* sample =
+            (plane < kMaxPlanes ? samples[static_cast<std::size_t>(plane)] : original) + at;
         if constexpr (SampleBytes == 1) {
             out[at] =
                 static_cast<std::uint8_t>((original[at] * mixOriginal + *sample * mixEffect) >> 8);
@@ -330,6 +332,9 @@ namespace {
 template <int SampleBytes>
 void blendRunOf(int planes, std::uint8_t* out, const std::uint8_t* original,
                 const PlaneRuns& samples, std::int32_t count, std::uint32_t mo, std::uint32_t me) {
+    // Pixels wider than the kernels' (extra channels beside CMYK, say) go sample by sample.
+    if (planes > kMaxPlanes)
+        return blendSamples<SampleBytes>(out, original, samples, 0, count * planes, planes, mo, me);
     switch (activeBlendPath()) {
 #if VEXEL_HAVE_VECTOR_PATHS
     case BlendPath::avx2:

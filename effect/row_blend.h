@@ -24,8 +24,9 @@ void forceBlendPath(BlendPath path);
 BlendPath activeBlendPath();
 
 // out[i] = (original[i] x mixOriginal + sample x mixEffect) >> 8 for the `count` pixels of
-// `planes` bytes, the sample of byte i being samples[i % planes][i]. The derived weights sum to
-// 256; any others are blended byte by byte. `out` may be `original` itself.
+// `planes` bytes, the sample of byte i being samples[i % planes][i]; planes past the fourth (more
+// than four only beside the image mode's planes, as extra channels) take their own sample. The
+// derived weights sum to 256; any others are blended byte by byte. `out` may be `original` itself.
 void blendRun(int planes, std::uint8_t* out, const std::uint8_t* original, const PlaneRuns& samples,
               std::int32_t count, std::uint16_t mixOriginal, std::uint16_t mixEffect);
 // The same for 16-bit samples (2 bytes each, native order, any alignment): the runs are byte

@@ -70,7 +70,8 @@ struct PlaneSource {
 
 struct RowPlan {
     const std::uint8_t* original = nullptr;
-    int planes = 0;
+    int planes = 0;      // the effect's
+    int pixelPlanes = 0; // of a pixel in the rows: the effect's and any the host has besides
     int sampleBytes = 1;
     int pixelBytes = 0;
     ColumnRuns inside;
@@ -120,22 +121,25 @@ void findFirstMissing(RowPlan& plan, std::int16_t columns) {
         }
 }
 
-// Columns [first, end) inside the rectangle, over which no plane changes its source.
+// Columns [first, end) inside the rectangle, over which no plane changes its source. A plane that
+// is not displaced (CMYK's black, or one past the effect's such as alpha) blends its own sample,
+// which leaves it unchanged since the weights sum to 256.
 void produceInsideSegment(const RowPlan& plan, const Effect& effect, std::uint8_t* destination,
                           std::int32_t first, std::int32_t end) {
     const std::int32_t at = first * plan.pixelBytes;
     PlaneRuns samples{};
-    for (std::size_t k = 0; k < static_cast<std::size_t>(plan.planes); ++k) {
+    const auto runs = static_cast<std::size_t>(std::min(plan.pixelPlanes, kMaxPlanes));
+    for (std::size_t k = 0; k < runs; ++k) {
         samples[k] = plan.original + at; // outside the grid, a plane keeps its own sample
         if (k >= kDisplacedPlanes || !plan.sources[k].fetched) continue;
         if (const ColumnRun* run = plan.sources[k].columns.find(first))
             samples[k] = plan.sources[k].row + (first + run->delta) * plan.pixelBytes;
     }
     if (plan.sampleBytes == 2)
-        blendRun16(plan.planes, destination + at, plan.original + at, samples, end - first,
+        blendRun16(plan.pixelPlanes, destination + at, plan.original + at, samples, end - first,
                    effect.mixOriginal, effect.mixEffect);
     else
-        blendRun(plan.planes, destination + at, plan.original + at, samples, end - first,
+        blendRun(plan.pixelPlanes, destination + at, plan.original + at, samples, end - first,
                  effect.mixOriginal, effect.mixEffect);
 }
 
@@ -179,6 +183,7 @@ std::int16_t transformRow(const Effect& effect, std::uint8_t* destination, std::
     plan.original = originalPixel();
     if (plan.original == kPixelMissing) return wrap16(wholePart(g.production.posY));
     plan.planes = transformPlanes();
+    plan.pixelPlanes = transformPixelPlanes();
     plan.sampleBytes = transformSampleBytes();
     plan.pixelBytes = transformPixelBytes();
 

@@ -49,8 +49,7 @@ struct RowEffectSource {
     std::array<std::uint8_t, 20> block{};
 };
 
-// otherPlanes: after the last row, the planes beyond planeCount are copied through unchanged.
-enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1, otherPlanes = 2 };
+enum class RunPhase : std::int16_t { fetchPending = -1, render = 0, prepass = 1 };
 
 // The record's parts follow the subsystems; each is plain data.
 
@@ -72,6 +71,8 @@ struct RunGeometry {
     std::int16_t imageWidth = 0;
     std::int16_t imageHeight = 0;
     std::int32_t imageRowBytes = 0;
+    // One row with every plane the host has: what the render pass asks for and the row cache holds.
+    std::int32_t hostRowBytes = 0;
     std::int16_t workWidth = 0;
     std::int16_t workHeight = 0;
     std::int32_t workRowBytes = 0;

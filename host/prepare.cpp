@@ -73,6 +73,7 @@ bool readFilterGeometry() {
     g.geometry.workWidth = g.geometry.imageWidth;
     g.geometry.workHeight = g.geometry.imageHeight;
     g.geometry.workRowBytes = g.geometry.imageRowBytes;
+    g.geometry.hostRowBytes = g.geometry.imageRowBytes; // until Start reads the host's planes
     return fits;
 }
 

@@ -2,8 +2,8 @@
 // preview-sized mask bits, one decimated row into the work image (the last one runs the dialog),
 // or one output row of the final pass with its own source row, asking the host for a single
 // missing source row when the row cache lacks one and producing the same row again on the next
-// call. A host with more planes than the image mode works on then gets those planes back
-// unchanged, a band of rows per call.
+// call. The render pass asks for every plane the host has, all from plane 0, and gives the planes
+// the effect leaves alone (alpha, further channels) back from the row's own source row.
 #include "pipeline/continue_run.h"
 
 #include <algorithm>
@@ -26,8 +26,6 @@ namespace {
 // Every final-pass row starts at the middle of its pixels, as the preview does, so the output
 // never depends on whether or how a preview was drawn.
 constexpr std::int32_t kHalfPixel = 0x8000;
-// Input bytes of one band of the planes the effect leaves alone.
-constexpr std::int32_t kPlaneBandBytes = 256 * 1024;
 
 // The row steps, defined below with the driver.
 void readMaskRow();
@@ -45,14 +43,12 @@ HostRect filterRow(std::int32_t top) {
     return HostRect{wrap16(top), filter.left, wrap16(top + 1), filter.right};
 }
 
-void requestPlanes(FilterRecord& record, std::int32_t low, std::int32_t high) {
-    record.inLoPlane = record.outLoPlane = wrap16(low);
-    record.inHiPlane = record.outHiPlane = wrap16(high);
-}
-
-// The planes the host has beyond those the effect works on (alpha beside RGB or grey, say).
-std::int32_t otherPlaneCount() {
-    return std::int32_t{g.geometry.hostPlanes} - g.geometry.planeCount;
+// Every request starts at plane 0: some hosts fill inData and write outData back from plane 0
+// whatever the low plane says. The render pass asks for all the host's planes, so the planes the
+// effect leaves alone come back from the module, unchanged, however a host fills outData.
+void requestRenderPlanes(FilterRecord& record) {
+    record.inLoPlane = record.outLoPlane = 0;
+    record.inHiPlane = record.outHiPlane = wrap16(std::int32_t{g.geometry.hostPlanes} - 1);
 }
 
 // Nothing (more) to do: leave every request empty so the host stops calling.
@@ -72,25 +68,21 @@ bool canContinue(const FilterRecord& record) {
     case RunPhase::prepass:
         if (g.buffers.previewStrip.holding != Holding::block) return false;
         return g.geometry.sampleStep == 1 || g.buffers.workImage.holding == Holding::block;
-    case RunPhase::otherPlanes:
-        return !isEmpty(record.outRect);
     default:
         return !isEmpty(record.outRect) && g.cache.cacheActive != 0;
     }
 }
 
-// The bytes of one row of what this call asked for: the planes the effect works on, or in the
-// last pass the others, of 8- or 16-bit samples.
+// The bytes of one row of what this call asked for, of 8- or 16-bit samples: the image mode's
+// planes in the prepass, every plane the host has in the render pass.
 std::int32_t requestedRowBytes() {
-    const std::int32_t planes = g.production.runPhase == RunPhase::otherPlanes
-                                    ? otherPlaneCount()
-                                    : std::int32_t{g.geometry.planeCount};
-    return std::int32_t{g.geometry.imageWidth} * planes * g.geometry.sampleBytes;
+    if (g.production.runPhase != RunPhase::prepass) return g.geometry.hostRowBytes;
+    return std::int32_t{g.geometry.imageWidth} * g.geometry.planeCount * g.geometry.sampleBytes;
 }
 
 // The host's buffers for this call, checked before anything reads or writes them: input rows at
-// least as long as the request's, and after the prepass an output buffer of such rows for rows
-// inside the rectangle (the band of the last pass read from input rows of the same band).
+// least as long as the request's, and after the prepass an output buffer of such rows for a row
+// inside the rectangle.
 bool hostBuffersUsable(const FilterRecord& record) {
     const std::int32_t rowBytes = requestedRowBytes();
     if (record.inData == nullptr || record.inRowBytes < rowBytes) return false;
@@ -99,12 +91,8 @@ bool hostBuffersUsable(const FilterRecord& record) {
     if (g.production.runPhase == RunPhase::prepass) return true;
     if (record.outData == nullptr || record.outRowBytes < rowBytes) return false;
     if (g.geometry.sampleBytes == 2 && record.outRowBytes % 2 != 0) return false;
-    const HostRect& out = record.outRect;
     const HostRect& filter = g.geometry.filterRect;
-    if (out.top < filter.top || out.top >= filter.bottom) return false;
-    if (g.production.runPhase != RunPhase::otherPlanes) return true;
-    return out.bottom > out.top && out.bottom <= filter.bottom && record.inRect.top == out.top &&
-           record.inRect.bottom == out.bottom;
+    return record.outRect.top >= filter.top && record.outRect.top < filter.bottom;
 }
 
 // The host's mask row for this call: the module reads one byte per pixel of the filter row.
@@ -154,45 +142,6 @@ void deriveRowEffect(std::int16_t renderRow) {
     if (bytes != nullptr) unlockParamBlock();
 }
 
-// Rows [top, top + n) of the filter rectangle, n as many as fit one band (at least one).
-HostRect planeBand(std::int32_t top) {
-    const std::int32_t rows =
-        std::max<std::int32_t>(1, kPlaneBandBytes / std::max<std::int32_t>(1, requestedRowBytes()));
-    const std::int32_t bottom = std::min<std::int32_t>(top + rows, g.geometry.filterRect.bottom);
-    const HostRect& filter = g.geometry.filterRect;
-    return HostRect{wrap16(top), filter.left, wrap16(bottom), filter.right};
-}
-
-// After the last row: a host with more planes than the effect works on may fill outData only with
-// the planes asked for and write back whatever its own buffer holds for the rest, so those planes
-// are asked for and copied through unchanged. False when there are none.
-bool beginOtherPlanes(FilterRecord& record) {
-    if (otherPlaneCount() <= 0) return false;
-    g.production.runPhase = RunPhase::otherPlanes;
-    g.production.runPlanned = true;
-    requestPlanes(record, g.geometry.planeCount, std::int32_t{g.geometry.hostPlanes} - 1);
-    record.inRect = record.outRect = planeBand(g.geometry.filterRect.top);
-    return true;
-}
-
-void otherPlanesStep(FilterRecord& record) {
-    const HostRect band = record.outRect;
-    const auto* input = static_cast<const std::uint8_t*>(record.inData);
-    auto* output = static_cast<std::uint8_t*>(record.outData);
-    const auto rowBytes = static_cast<std::size_t>(requestedRowBytes());
-    for (std::int32_t y = 0; y < band.bottom - band.top; ++y)
-        std::memcpy(output + std::ptrdiff_t{y} * record.outRowBytes,
-                    input + std::ptrdiff_t{y} * record.inRowBytes, rowBytes);
-    if (band.bottom < g.geometry.filterRect.bottom) {
-        record.inRect = record.outRect = planeBand(band.bottom);
-        return;
-    }
-    emptyRect(record.inRect);
-    emptyRect(record.outRect);
-    requestPlanes(record, 0, std::int32_t{g.geometry.planeCount} - 1);
-    g.production.runPlanned = false;
-}
-
 // Moving past a produced row (or past the end of the prepass): the row's own source row goes
 // into the cache, and the next call asks for the next output row and its source row.
 void finishCall(FilterRecord& record) {
@@ -202,7 +151,6 @@ void finishCall(FilterRecord& record) {
     if (g.geometry.filterRect.bottom > record.outRect.top) return;
     // Nothing reads the row cache any more; a host that never sends Finish loses nothing.
     releaseRunResources();
-    if (beginOtherPlanes(record)) return;
     emptyRect(record.inRect);
     emptyRect(record.outRect);
 }
@@ -229,7 +177,9 @@ void imagePrepassStep(FilterRecord& record) {
     const std::int32_t rowsDone = std::int32_t{g.production.workRowsDone} + 1;
     g.production.workRowsDone = wrap16(std::min<std::int32_t>(rowsDone, g.geometry.workHeight));
     if (rowsDone < g.geometry.workHeight) return;
-    if (endPrepass()) finishCall(record);
+    if (!endPrepass()) return;
+    requestRenderPlanes(record);
+    finishCall(record);
 }
 
 void renderStep(FilterRecord& record) {
@@ -287,8 +237,6 @@ void continueRun() {
     g.production.currentRowIndex = rowBelowTop(record.outRect.top);
     if (g.production.runPhase == RunPhase::prepass)
         imagePrepassStep(record);
-    else if (g.production.runPhase == RunPhase::otherPlanes)
-        otherPlanesStep(record);
     else
         renderStep(record);
 }

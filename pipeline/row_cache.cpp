@@ -1,10 +1,12 @@
 // Source rows of the final pass: the host hands over one row per call (whatever the prepass held),
 // so the rows the transform reads above and below the current one are kept here, each copied
-// whole into a slot that is reused in insertion order. Asking for rows rather than the whole
-// rectangle keeps a run linear in a host that copies the requested input on every call. The fetch
-// operations below answer the transform for the preview and the final pass alike.
+// whole, with every plane the host has, into a slot that is reused in insertion order. Asking for
+// rows rather than the whole rectangle keeps a run linear in a host that copies the requested input
+// on every call. The fetch operations below answer the transform for the preview and the final pass
+// alike.
 #include "pipeline/row_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 
@@ -48,7 +50,7 @@ bool cacheReady(const RowCache& cache) {
 }
 
 std::uint8_t* slotAddress(const RowCache& cache, std::uint8_t slot) {
-    return cache.slotData + std::int64_t{slot} * g.geometry.imageRowBytes;
+    return cache.slotData + std::int64_t{slot} * g.geometry.hostRowBytes;
 }
 
 // The oldest insertion's slot, the lowest-numbered of the greatest age (cacheClock - stamp) mod
@@ -90,14 +92,13 @@ void fileRow(RowCache& cache, std::int16_t rowIndex, const std::uint8_t* row) {
         cache.rowSlotMap[named] = kNotCached;
     cache.rowSlotMap[rowIndex] = victim;
     cache.slotRows[victim] = rowIndex;
-    std::memcpy(slotAddress(cache, victim), row,
-                static_cast<std::size_t>(g.geometry.imageRowBytes));
+    std::memcpy(slotAddress(cache, victim), row, static_cast<std::size_t>(g.geometry.hostRowBytes));
 }
 
 } // namespace
 
 std::int64_t cacheBlockBytes(std::int32_t slots) {
-    return (std::int64_t{g.geometry.imageRowBytes} + 1) * slots + g.geometry.imageHeight;
+    return (std::int64_t{g.geometry.hostRowBytes} + 1) * slots + g.geometry.imageHeight;
 }
 
 std::int16_t setupRowCache() {
@@ -137,10 +138,16 @@ namespace {
 
 // Bytes from a row's start to pixel x: planes of 8- or 16-bit samples.
 std::int32_t pixelOffset(std::int32_t x) {
-    return x * g.geometry.planeCount * g.geometry.sampleBytes;
+    return x * gridPixelPlanes() * g.geometry.sampleBytes;
 }
 
 } // namespace
+
+int gridPixelPlanes() {
+    if (g.cache.cacheActive == 0) return g.geometry.planeCount;
+    // Start refuses a host with fewer planes than the image mode's.
+    return std::max(g.geometry.hostPlanes, g.geometry.planeCount);
+}
 
 std::uint8_t* originalPixel() {
     const std::int32_t offset = pixelOffset(wholePart(g.production.posX));

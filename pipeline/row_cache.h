@@ -22,6 +22,9 @@ std::int64_t cacheBlockBytes(std::int32_t slots);
 std::int16_t setupRowCache();
 void cacheInsert();
 std::uint8_t* cacheLookup(const RowCache& cache, std::int32_t offset, std::int16_t row);
+// Planes of one pixel of the rows the fetch operations read: the host's rows in the render pass
+// hold every plane it has, the work image (and the host's prepass rows) the image mode's.
+int gridPixelPlanes();
 std::uint8_t* originalPixel();
 std::uint8_t* pixelAddress(std::int16_t x, std::int16_t y);
 std::uint8_t* sourcePixel(std::int16_t x, std::int16_t y);

@@ -137,7 +137,7 @@ bool measurePreview() {
 
 // The whole filter rectangle is held by the host when it fits strictly inside the budget;
 // otherwise the smallest decimation 2..5 whose work image fits the budget less two host rows
-// (the input and output row of the final pass) and can be allocated.
+// (the input and output row of the final pass, every plane the host has) and can be allocated.
 bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) {
     setWorkSize(g.geometry, 1);
     if (workImageBytes() + maskMemoryForCurrentStep(withMask) < budget) {
@@ -146,7 +146,7 @@ bool chooseSampleStep(FilterRecord& record, std::int64_t budget, bool withMask) 
         g.production.workRowsDone = g.geometry.workHeight; // nothing to copy
         return true;
     }
-    budget -= 2 * std::int64_t{g.geometry.imageRowBytes};
+    budget -= 2 * std::int64_t{g.geometry.hostRowBytes};
     for (std::int16_t step = 2; step <= kLargestSampleStep; ++step) {
         setWorkSize(g.geometry, step);
         const std::int64_t need = workImageBytes();
@@ -274,6 +274,9 @@ void planRun() {
         return;
     }
     g.geometry.hostPlanes = record.planes;
+    // Below 2^31: both counts are 16-bit and a sample has at most two bytes.
+    g.geometry.hostRowBytes =
+        std::int32_t{g.geometry.imageWidth} * g.geometry.hostPlanes * g.geometry.sampleBytes;
     if (!measurePreview()) {
         // The dialog cannot be created (no window station or display, for one). Releasing
         // unregisters the classes, so the next Start registers them again and can succeed.

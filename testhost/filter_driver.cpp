@@ -116,6 +116,14 @@ bool rowIsPlain(const Delivery& d, const Image& image, long long y) {
            d.lo == 0 && d.hi == image.planes - 1;
 }
 
+// Whether row y of the delivery lies inside the image with planes it has: each pixel is then one
+// run of samples of an image pixel (a plane range short of the whole pixel).
+bool rowIsInside(const Delivery& d, const Image& image, long long y) {
+    long long iy = d.rect.top + y;
+    return iy >= 0 && iy < image.height && d.rect.left >= 0 && d.rect.right <= image.width &&
+           d.hi < image.planes;
+}
+
 // declaredRowBytes < 0: rows of the rectangle's width plus --pad-rows; otherwise rows that far
 // apart, each cut to that many bytes (a host that declares shorter rows than it was asked for).
 bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect, int lo, int hi,
@@ -156,6 +164,15 @@ bool prepareDelivery(Delivery& d, const char* name, const vexel::HostRect& rect,
         long long iy = rect.top + y;
         if (rowIsPlain(d, image, y)) {
             std::memcpy(row, &image.pixels[pixelOffset(image, iy, rect.left)], used);
+            continue;
+        }
+        if (rowIsInside(d, image, y)) {
+            const auto bytes = static_cast<std::size_t>(pixelBytes(d));
+            for (long long x = 0; (x + 1) * pixelBytes(d) <= rowUsed; ++x)
+                std::memcpy(row + x * pixelBytes(d),
+                            &image.pixels[pixelOffset(image, iy, rect.left + x) +
+                                          static_cast<std::size_t>(lo * d.sampleBytes)],
+                            bytes);
             continue;
         }
         for (long long x = 0; (x + 1) * pixelBytes(d) <= rowUsed; ++x) {
@@ -235,6 +252,14 @@ void takeBack(const Delivery& d, Image& image) {
             continue;
         }
         if (iy < 0 || iy >= image.height) continue;
+        if (rowIsInside(d, image, y)) {
+            const auto bytes = static_cast<std::size_t>(pixelBytes(d));
+            for (long long x = 0; x < cols; ++x)
+                std::memcpy(&image.pixels[pixelOffset(image, iy, d.rect.left + x) +
+                                          static_cast<std::size_t>(d.lo * d.sampleBytes)],
+                            row + x * pixelBytes(d), bytes);
+            continue;
+        }
         for (long long x = 0; x < cols; ++x) {
             long long ix = d.rect.left + x;
             if (ix < 0 || ix >= image.width) continue;
@@ -410,6 +435,21 @@ Image rampImage(int planes, int sampleBytes) {
     return image;
 }
 
+// Samples as the host holds them (16-bit ones little-endian), planes interleaved, no padding.
+bool loadRawImage(const std::string& path, int width, int height, int planes, Image& image,
+                  std::string& error, int sampleBytes) {
+    std::vector<std::uint8_t> bytes;
+    const auto expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                          static_cast<std::size_t>(planes * sampleBytes);
+    if (!readFile(path, bytes) || bytes.size() != expected) {
+        error = "cannot read " + path + " as " + std::to_string(width) + " x " +
+                std::to_string(height) + " pixels of " + std::to_string(planes) + " planes";
+        return false;
+    }
+    image = Image{width, height, planes, std::move(bytes), sampleBytes};
+    return true;
+}
+
 HGLOBAL globalFromBytes(const std::uint8_t* bytes, std::size_t count) {
     HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, count == 0 ? 1 : count);
     if (handle == nullptr) return nullptr;
@@ -565,10 +605,13 @@ bool callContinue(const std::string& name, std::int16_t& result) {
     Delivery out;
     host.selector = name;
     const Image& inSource = host.opt.inFromCurrent ? host.current : host.source;
-    bool ok = deliverReadOnly(keptIn, "inData", fr.inRect, fr.inLoPlane, fr.inHiPlane, inSource,
-                              host.opt.inFromCurrent) &&
-              prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane, fr.outHiPlane,
-                              host.current, false);
+    // A host that ignores the low planes counts every range from plane 0 of the image.
+    const int inShift = host.opt.ignoreLowPlane ? fr.inLoPlane : 0;
+    const int outShift = host.opt.ignoreLowPlane ? fr.outLoPlane : 0;
+    bool ok = deliverReadOnly(keptIn, "inData", fr.inRect, fr.inLoPlane - inShift,
+                              fr.inHiPlane - inShift, inSource, host.opt.inFromCurrent) &&
+              prepareDelivery(out, "outData", fr.outRect, fr.outLoPlane - outShift,
+                              fr.outHiPlane - outShift, host.current, false);
     if (ok && fr.haveMask)
         ok = deliverReadOnly(keptMask, "maskData", fr.maskRect, 0, 0, host.mask, false,
                              host.opt.maskRowBytes);
@@ -787,7 +830,14 @@ bool setUpHost(std::string& error) {
     host.mainThread = GetCurrentThreadId();
     if (o.input.empty())
         host.source = rampImage(o.planes, o.depth / 8);
-    else if (!loadImage(o.input, o.planes, host.source, error, o.depth / 8, o.fullScale))
+    else if (o.rawWidth > 0) {
+        if (!loadRawImage(o.input, o.rawWidth, o.rawHeight, o.planes, host.source, error,
+                          o.depth / 8))
+            return false;
+    } else if (o.planes > 4) {
+        error = "an image of more than 4 planes comes from raw input (--raw-size)";
+        return false;
+    } else if (!loadImage(o.input, o.planes, host.source, error, o.depth / 8, o.fullScale))
         return false;
     if (o.alphaPlane && host.source.planes == 3) {
         // Held as a 4-plane record (the fourth plane opaque); the image mode stays RGB.

@@ -153,7 +153,9 @@ bool loadImage(const std::string& path, int planes, Image& image, std::string& e
 }
 
 bool saveImage(const std::string& path, const Image& image, std::string& error, int fullScale) {
-    const bool saved = image.sampleBytes == 2
+    const bool raw = path.size() >= 4 && path.compare(path.size() - 4, 4, ".raw") == 0;
+    const bool saved = raw ? writeFile(path, image.pixels)
+                       : image.sampleBytes == 2
                            ? saveImage16(path, image, fullScale)
                            : stbi_write_png(path.c_str(), image.width, image.height, image.planes,
                                             image.pixels.data(), image.width * image.planes) != 0;

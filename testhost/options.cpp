@@ -29,8 +29,11 @@ struct OptionHelp {
 constexpr OptionHelp kOptionHelp[] = {
     {"--plugin", "FILE", "the .8bf to load (also the first bare argument)"},
     {"--input", "FILE.png", "image to filter (default: a 64 x 48 grey ramp)"},
-    {"--output", "FILE.png", "write the image after the last run"},
-    {"--planes", "1|3|4", "grey, RGB, or 4 raw planes from an RGBA PNG (default 3, or by --mode)"},
+    {"--raw-size", "W,H", "read --input FILE.raw: W x H pixels of --planes samples as held"},
+    {"--output", "FILE.png", "write the image after the last run (FILE.raw: samples as held)"},
+    {"--planes", "1..8",
+     "grey, RGB, or 4 raw planes from an RGBA PNG; any count from raw input (default 3, or by "
+     "--mode)"},
     {"--mode", "N", "imageMode to report (default by planes and depth: 1, 3, 4 or 10, 11, 13)"},
     {"--depth", "8|16", "bits per sample (default 8, or by --mode); 16-bit samples are 0..32768"},
     {"--full-scale", "N", "16-bit full intensity: 32768 (default) or 65535 as some hosts hold it"},
@@ -82,6 +85,8 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--zero-unrequested-planes", "",
      "write back whole output rows from a buffer that starts at 0: planes never requested become "
      "0"},
+    {"--ignore-low-plane", "",
+     "fill inData from plane 0 and write outData back to plane 0 on, whatever the low planes say"},
     {"--lose-last-row-column", "", "filterRect leaves out the image's last row and column"},
     {"--resolution", "DPI", "imageHRes and imageVRes (default 72)"},
     {"--guard-pages", "", "a no-access page right after every inData, outData, maskData"},
@@ -122,9 +127,11 @@ constexpr Profile kProfiles[] = {
      {}},
     {"library",
      "an editor's host library: Parameters every run with a null handle, maxSpace 2.1e9, "
-     "4 planes for RGB, 96 dpi, Finish only after success, the module unloaded after every run",
+     "4 planes for RGB, 96 dpi, Finish only after success, the module unloaded after every run, "
+     "every plane range taken as starting at plane 0",
      {"--ask", "--fresh-params", "--max-space=2100000000", "--host-sig=spHO", "--alpha-plane",
-      "--resolution=96", "--finish-after-success-only", "--unload-after-run"}},
+      "--resolution=96", "--finish-after-success-only", "--unload-after-run",
+      "--ignore-low-plane"}},
     {"filter-host",
      "a filter-host plug-in: host window 0, new buffers every call, maxSpace 100,000,000, no "
      "Finish after success, the block saved right after Parameters, output planes never "
@@ -278,7 +285,7 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         opt.output = value;
     else if (name == "--planes") {
         opt.havePlanes = true;
-        if (!parseInt(value, opt.planes, 1, 4) || opt.planes == 2) return false;
+        return parseInt(value, opt.planes, 1, 8);
     } else if (name == "--mode") {
         opt.haveMode = true;
         return parseInt(value, opt.mode, -32768, 32767);
@@ -375,7 +382,13 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         opt.alphaPlane = true;
     else if (name == "--zero-unrequested-planes")
         opt.zeroUnrequestedPlanes = true;
-    else if (name == "--lose-last-row-column")
+    else if (name == "--ignore-low-plane")
+        opt.ignoreLowPlane = true;
+    else if (name == "--raw-size") {
+        const std::vector<std::string> parts = splitList(value);
+        return parts.size() == 2 && parseInt(parts[0], opt.rawWidth, 1, 32767) &&
+               parseInt(parts[1], opt.rawHeight, 1, 32767);
+    } else if (name == "--lose-last-row-column")
         opt.loseLastRowColumn = true;
     else if (name == "--resolution")
         return parseInt(value, opt.dpi, 1, 32767);

@@ -85,6 +85,8 @@ struct Options {
     bool saveParamsAfterParameters = false; // each run gets the block as it was after Parameters
     bool alphaPlane = false;                // an RGB image held as 4 planes (mode stays RGB)
     bool zeroUnrequestedPlanes = false;     // output planes never requested come back as 0
+    bool ignoreLowPlane = false;            // planes delivered and taken back from plane 0 on
+    int rawWidth = 0, rawHeight = 0;        // of a .raw input
     bool loseLastRowColumn = false;         // filterRect without the image's last row and column
     bool guardPages = false;                // a no-access page right after every buffer
     bool nullMaskData = false;              // haveMask set, maskData null

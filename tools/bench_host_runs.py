@@ -3,8 +3,11 @@ the same runs of the test host's stand-in filter, which only copies (inverted) w
 "stand-in" in one Continue call for the whole rectangle, "rows" one row per call, which shows what
 the host's own work per call costs. For each: seconds, seconds per megapixel (of the whole run,
 and of the Continue loop alone, without Start's fixed cost of measuring the dialog), Continue
-calls per output row, and the ratios to the two stand-in runs. Prints numbers; nothing checks
-them.
+calls per output row, and the ratios to the two stand-in runs. With --alpha each module also
+runs on the image held with a fourth (alpha) plane, as the editors' host library holds every RGB
+image ("+a" rows): against the row above it, what one more plane per row costs, beside the
+stand-in's "rows+a", which moves every plane of each row (one more than "rows"). Prints numbers;
+nothing checks them.
 
 Run through tools/bench_host_runs.sh, which builds what is needed and sets up Wine.
 """
@@ -12,6 +15,7 @@ Run through tools/bench_host_runs.sh, which builds what is needed and sets up Wi
 import argparse
 import json
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -25,6 +29,7 @@ BUDGETS = [100_000_000, 2_100_000_000]
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "wine-run.sh")
 # A visible effect over most of the image, no dialog.
 SETTINGS = "angle=30,stretch=20,strength=50,height=80,width=80,showDialog=0"
+REPEAT = 1
 
 
 def sample_image(folder, width, height):
@@ -43,6 +48,13 @@ def win(path):
 
 
 def timed_run(testhost, plugin, image, budget, extra):
+    """(seconds, Continue-loop seconds, Continue calls): the medians of --repeat runs, so that a
+    shared machine's stalls count less."""
+    runs = [one_run(testhost, plugin, image, budget, extra) for _ in range(REPEAT)]
+    return tuple(statistics.median(run[i] for run in runs) for i in range(3))
+
+
+def one_run(testhost, plugin, image, budget, extra):
     with tempfile.TemporaryDirectory() as tmp:
         report = os.path.join(tmp, "report.json")
         cmd = ["bash", WINE_RUN, testhost, win(plugin), "--input", win(image), "--planes", "3",
@@ -66,13 +78,18 @@ def main():
     parser.add_argument("--images", required=True, help="folder for the generated inputs")
     parser.add_argument("--sizes", default=",".join(f"{w}x{h}" for w, h in SIZES))
     parser.add_argument("--profile", default="", help="the test host's --profile, if any")
+    parser.add_argument("--alpha", action="store_true",
+                        help="also run each module with an alpha plane beside RGB")
+    parser.add_argument("--repeat", type=int, default=1, help="runs per row, medians printed")
     args = parser.parse_args()
+    global REPEAT  # pylint: disable=global-statement
+    REPEAT = max(1, args.repeat)
 
     os.makedirs(args.images, exist_ok=True)
     profile = ["--profile", args.profile] if args.profile else []
     modules = [entry.split("=", 1) for entry in args.module]
     standin_params = {}
-    for word in ("whole", "rows"):
+    for word in ("whole", "rows", "allrows"):
         with tempfile.NamedTemporaryFile(suffix=".bin", delete=False) as f:
             f.write(word.encode().ljust(32, b"\0"))
             standin_params[word] = f.name
@@ -84,21 +101,26 @@ def main():
         megapixels = width * height / 1e6
         for budget in BUDGETS:
             bases = {}
-            for word, label in (("whole", "stand-in"), ("rows", "rows")):
+            standins = [("whole", "stand-in", []), ("rows", "rows", [])]
+            if args.alpha:  # every plane of each row, so one more than "rows" moves
+                standins.append(("allrows", "rows+a", ["--alpha-plane"]))
+            for word, label, extra in standins:
                 seconds, loop, calls = timed_run(args.testhost, args.standin, image, budget,
-                                                 profile + ["--params-in",
-                                                            win(standin_params[word])])
+                                                 profile + extra +
+                                                 ["--params-in", win(standin_params[word])])
                 bases[word] = seconds
                 print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
                       f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
                       f"{calls / height:9.2f}", flush=True)
+            variants = [("", [])] + ([("+a", ["--alpha-plane"])] if args.alpha else [])
             for label, plugin in modules:
-                seconds, loop, calls = timed_run(args.testhost, plugin, image, budget,
-                                                 profile + ["--settings", SETTINGS])
-                print(f"{size:>11} {budget:>13,} {label:<10} {seconds:8.2f} "
-                      f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
-                      f"{calls / height:9.2f} {seconds / bases['whole']:10.2f} "
-                      f"{seconds / bases['rows']:7.2f}", flush=True)
+                for suffix, extra in variants:
+                    seconds, loop, calls = timed_run(args.testhost, plugin, image, budget,
+                                                     profile + ["--settings", SETTINGS] + extra)
+                    print(f"{size:>11} {budget:>13,} {label + suffix:<10} {seconds:8.2f} "
+                          f"{seconds / megapixels:7.3f} {loop / megapixels:9.3f} "
+                          f"{calls / height:9.2f} {seconds / bases['whole']:10.2f} "
+                          f"{seconds / bases['rows']:7.2f}", flush=True)
     for path in standin_params.values():
         os.unlink(path)
 

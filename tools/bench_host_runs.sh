@@ -4,10 +4,12 @@
 # and 2,100,000,000, beside the stand-in that only copies the rectangle. Prints one table.
 #
 #   tools/bench_host_runs.sh [--arch x86|x64|both] [--before BUILD_DIR] [--profile NAME]
-#                            [--sizes WxH,...]
+#                            [--sizes WxH,...] [--alpha] [--repeat N]
 #
 # --before takes the build folder of another version: its module runs in this build's test host
-# beside this build's module. The default is the 64-bit build.
+# beside this build's module. --alpha runs every module also on the image with an alpha plane;
+# --repeat N prints the medians of N runs of each.
+# The default is the 64-bit build.
 set -euo pipefail
 arches=(x64)
 source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"

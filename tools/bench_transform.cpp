@@ -52,7 +52,7 @@ void useSettings(const Image& image) {
     g.geometry.sampleBytes = image.sampleBytes;
     g.geometry.imageWidth = image.width;
     g.geometry.imageHeight = image.height;
-    g.geometry.imageRowBytes = image.rowBytes;
+    g.geometry.hostRowBytes = image.rowBytes;
     g.production.gridWidth = image.width;
     g.production.gridHeight = image.height;
     g.settings.angle = 30;

@@ -532,8 +532,8 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
         EXPECT_EQ(host.call(selector::continueRun), 0);
         EXPECT_EQ(memoryFake.liveBlocks, 1); // the parameter block only
     }
-    // Broken buffers inside a planned run (in the render pass, and in the pass over an alpha
-    // plane) end it with paramErr, release everything and write nothing.
+    // Broken buffers inside a planned run (in the render pass of a host with an alpha plane) end
+    // it with paramErr, release everything and write nothing.
     enum class Fault {
         noInput,
         shortInputRows,
@@ -542,20 +542,23 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
         outputRowOutside,
         fewerPlanes
     };
-    for (RunPhase phase : {RunPhase::render, RunPhase::otherPlanes})
-        for (Fault fault : {Fault::noInput, Fault::shortInputRows, Fault::noOutput,
-                            Fault::shortOutputRows, Fault::outputRowOutside, Fault::fewerPlanes}) {
-            SCOPED_TRACE(::testing::Message() << "phase " << static_cast<int>(phase) << " fault "
-                                              << static_cast<int>(fault));
+    for (Fault fault : {Fault::noInput, Fault::shortInputRows, Fault::noOutput,
+                        Fault::shortOutputRows, Fault::outputRowOutside, Fault::fewerPlanes})
+        for (int renderCalls : {0, 5}) {
+            SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(fault) << " after "
+                                              << renderCalls << " render calls");
             testing::resetModuleState();
             FakeHost host(kSmallWidth, kSmallHeight, 3, kRoomy, 1);
             host.setSettings(fanDownSettings(0));
             ASSERT_EQ(host.call(selector::prepare), 0);
             ASSERT_EQ(host.call(selector::start), 0);
-            do // the prepass, ending without a dialog, and up to the phase
+            do // the prepass, ending without a dialog
                 ASSERT_EQ(host.continueOnce(), 0);
-            while (g.production.runPhase != phase);
+            while (g.production.runPhase == RunPhase::prepass);
+            for (int n = 0; n < renderCalls; ++n)
+                ASSERT_EQ(host.continueOnce(), 0);
             FilterRecord& r = host.record;
+            ASSERT_EQ(r.inHiPlane, 3);
             r.inData = host.fill(host.inBuffer, r.inRect, host.source, 4, r.inLoPlane, r.inHiPlane,
                                  r.inRowBytes);
             r.outData = host.fill(host.outBuffer, r.outRect, host.output, 4, r.outLoPlane,
@@ -627,53 +630,69 @@ TEST_F(ContinueRun, OddCallOrdersAndBadBuffersNeverTouchMemory) {
     EXPECT_EQ(g.geometry.imageRowBytes, (kSmallWidth - 4) * 3);
 }
 
-// Planes beyond those the effect works on (alpha beside RGB or grey) come back exactly as they
-// went in, also from a host that fills outData with the requested planes only and writes whole
-// rows back from a destination that starts at 0: after the last row they are asked for in bands
-// of 256 KiB of input. The colour planes and their requests are those of a run without them.
+// Planes beyond those the effect works on (alpha beside RGB or grey, a fifth plane beside CMYK)
+// come back exactly as they went in, whether the host fills outData from the image, writes whole
+// rows back from a destination that starts at 0, or takes every plane range as starting at plane
+// 0. Every request starts at plane 0; the render pass asks for all the host's planes of the same
+// rows as a run without the extra planes, and its colour planes come out the same.
 TEST_F(ContinueRun, PlanesBeyondTheEffectsComeBackUnchanged) {
     struct Case {
-        std::int16_t width, height, colourPlanes;
-        std::int32_t maxSpace;
-        std::vector<int> bandTops;
+        std::int16_t width, height, colourPlanes, extraPlanes;
+        std::int32_t maxSpace; // of the run without the extra planes
+        int depth;
     };
-    for (const Case& c : {Case{kSmallWidth, kSmallHeight, 3, kRoomy, {0}},
-                          Case{kSmallWidth, kSmallHeight, 3, kForcesStepTwo, {0}},
-                          Case{3000, 200, 1, 10'000'000, {0, 87, 174}}}) { // 262,144 / 3000 rows
-        SCOPED_TRACE(::testing::Message()
-                     << c.width << " x " << c.height << " x " << c.colourPlanes);
-        testing::resetModuleState();
-        FakeHost plain(c.width, c.height, c.colourPlanes, c.maxSpace);
-        plain.setSettings(fanDownSettings(0));
-        ASSERT_EQ(plain.run(), 0);
-        testing::resetModuleState();
-        FakeHost host(c.width, c.height, c.colourPlanes, c.maxSpace, 1);
-        host.zeroUnrequestedPlanes = true;
-        host.setSettings(fanDownSettings(0));
-        for (std::size_t i = 0; i < host.source.size(); ++i) // plain's colours, a varied alpha
-            host.source[i] = (i + 1) % host.planes == 0
-                                 ? static_cast<std::uint8_t>(i * 7)
-                                 : plain.source[i / host.planes * c.colourPlanes + i % host.planes];
-        host.output = host.source;
-        ASSERT_EQ(host.run(), 0);
-        const std::size_t renderCalls = plain.requests.size();
-        ASSERT_EQ(host.requests.size(), renderCalls + c.bandTops.size());
-        for (std::size_t b = 0; b < c.bandTops.size(); ++b) {
-            const int bottom = b + 1 < c.bandTops.size() ? c.bandTops[b + 1] : c.height;
-            const HostRect band{static_cast<std::int16_t>(FakeHost::kTop + c.bandTops[b]),
-                                FakeHost::kLeft, static_cast<std::int16_t>(FakeHost::kTop + bottom),
-                                static_cast<std::int16_t>(FakeHost::kLeft + c.width)};
-            expectRequests(host, renderCalls + b, band, band, kEmpty);
+    enum class Host { fillsOutData, zeroUnrequestedPlanes, ignoresLowPlane };
+    for (const Case& c : {Case{kSmallWidth, kSmallHeight, 3, 1, kRoomy, 8},
+                          Case{kSmallWidth, kSmallHeight, 3, 1, kForcesStepTwo, 8},
+                          Case{kSmallWidth, kSmallHeight, 4, 1, kRoomy, 8}, // the wide blend
+                          Case{kSmallWidth, kSmallHeight, 1, 2, kForcesStepTwo, 16},
+                          Case{3000, 200, 1, 1, 10'000'000, 8}})
+        for (Host kind : {Host::fillsOutData, Host::zeroUnrequestedPlanes, Host::ignoresLowPlane}) {
+            SCOPED_TRACE(::testing::Message()
+                         << c.width << " x " << c.height << " x " << c.colourPlanes << " + "
+                         << c.extraPlanes << ", " << c.depth << " bits, host "
+                         << static_cast<int>(kind));
+            testing::resetModuleState();
+            FakeHost plain(c.width, c.height, c.colourPlanes, c.maxSpace, 0, c.depth);
+            plain.setSettings(fanDownSettings(0));
+            ASSERT_EQ(plain.run(), 0);
+            const std::int16_t step = g.geometry.sampleStep;
+            testing::resetModuleState();
+            // The probe and the two host rows of the plan grow with the host's rows.
+            const std::int32_t moreRowBytes = c.width * c.extraPlanes * plain.sampleBytes;
+            FakeHost host(c.width, c.height, c.colourPlanes, c.maxSpace + 34 * moreRowBytes,
+                          c.extraPlanes, c.depth);
+            host.zeroUnrequestedPlanes = kind == Host::zeroUnrequestedPlanes;
+            host.ignoreLowPlane = kind == Host::ignoresLowPlane;
+            host.setSettings(fanDownSettings(0));
+            const std::size_t colourBytes = static_cast<std::size_t>(plain.pixelBytes());
+            const std::size_t pixelBytes = static_cast<std::size_t>(host.pixelBytes());
+            for (std::size_t i = 0; i < host.source.size(); ++i) // plain's colours, varied others
+                host.source[i] = i % pixelBytes < colourBytes
+                                     ? plain.source[i / pixelBytes * colourBytes + i % pixelBytes]
+                                     : static_cast<std::uint8_t>(i * 7);
+            host.output = host.source;
+            ASSERT_EQ(host.run(), 0);
+            EXPECT_EQ(g.geometry.sampleStep, step);
+            ASSERT_EQ(host.requests.size(), plain.requests.size());
+            ASSERT_EQ(host.progress.size(), plain.progress.size());
+            // One progress report per render call: the prepass asks for the colour planes only.
+            const std::size_t firstRender = host.requests.size() - host.progress.size();
+            for (std::size_t call = 0; call < plain.requests.size(); ++call) {
+                const testing::Requests& r = plain.requests[call];
+                expectRequests(host, call, r.in, r.out, r.mask);
+                const auto high = static_cast<std::int16_t>(
+                    (call < firstRender ? c.colourPlanes : host.planes) - 1);
+                const std::array<std::int16_t, 4> planes{0, high, 0, high};
+                EXPECT_EQ(host.requests[call].planes, planes) << "call " << call;
+            }
+            for (std::size_t i = 0; i < host.output.size(); ++i)
+                ASSERT_EQ(host.output[i],
+                          i % pixelBytes < colourBytes
+                              ? plain.output[i / pixelBytes * colourBytes + i % pixelBytes]
+                              : host.source[i])
+                    << "byte " << i;
         }
-        EXPECT_EQ(host.record.outHiPlane, c.colourPlanes - 1); // as Start set them
-        for (std::size_t i = 0; i < host.output.size(); ++i) {
-            const std::size_t plane = i % host.planes;
-            ASSERT_EQ(host.output[i], plane == static_cast<std::size_t>(c.colourPlanes)
-                                          ? host.source[i]
-                                          : plain.output[i / host.planes * c.colourPlanes + plane])
-                << "byte " << i;
-        }
-    }
 }
 
 TEST_F(ContinueRun, HeldMemoryStaysWithinMaxSpace) {

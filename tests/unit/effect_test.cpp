@@ -175,7 +175,7 @@ struct CachedImage {
         wholeImage(8, 10, planes, [](int, int, int) { return 0; });
         g.geometry.imageWidth = 8;
         g.geometry.imageHeight = 10;
-        g.geometry.imageRowBytes = 8 * planes;
+        g.geometry.hostRowBytes = 8 * planes;
         g.geometry.sampleStep = 2;
         EXPECT_EQ(setupRowCache(), 0);
     }

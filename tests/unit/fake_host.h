@@ -2,7 +2,9 @@
 // inData, maskData and outData for the rectangles and planes the module asked for (fresh buffers
 // every call, rows padded so that only inRowBytes is a valid stride), takes the output back, and
 // keeps a log of every request and progress report. With zeroUnrequestedPlanes it writes output
-// rows back whole from a destination that starts at 0, as a filter host with an alpha plane does.
+// rows back whole from a destination that starts at 0, as a filter host with an alpha plane does;
+// with ignoreLowPlane it delivers and takes back planes from plane 0 whatever the low plane says,
+// as an editor's host library does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,6 +30,7 @@ struct Requests {
     HostRect in;
     HostRect out;
     HostRect mask;
+    std::array<std::int16_t, 4> planes; // inLo, inHi, outLo, outHi
 };
 
 struct FakeHost {
@@ -50,6 +53,7 @@ struct FakeHost {
     std::array<std::uint8_t, 512> recordBeforeLastCall{}; // as handed over, buffers filled
     bool finishOnDestroy = true;
     bool zeroUnrequestedPlanes = false;
+    bool ignoreLowPlane = false;
     std::vector<std::uint8_t> planesAskedFor; // one bit per plane of every output pixel
     std::vector<std::uint8_t> inBuffer, outBuffer, maskBuffer;
 
@@ -176,16 +180,24 @@ struct FakeHost {
     }
 
     std::int16_t continueOnce() {
-        requests.push_back({record.inRect, record.outRect, record.maskRect});
-        record.inData = fill(inBuffer, record.inRect, source, planes, record.inLoPlane,
-                             record.inHiPlane, record.inRowBytes, sampleBytes);
-        record.outData = fill(outBuffer, record.outRect, output, planes, record.outLoPlane,
-                              record.outHiPlane, record.outRowBytes, sampleBytes);
+        requests.push_back(
+            {record.inRect,
+             record.outRect,
+             record.maskRect,
+             {record.inLoPlane, record.inHiPlane, record.outLoPlane, record.outHiPlane}});
+        const std::int32_t inShift = ignoreLowPlane ? record.inLoPlane : 0;
+        const std::int32_t outShift = ignoreLowPlane ? record.outLoPlane : 0;
+        record.inData = fill(inBuffer, record.inRect, source, planes, record.inLoPlane - inShift,
+                             record.inHiPlane - inShift, record.inRowBytes, sampleBytes);
+        record.outData =
+            fill(outBuffer, record.outRect, output, planes, record.outLoPlane - outShift,
+                 record.outHiPlane - outShift, record.outRowBytes, sampleBytes);
         record.maskData = record.haveMask != 0 ? fill(maskBuffer, record.maskRect, mask, 1, 0, 0,
                                                       record.maskRowBytes)
                                                : nullptr;
         const HostRect outRect = record.outRect;
-        const std::int32_t low = record.outLoPlane, high = record.outHiPlane;
+        const std::int32_t low = record.outLoPlane - outShift;
+        const std::int32_t high = record.outHiPlane - outShift;
         recordBeforeLastCall = recordBytes;
         const std::int16_t result = call(selector::continueRun);
         // The host takes the output of the rectangle it handed over.

@@ -30,10 +30,10 @@ std::vector<std::uint8_t> expectedBlend(int planes, const std::uint8_t* original
     std::vector<std::uint8_t> out(static_cast<std::size_t>(count * planes * size));
     for (std::int32_t i = 0; i < count * planes; ++i) {
         const std::int32_t at = i * size;
+        const int plane = i % planes; // past the fourth, a plane's own sample
+        const std::uint8_t* run = plane < 4 ? samples[static_cast<std::size_t>(plane)] : original;
         const std::uint32_t value =
-            (sampleAt(original + at, size) * w.original +
-             sampleAt(samples[static_cast<std::size_t>(i % planes)] + at, size) * w.effect) >>
-            8;
+            (sampleAt(original + at, size) * w.original + sampleAt(run + at, size) * w.effect) >> 8;
         for (int b = 0; b < size; ++b)
             out[static_cast<std::size_t>(at + b)] = static_cast<std::uint8_t>(value >> (8 * b));
     }
@@ -70,10 +70,11 @@ TEST_P(RowBlend, GivesTheSampleFormulaForEveryRunShape) {
         if (i + 5 < pool.size()) pool[i + 4] = 0, pool[i + 5] = 0x80;
     }
     // Three runs in one pool as in a row of the image; the last weights do not sum to 256 (never
-    // derived, but a plain byte loop must still handle them).
+    // derived, but a plain byte loop must still handle them). Five and six planes: a host's
+    // further channels beside CMYK or RGB.
     const std::array<Weights, 6> weights{
         {{256, 0}, {0, 256}, {128, 128}, {172, 84}, {3, 253}, {200, 100}}};
-    for (int planes = 1; planes <= 4; ++planes)
+    for (int planes = 1; planes <= 6; ++planes)
         for (std::int32_t count = 0; count <= 1000; count = count < 70 ? count + 1 : count * 3) {
             const std::size_t shift = static_cast<std::size_t>(count % 13);
             const std::size_t apart = 4400 * static_cast<std::size_t>(size);

@@ -27,7 +27,7 @@ class RowCache : public ::testing::Test {
         g.geometry.planeCount = planes;
         g.geometry.imageWidth = width;
         g.geometry.imageHeight = 60;
-        g.geometry.imageRowBytes = std::int32_t{width} * planes;
+        g.geometry.hostRowBytes = std::int32_t{width} * planes;
         g.production.gridWidth = width;
         g.production.gridHeight = 60;
         g.geometry.sampleStep = 2;
@@ -36,14 +36,14 @@ class RowCache : public ::testing::Test {
 
     // Files a row whose every byte is `fill` under `index`.
     static void insertRow(std::int16_t index, std::uint8_t fill) {
-        std::vector<std::uint8_t> row(static_cast<std::size_t>(g.geometry.imageRowBytes), fill);
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(g.geometry.hostRowBytes), fill);
         g.production.currentRow = row.data();
         g.production.currentRowIndex = index;
         cacheInsert();
         g.production.currentRow = nullptr;
     }
     static std::uint8_t* slot(int s) {
-        return g.cache.slotData + std::int64_t{s} * g.geometry.imageRowBytes;
+        return g.cache.slotData + std::int64_t{s} * g.geometry.hostRowBytes;
     }
 };
 
@@ -103,7 +103,7 @@ TEST_F(RowCache, SetupFailureReleasesEverythingWithMemFull) {
 
     // 20,000,000-byte rows: only the counts whose size fits 32 bits (107 and fewer) are asked for.
     setUpFinalPass(5000, 4);
-    g.geometry.imageRowBytes = 20'000'000;
+    g.geometry.hostRowBytes = 20'000'000;
     memoryFake.failAbove = 100'000'000;
     EXPECT_EQ(setupRowCache(), 1);
     EXPECT_EQ(memoryFake.allocations, 1 + (107 - 35) / 4 + 1);

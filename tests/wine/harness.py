@@ -315,9 +315,10 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
     """Runs the test host once and returns a Result.
 
     options: further command-line options, as strings ("--runs", "3" or "--runs=3").
-    image: a uint8 array (h, w), (h, w, 3) or (h, w, 4); planes defaults to its channel count.
-        A uint16 array holds 16-bit samples as the host holds them (0..32768): the host reports
-        the 16-bit mode and Result.output comes back as uint16 samples, exactly as written.
+    image: a uint8 array (h, w) or (h, w, planes); planes defaults to its channel count. 1, 3
+        and 4 planes go to the host as a PNG, any other count as raw samples. A uint16 array
+        holds 16-bit samples as the host holds them (0..32768): the host reports the 16-bit mode
+        and Result.output comes back as uint16 samples, exactly as written.
         full_scale: 65535 for a host that holds 16-bit samples in 0..65535.
     mask: a (h, w) uint8 array, passed with --mask.
     params: bytes of a parameter block (--params-in); settings: dict for --settings.
@@ -343,16 +344,23 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
         if auto_answer:
             args.append("--auto-answer")
         deep = image is not None and np.asarray(image).dtype == np.uint16
-        output_name = "output.raw" if deep else "output.png"
+        raw = image is not None and _planes_of(np.asarray(image)) not in (1, 3, 4)
+        output_name = "output.raw" if deep or raw else "output.png"
+        input_name = "input.raw" if raw else "input.png"
         if image is not None:
             image = np.asarray(image, dtype=np.uint16 if deep else np.uint8)
             planes = planes or _planes_of(image)
-            if deep:
+            if raw:
+                image.astype("<u2" if deep else np.uint8).tofile(os.path.join(workdir, input_name))
+                args += ["--raw-size", f"{image.shape[1]},{image.shape[0]}"]
+                if deep:
+                    args += ["--depth", "16", "--full-scale", str(full_scale)]
+            elif deep:
                 write_png16(os.path.join(workdir, "input.png"), to_png16(image, full_scale))
                 args += ["--depth", "16", "--full-scale", str(full_scale)]
             else:
                 write_png(os.path.join(workdir, "input.png"), image)
-            args += ["--input", to_windows(os.path.join(workdir, "input.png")),
+            args += ["--input", to_windows(os.path.join(workdir, input_name)),
                      "--output", to_windows(os.path.join(workdir, output_name))]
         if planes is not None:
             args += ["--planes", str(planes)]
@@ -421,10 +429,11 @@ def run_host(*options, image=None, planes=None, mask=None, params=None, settings
                         stderr=proc.stderr)
         output_path = os.path.join(workdir, output_name)
         if image is not None and os.path.exists(output_path):
-            if deep:
+            if deep or raw:
                 # As many planes as the host held (an alpha plane too), those asked for returned.
-                raw = np.fromfile(output_path, dtype="<u2").astype(np.uint16)
-                held = raw.reshape(image.shape[0], image.shape[1], -1)[:, :, :planes]
+                samples = np.fromfile(output_path, dtype="<u2" if deep else np.uint8)
+                held = samples.astype(image.dtype).reshape(image.shape[0], image.shape[1],
+                                                           -1)[:, :, :planes]
                 result.output = held if planes > 1 else held[:, :, 0]
             else:
                 result.output = read_png(output_path, planes)

@@ -84,12 +84,12 @@ def reference(image, settings, step, control):
     return out if image.ndim == 3 else out[:, :, 0]
 
 
-def held_before_work(w, h, planes, step, mask, control, sample_bytes=1):
+def held_before_work(w, h, planes, step, mask, control, sample_bytes=1, host_planes=None):
     """Everything the plan holds back from maxSpace besides the work image: the probe, the fixed
     reserve, the preview strip and DIB buffer, two host rows once decimated, and with a mask one
     host mask row (one byte per pixel at every depth) and the mask blocks of the step's own
-    preview."""
-    row = w * planes * sample_bytes
+    preview. Host rows (the probe's and the two) hold every plane the host has."""
+    row = w * (host_planes or planes) * sample_bytes
     held = (row + 1) * 32 + h + 2000 + (4352 if planes > 1 else 512) + 8192 + 6144
     if step > 1:
         held += 2 * row
@@ -100,10 +100,10 @@ def held_before_work(w, h, planes, step, mask, control, sample_bytes=1):
     return held
 
 
-def max_space_for(step, w, h, planes, mask, control, sample_bytes=1):
+def max_space_for(step, w, h, planes, mask, control, sample_bytes=1, host_planes=None):
     """The smallest maxSpace with which the plan takes this step."""
     ww, wh = work_size(w, h, step)
-    return (held_before_work(w, h, planes, step, mask, control, sample_bytes)
+    return (held_before_work(w, h, planes, step, mask, control, sample_bytes, host_planes)
             + ww * wh * planes * sample_bytes + 1)
 
 
@@ -370,36 +370,77 @@ def test_final_pass_matches_the_model_under_every_host(profile, case, control):
     assert_nothing_held(r)
 
 
-@pytest.mark.parametrize("depth", [8, 16])
-@pytest.mark.parametrize("step", [1, 2])
-def test_alpha_beside_rgb_survives_a_host_that_writes_back_planes_it_was_not_asked_for(step, depth,
-                                                                                       control):
-    """The filter host's RGB layer with alpha: 4 planes, imageMode RGB, outData filled with the
-    requested planes only, and whole rows written back from a destination that starts at 0. The
-    alpha comes back as it went in, the colour planes as without it, and no request reaches past
-    the filter rectangle or the host's planes."""
+# Images whose host holds planes beside the image mode's: (name, mode's planes, planes besides,
+# mode at 8 and at 16 bits). The editor's host library hands every RGB image over as BGRA.
+EXTRA_PLANE_LAYOUTS = [("rgb+alpha", 3, 1, 3, 11), ("grey+alpha", 1, 1, 1, 10),
+                       ("cmyk+1", 4, 1, 4, 13)]
+# Each layout under the host library (every plane range taken from plane 0) and the filter host
+# (outData holds the requested planes only; rows go back whole from a buffer starting at 0), at
+# both depths, sampleStep 1 and 2, with the mask at one step or the other.
+EXTRA_PLANE_CASES = [(layout, profile, depth, step, (step == 2) == (depth == 8))
+                     for layout in EXTRA_PLANE_LAYOUTS for profile in ("library", "filter-host")
+                     for depth in (8, 16) for step in (1, 2)]
+
+
+def extra_plane_case_id(case):
+    layout, profile, depth, step, mask = case
+    return f"{layout[0]}-{profile}-{depth}bit-step{step}" + ("-mask" if mask else "")
+
+
+@pytest.mark.parametrize("case", EXTRA_PLANE_CASES,
+                         ids=[extra_plane_case_id(c) for c in EXTRA_PLANE_CASES])
+def test_planes_beside_the_modes_come_back_unchanged_and_every_request_starts_at_plane_0(case,
+                                                                                        control):
+    """The mode's planes are filtered as without the others, the others come back as they went
+    in, whatever the host does with the low planes and with outData, and no request starts above
+    plane 0 or reaches past the filter rectangle or the host's planes."""
+    (name, colour, extra, mode8, mode16), profile, depth, step, with_mask = case
     w, h = SIZES["rose"]
-    rgb = rose(w, h, 3)
+    planes = colour + extra
+    image = rose(w, h, 3) if colour == 3 else pattern(w, h, colour)
+    image = image if image.ndim == 3 else image[:, :, None]
     y, x = np.mgrid[0:h, 0:w]
-    alpha = ((x * 7 + y * 13) % 256).astype(np.uint8)
+    others = np.dstack([((x * 7 + y * 13 + 50 * k) % 256) for k in range(extra)]).astype(np.uint8)
+    image = np.dstack([image, others])
     if depth == 16:
-        rgb, alpha = deep(rgb, 5), deep(alpha, 6)
-    settings = dict(angle=60, stretch=100, strength=100, height=80, width=80, centerX=w // 2,
-                    centerY=h // 2)
-    options = ["--log-calls", "--instrument", "--mode", "3" if depth == 8 else "11"]
+        image = deep(image, planes * 10 + step)
+    values = dict(angle=60, stretch=4, strength=100, height=80, width=80)
+    options = ["--log-calls", "--instrument", "--pad-rows", "6",
+               "--mode", str(mode8 if depth == 8 else mode16)]
     if step > 1:
-        options += ["--max-space",
-                    str(max_space_for(step, w, h, 3, False, control, sample_bytes=depth // 8))]
-    r = run_host(*options, image=np.dstack([rgb, alpha]), profile="filter-host",
-                 settings=dict(settings, showDialog=0))
-    assert r.results() == {"prepare": 0, "start": 0, "continue": 0}
+        options += ["--max-space", str(max_space_for(step, w, h, colour, with_mask, control,
+                                                     depth // 8, host_planes=planes))]
+    mask = ellipse_mask(w, h) if with_mask else None
+    if profile == "library":
+        # The host asks every run with no block: the values are set in the dialog.
+        script = ["wait-dialog 20000", "sleep 200"]
+        script += [f"set-text {EDITS[k]} {v}" for k, v in values.items()]
+        script += ["click 1", "wait-closed 10000"]
+        r = run_host(*options, image=image, mask=mask, profile=profile, script=script)
+        assert r.results() == {"parameters": 0, "prepare": 0, "start": 0, "continue": 0,
+                               "finish": 0}
+    else:
+        r = run_host(*options, image=image, mask=mask, profile=profile,
+                     settings=dict(values, centerX=w // 2, centerY=h // 2, showDialog=0))
+        assert r.results() == {"prepare": 0, "start": 0, "continue": 0}
+    assert r.report["image"]["planes"] == planes
     assert chosen_step(r.report) == step
-    assert np.array_equal(r.output[:, :, 3], alpha)
-    assert np.array_equal(r.output[:, :, :3], reference(rgb, settings, step, control))
+    settings = read_param_block(r.params)
+    assert {k: settings[k] for k in values} == values
+    expected = reference(image[:, :, :colour], settings, step, control)
+    assert np.array_equal(r.output[:, :, :colour].reshape(expected.shape), expected)
+    assert np.array_equal(r.output[:, :, colour:], image[:, :, colour:])
+    assert not np.array_equal(r.output, image)  # the effect did something
+    highest = set()
     for call in r.report["call_log"]:
-        assert max(call["planes"]) <= 3 and min(call["planes"]) >= 0
+        if call["selector"] not in ("start", "continue"):
+            continue
+        in_lo, in_hi, out_lo, out_hi = call["planes"]
+        assert in_lo == 0 and out_lo == 0 and max(in_hi, out_hi) < planes, call
+        highest.add(in_hi)
         for rect in (call["in"], call["out"]):
             assert rect == [0, 0, 0, 0] or (0 <= rect[0] < rect[2] <= h and rect[1:4:2] == [0, w])
+    assert highest == {colour - 1, planes - 1}  # the prepass, then every plane in the render pass
     assert_nothing_held(r)
 
 

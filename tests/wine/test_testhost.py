@@ -67,6 +67,17 @@ def test_a_plane_never_requested_comes_back_as_zero_when_rows_go_back_whole(stan
     assert (r.output[:, :, 3] == (0 if zeroed else img[:, :, 3])).all()
 
 
+@pytest.mark.parametrize("ignore_low", [False, True])
+def test_a_host_that_ignores_the_low_plane_counts_every_range_from_plane_0(standin, ignore_low):
+    img = image(9, 7, 4)
+    r = run_host("--mode", "3", *(["--ignore-low-plane"] if ignore_low else []), image=img,
+                 params=mode("lastplane"), plugin=standin)
+    written = 0 if ignore_low else 3  # the stand-in asks for plane 3 alone
+    expected = img.copy()
+    expected[:, :, written] = 255 - img[:, :, written]
+    assert (r.output == expected).all()
+
+
 def test_mask_rows_come_with_the_image_rows(standin):
     img = image(12, 10, 3)
     mask = np.zeros((12, 10), np.uint8)
