@@ -12,6 +12,8 @@ shift
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export PATH="$root/bin:$PATH" WINEDEBUG="${WINEDEBUG:--all}"
+# The prefix is made by the ARM64 Wine itself (wine-prefix.sh runs Wine through wine-run.sh).
+export VEXEL_WINE="$root/bin/wine"
 limit=${VEXEL_ARM64_PREFIX_SECONDS:-600}
 
 # Exit status 77: skipped, the reason said (the ARM64 tests then skip too).

@@ -9,6 +9,12 @@ set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 loader=/usr/lib/wine/wine64
 
+# Another Wine named by VEXEL_WINE (the ARM64 one, which runs under its own emulator) is used as it
+# is: neither the i386 mend nor a namespace of ours belongs in its processes.
+if [ -n "${VEXEL_WINE:-}" ]; then
+    exec "$VEXEL_WINE" "$@"
+fi
+
 if [ "${1:-}" = --in-namespace ]; then
     shift
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
